@@ -1,0 +1,72 @@
+#include "app/command_line.h"
+
+namespace {
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+}  // namespace
+
+DWORD GetNextArgument(const char16_t* position, const char16_t** first, const char16_t** last,
+                      BOOL* quoted) {
+    if (!position) return ERROR_NO_MORE_ITEMS;
+    const char16_t* p = position;
+    while (IsBlank(*p)) p = Api().CharNextW(p);
+    if (*p == 0) return ERROR_NO_MORE_ITEMS;
+
+    BOOL isQuoted = FALSE;
+    if (*p == u'"') {
+        p = Api().CharNextW(p);
+        isQuoted = TRUE;
+    }
+    // The character at the start always belongs to the argument, even a closing quote or
+    // the terminator that follows a lone opening quote.
+    const char16_t* start = p;
+    const char16_t* stop = *p ? Api().CharNextW(p) : p + 1;
+    if (*p)
+        while (*stop && (isQuoted ? *stop != u'"' : !IsBlank(*stop))) stop = Api().CharNextW(stop);
+
+    if (first) *first = start;
+    if (last) *last = *p ? Api().CharPrevW(start, stop) : start;
+    if (quoted) *quoted = isQuoted;
+    return 0;
+}
+
+SetupMode GetSetupMode(const char16_t* arguments) {
+    const char16_t* first = nullptr;
+    const char16_t* last = nullptr;
+    BOOL quoted = FALSE;
+    if (GetNextArgument(arguments, &first, &last, &quoted) != 0) return kModeInstall;
+    if (quoted) return kModeUsage;
+    if (last - first != 1) return kModeUsage;
+    if (first[0] != u'/' && first[0] != u'-') return kModeUsage;
+    switch (first[1]) {
+        case u'a':
+        case u'A':
+            return kModeAdmin;
+        case u'v':
+        case u'V':
+            return kModeVerify;
+        default:
+            return kModeUsage;
+    }
+}
+
+DWORD TakeVerifyFile(char16_t* arguments, const char16_t** file) {
+    *file = nullptr;
+    const char16_t* switchLast = nullptr;
+    if (GetNextArgument(arguments, nullptr, &switchLast, nullptr) != 0) return ERROR_BAD_ARGUMENTS;
+
+    const char16_t* fileFirst = nullptr;
+    const char16_t* fileLast = nullptr;
+    if (GetNextArgument(switchLast + 1, &fileFirst, &fileLast, nullptr) != 0)
+        return ERROR_BAD_ARGUMENTS;
+
+    // The character after the file: its closing quote, the blank that ended it, or the end.
+    // A lone opening quote at the very end gives an empty argument that sits on the
+    // terminator itself; never step past the end of the text for it.
+    char16_t* after = arguments + (fileLast - arguments) + (*fileLast ? 1 : 0);
+    if (*after != 0 && GetNextArgument(after + 1, nullptr, nullptr, nullptr) == 0)
+        return ERROR_BAD_ARGUMENTS;
+
+    *after = 0;
+    *file = fileFirst;
+    return 0;
+}

@@ -1,0 +1,27 @@
+// The command-line rules: the tokenizer shared by the mode rule, the verify rule and the
+// administrative target rule, and the mode of a run.
+#pragma once
+
+#include "seam/win32_api.h"
+
+enum SetupMode : DWORD {
+    kModeInstall = 0,
+    kModeUsage = 1,
+    kModeVerify = 2,
+    kModeAdmin = 3,
+};
+
+// Finds the next argument from `position`. Gives 0 and the positions of the argument's first
+// and last characters and whether it was quoted, or ERROR_NO_MORE_ITEMS when `position` is
+// null or only blanks remain. Each output is optional. A quoted argument's first character
+// always belongs to it, so an empty pair of quotes is the one-character argument `"`.
+DWORD GetNextArgument(const char16_t* position, const char16_t** first, const char16_t** last,
+                      BOOL* quoted);
+
+// The mode that the first argument asks for.
+SetupMode GetSetupMode(const char16_t* arguments);
+
+// The verify rule: the one file argument after the switch, cut in place (a terminator is
+// written right after its last character). Gives 0 and the file, or ERROR_BAD_ARGUMENTS
+// when the file is missing or further arguments follow it.
+DWORD TakeVerifyFile(char16_t* arguments, const char16_t** file);

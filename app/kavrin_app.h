@@ -1,0 +1,44 @@
+// The setup's application object: start-up, the command line and shutdown.
+#pragma once
+
+#include "app/command_line.h"
+#include "fw/owned_text.h"
+#include "fw/win_app.h"
+
+class CKavrinApp : public CWinApp {
+public:
+    CKavrinApp() = default;
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    // The current language: the user's default language from start-up on, replaced by the
+    // language chosen for each package handled.
+    LANGID currentLangId = 0;
+    // The status the process returns.
+    LONG exitStatus = 0;
+    LONG osMajor = 0;
+    BOOL notNt = FALSE;
+    BOOL isAdmin = FALSE;
+    // The engine upgrade asked for a restart.
+    BOOL restartPending = FALSE;
+    SetupMode mode = kModeInstall;
+    // Full path of the setup executable, and its directory with a trailing backslash
+    // (".\" when the path holds no backslash).
+    OwnedText exePath;
+    OwnedText exeDir;
+
+private:
+    bool LocateExecutable();
+    void RunVerifyMode();
+    bool TakeSingleInstance();
+
+    // Held until the process ends, so that a second setup can see this one running.
+    HANDLE singleInstance_ = nullptr;
+};
+
+extern CKavrinApp theApp;
+
+// The names of the single-instance mutex.
+extern const char16_t kGlobalMutexName[];
+extern const char16_t kLocalMutexName[];

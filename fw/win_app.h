@@ -1,0 +1,46 @@
+// The application object in the style of the classic Windows application framework: the
+// entry point runs the initialisation step, the main thread's message loop until the quit
+// message, and the termination step, whose result is the process exit status.
+#pragma once
+
+#include "fw/owned_text.h"
+#include "fw/wnd.h"
+#include "seam/win32_api.h"
+
+class CWinApp {
+public:
+    CWinApp();
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    // The framework's own steps; an application overrides them and calls these first/last.
+    virtual BOOL InitInstance();
+    virtual int ExitInstance();
+    // Serves the main thread's messages until the quit message.
+    virtual int Run();
+
+    // Runs the whole application and gives the process exit status.
+    int WinMain();
+
+    // The application name: string 57344 of the executable, or its file name without
+    // extension when that string cannot be loaded. Set before InitInstance runs.
+    const char16_t* AppName() const { return m_appName.c_str(); }
+    void LoadAppName();
+
+    HINSTANCE m_hInstance = nullptr;
+    // The arguments: the command-line text after the program's own name. A copy of the
+    // process command line, so the application may cut arguments in place.
+    char16_t* m_lpCmdLine = nullptr;
+    CWnd* m_pMainWnd = nullptr;
+    DWORD m_nThreadID = 0;
+
+private:
+    OwnedText m_appName;
+    OwnedText m_commandLine;
+};
+
+CWinApp* AfxGetApp();
+
+// The text after the program's name in a full command line, with leading blanks skipped.
+const char16_t* SkipProgramName(const char16_t* commandLine);

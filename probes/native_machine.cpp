@@ -1,0 +1,39 @@
+#include "probes/probes.h"
+
+namespace {
+
+typedef BOOL(WINAPI* IsWow64Process2Fn)(HANDLE, WORD*, WORD*);
+typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, BOOL*);
+
+// Written only on the worker thread, and only when a probe succeeded.
+WORD g_nativeMachine = 0;
+
+template <typename Fn>
+Fn Lookup(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(Api().GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+WORD GetNativeMachine() {
+    if (g_nativeMachine != 0) return g_nativeMachine;
+
+    HMODULE kernel = Api().GetModuleHandleA("kernel32.dll");
+    if (!kernel) return 0;
+
+    if (auto isWow64Process2 = Lookup<IsWow64Process2Fn>(kernel, "IsWow64Process2")) {
+        WORD processMachine = 0, nativeMachine = 0;
+        if (!isWow64Process2(Api().GetCurrentProcess(), &processMachine, &nativeMachine)) return 0;
+        g_nativeMachine = nativeMachine;
+        return g_nativeMachine;
+    }
+
+    // The setup is a 32-bit x86 program: under WOW64 the system is x64, otherwise x86.
+    auto isWow64Process = Lookup<IsWow64ProcessFn>(kernel, "IsWow64Process");
+    BOOL wow64 = FALSE;
+    if (!isWow64Process || !isWow64Process(Api().GetCurrentProcess(), &wow64)) return 0;
+    g_nativeMachine = wow64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+    return g_nativeMachine;
+}
+
+void ForgetNativeMachine() { g_nativeMachine = 0; }

@@ -1,0 +1,100 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/sim/sim_windows.h"
+
+namespace {
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    SimWindows sim;
+};
+
+TEST_F(CommandLineTest, ModeLooksAtTheFirstArgumentOnly) {
+    EXPECT_EQ(GetSetupMode(nullptr), kModeInstall);
+    EXPECT_EQ(GetSetupMode(u""), kModeInstall);
+    EXPECT_EQ(GetSetupMode(u" \t  \t"), kModeInstall);
+
+    for (const char16_t* usage : {u"/?", u"/x", u"-h", u"/ab", u"/", u"\"/a\"", u"a", u"//", u"\"\"",
+                                  u"\"", u"--", u"/a\"b\"", u"x/a"})
+        EXPECT_EQ(GetSetupMode(usage), kModeUsage) << Utf8(usage);
+
+    for (const char16_t* admin : {u"/a", u"-a", u"/A", u"-A", u"  /a  ", u"/a C:\\Target",
+                                  u"/a \"C:\\Some Dir\"", u"/a\tx"})
+        EXPECT_EQ(GetSetupMode(admin), kModeAdmin) << Utf8(admin);
+
+    for (const char16_t* verify : {u"/v", u"-v", u"/V", u"-V", u"/v file", u"\t/v a b"})
+        EXPECT_EQ(GetSetupMode(verify), kModeVerify) << Utf8(verify);
+}
+
+TEST_F(CommandLineTest, NextArgumentReportsBoundsAndQuoting) {
+    const char16_t* first = nullptr;
+    const char16_t* last = nullptr;
+    BOOL quoted = TRUE;
+
+    EXPECT_EQ(GetNextArgument(nullptr, &first, &last, &quoted), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_EQ(GetNextArgument(u"  \t ", &first, &last, &quoted), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+
+    const char16_t* text = u"  abc def";
+    ASSERT_EQ(GetNextArgument(text, &first, &last, &quoted), 0u);
+    EXPECT_EQ(first, text + 2);
+    EXPECT_EQ(last, text + 4);
+    EXPECT_FALSE(quoted);
+
+    const char16_t* spaced = u"\"C:\\My Dir\\f.exe\" next";
+    ASSERT_EQ(GetNextArgument(spaced, &first, &last, &quoted), 0u);
+    EXPECT_EQ(std::u16string(first, last + 1), u"C:\\My Dir\\f.exe");
+    EXPECT_TRUE(quoted);
+    EXPECT_EQ(last[1], u'"');
+
+    // An empty pair of quotes at the end is the one-character argument made of the closing
+    // quote; anything after the closing quote would belong to the same argument.
+    const char16_t* empty = u"\"\"";
+    ASSERT_EQ(GetNextArgument(empty, &first, &last, &quoted), 0u);
+    EXPECT_EQ(first, empty + 1);
+    EXPECT_EQ(last, empty + 1);
+    EXPECT_TRUE(quoted);
+
+    // Every output is optional.
+    EXPECT_EQ(GetNextArgument(u"x", nullptr, nullptr, nullptr), 0u);
+}
+
+struct VerifyCase {
+    const char16_t* arguments;
+    DWORD result;
+    const char16_t* file;
+};
+
+TEST_F(CommandLineTest, VerifyRuleTakesExactlyOneFileAndCutsItInPlace) {
+    const VerifyCase cases[] = {
+        {u"/v C:\\a.exe", 0, u"C:\\a.exe"},
+        {u"/v \"C:\\My Files\\a b.exe\"", 0, u"C:\\My Files\\a b.exe"},
+        {u"-V  file.msi   \t ", 0, u"file.msi"},
+        {u"/v \"quoted\"   ", 0, u"quoted"},
+        {u"/v \"\"", 0, u"\""},
+        {u"/v", ERROR_BAD_ARGUMENTS, nullptr},
+        {u"/v   ", ERROR_BAD_ARGUMENTS, nullptr},
+        {u"/v a b", ERROR_BAD_ARGUMENTS, nullptr},
+        {u"/v \"a b\" c", ERROR_BAD_ARGUMENTS, nullptr},
+        {u"/v \"a b\"c", ERROR_BAD_ARGUMENTS, nullptr},
+        // A lone opening quote at the end: an empty file name, and nothing read past the end.
+        {u"/v \"", 0, u""},
+    };
+    for (const auto& c : cases) {
+        std::u16string buffer(c.arguments);
+        buffer.push_back(0);
+        const char16_t* file = u"untouched";
+        EXPECT_EQ(TakeVerifyFile(&buffer[0], &file), c.result) << Utf8(c.arguments);
+        if (c.file) {
+            ASSERT_NE(file, nullptr);
+            EXPECT_EQ(std::u16string(file), c.file) << Utf8(c.arguments);
+        } else {
+            EXPECT_EQ(file, nullptr);
+        }
+    }
+}
+
+}  // namespace

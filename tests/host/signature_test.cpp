@@ -1,0 +1,184 @@
+#include "trust/signature.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/sim/sim_windows.h"
+
+namespace {
+
+const char16_t kSetup[] = u"C:\\Downloads\\setup.exe";
+const char16_t kFile[] = u"C:\\Cache\\Lumora.x64.msi";
+HWND const kWindow = reinterpret_cast<HWND>(0x4242);
+HWND const kNoWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
+
+class SignatureTest : public ::testing::Test {
+protected:
+    void SetUp() override { sim.AddTrustLibraries(); }
+    void TearDown() override { EXPECT_EQ(sim.Leaks(), ""); }
+
+    void Sign(const char16_t* path, int signer, LONG status = 0) {
+        sim.trustFiles[path].signer = signer;
+        sim.trustFiles[path].status = status;
+    }
+    // The verifications made (closing calls left out), as "path ui window".
+    std::vector<std::string> Verifications() const {
+        std::vector<std::string> out;
+        for (const auto& c : sim.trustCalls)
+            if (c.stateAction != WTD_STATEACTION_CLOSE)
+                out.push_back(Utf8(c.path) + " ui=" + std::to_string(c.uiChoice) +
+                              (c.window == kNoWindow ? " none" : c.window == kWindow ? " caller" : " other"));
+        return out;
+    }
+    SimWindows sim;
+};
+
+TEST_F(SignatureTest, SameSignerIsVerifiedLastWithoutPositiveUi) {
+    Sign(kSetup, 7);
+    Sign(kFile, 7);
+    EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrusted);
+    EXPECT_EQ(Verifications(), (std::vector<std::string>{
+                                    "C:\\Downloads\\setup.exe ui=2 none",
+                                    "C:\\Cache\\Lumora.x64.msi ui=2 none",
+                                    "C:\\Cache\\Lumora.x64.msi ui=4 caller",
+                                }));
+    EXPECT_EQ(sim.CallsNamed("CertCompareCertificate"),
+              std::vector<std::string>{"CertCompareCertificate(0x10001, 7, 7)"});
+    // Both signer references are released, the reference's first.
+    EXPECT_EQ(sim.CallsNamed("CertFreeCertificateContext"),
+              (std::vector<std::string>{"CertFreeCertificateContext(7)", "CertFreeCertificateContext(7)"}));
+}
+
+TEST_F(SignatureTest, EveryCallCarriesTheTwelveFieldStructuresAndTheGenericAction) {
+    Sign(kSetup, 7);
+    Sign(kFile, 7);
+    CompareSigners(kSetup, kFile, kWindow);
+    ASSERT_FALSE(sim.trustCalls.empty());
+    for (const auto& c : sim.trustCalls) {
+        EXPECT_EQ(c.cbStruct, sizeof(WintrustDataV1));
+        EXPECT_EQ(c.fileCbStruct, sizeof(WINTRUST_FILE_INFO));
+        EXPECT_TRUE(c.actionIsGenericVerifyV2);
+        if (c.stateAction == WTD_STATEACTION_CLOSE) {
+            EXPECT_EQ(c.uiChoice, static_cast<DWORD>(WTD_UI_NONE));
+            EXPECT_EQ(c.window, kNoWindow);
+        }
+    }
+    // The two quiet verifications keep their state for the signer and close it again.
+    EXPECT_EQ(sim.trustCalls.size(), 5u);
+    for (const auto& load : sim.CallsNamed("LoadLibraryExW"))
+        EXPECT_EQ(load.find("LoadLibraryExW(C:\\Windows\\system32\\"), 0u) << load;
+}
+
+TEST_F(SignatureTest, OtherPublisherGetsTheFullUiAndItsVerdict) {
+    Sign(kSetup, 7);
+    Sign(kFile, 9);
+    sim.trustFiles[kFile].statusByUiChoice[WTD_UI_ALL] = 0;  // the user accepts in the UI
+    sim.trustFiles[kFile].status = TRUST_E_SUBJECT_NOT_TRUSTED;
+    EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrusted);
+    EXPECT_EQ(Verifications().back(), "C:\\Cache\\Lumora.x64.msi ui=1 caller");
+
+    sim.trustCalls.clear();
+    sim.trustFiles[kFile].statusByUiChoice[WTD_UI_ALL] = TRUST_E_SUBJECT_NOT_TRUSTED;
+    EXPECT_EQ(CompareSigners(kSetup, kFile, nullptr), kNotTrusted);
+    EXPECT_EQ(sim.trustCalls.back().window, nullptr);  // full UI keeps the caller's (null) window
+}
+
+TEST_F(SignatureTest, UnsignedSetupVerifiesTheFileDirectlyWithFullUi) {
+    Sign(kFile, 7);
+    EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrusted);
+    EXPECT_EQ(Verifications(), (std::vector<std::string>{
+                                    "C:\\Downloads\\setup.exe ui=2 none",
+                                    "C:\\Cache\\Lumora.x64.msi ui=1 caller",
+                                }));
+    EXPECT_EQ(sim.CountCalls("CertCompareCertificate"), 0u);
+}
+
+TEST_F(SignatureTest, UntrustedSetupStillSuppliesItsSigner) {
+    Sign(kSetup, 7, TRUST_E_SUBJECT_NOT_TRUSTED);
+    Sign(kFile, 7);
+    EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrusted);
+    EXPECT_EQ(Verifications().back(), "C:\\Cache\\Lumora.x64.msi ui=4 caller");
+}
+
+TEST_F(SignatureTest, UnsignedOrUntrustedFilesAreNotTrusted) {
+    Sign(kSetup, 7);
+    EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kNotTrusted);  // no signature at all
+    Sign(kFile, 7, static_cast<LONG>(0x800B0109));                    // untrusted root
+    EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kNotTrusted);
+}
+
+TEST_F(SignatureTest, UnknownProviderMeansVerificationNotAvailable) {
+    Sign(kSetup, 7);
+    Sign(kFile, 7, TRUST_E_PROVIDER_UNKNOWN);
+    EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrustNotAvailable);
+    EXPECT_EQ(Verifications().size(), 2u);  // no last verification
+
+    sim.trustCalls.clear();
+    Sign(kSetup, 7, TRUST_E_PROVIDER_UNKNOWN);
+    EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrustNotAvailable);
+    EXPECT_EQ(Verifications().size(), 1u);  // the file is not verified at all
+}
+
+TEST_F(SignatureTest, MissingLibrariesOrFunctionsMeanNotAvailable) {
+    Sign(kSetup, 7);
+    Sign(kFile, 7);
+    sim.AddSystemModule(u"crypt32.dll", {"CertDuplicateCertificateContext", "CertFreeCertificateContext"});
+    EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrustNotAvailable);
+    EXPECT_TRUE(sim.trustCalls.empty());
+
+    sim.AddTrustLibraries();
+    sim.AddSystemModule(u"wintrust.dll", {"WinVerifyTrust", "WTHelperProvDataFromStateData",
+                                          "WTHelperGetProvSignerFromChain"});
+    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_NONE, nullptr, nullptr), kTrustNotAvailable);
+    EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrustNotAvailable);
+    EXPECT_TRUE(sim.trustCalls.empty());
+}
+
+TEST_F(SignatureTest, WithoutCertificateDuplicationSignersNeverMatch) {
+    Sign(kSetup, 7);
+    Sign(kFile, 7);
+    sim.AddSystemModule(u"crypt32.dll", {"CertCompareCertificate", "CertFreeCertificateContext"});
+    EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrusted);
+    EXPECT_EQ(Verifications().back(), "C:\\Cache\\Lumora.x64.msi ui=1 caller");
+}
+
+TEST_F(SignatureTest, ClosingCallsFollowTheStateRules) {
+    LONG isSigned = -1;
+    // Without a certificate request only the two special statuses are closed.
+    Sign(kFile, 7, TRUST_E_SUBJECT_NOT_TRUSTED);
+    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr), kNotTrusted);
+    EXPECT_EQ(isSigned, 1);
+    EXPECT_EQ(sim.trustCalls.size(), 1u);
+
+    sim.trustCalls.clear();
+    sim.trustFiles.erase(kFile);
+    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr), kNotTrusted);
+    EXPECT_EQ(isSigned, 0);
+    ASSERT_EQ(sim.trustCalls.size(), 2u);
+    EXPECT_EQ(sim.trustCalls[1].stateAction, static_cast<DWORD>(WTD_STATEACTION_CLOSE));
+
+    sim.trustCalls.clear();
+    Sign(kFile, 7, TRUST_E_PROVIDER_UNKNOWN);
+    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr), kTrustNotAvailable);
+    EXPECT_EQ(isSigned, 0);
+    EXPECT_EQ(sim.trustCalls.size(), 2u);
+}
+
+TEST_F(SignatureTest, SignerIsFetchedEvenWhenNotTrusted) {
+    Sign(kFile, 9, static_cast<LONG>(0x800B0109));
+    PCCERT_CONTEXT cert = nullptr;
+    LONG isSigned = 0;
+    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_NONE, &isSigned, &cert), kNotTrusted);
+    ASSERT_EQ(cert, sim.Certificate(9));
+    EXPECT_EQ(isSigned, 1);
+    EXPECT_EQ(sim.certReferences(), 1);
+    sim.CertFreeCertificateContext(cert);
+}
+
+TEST_F(SignatureTest, VerifyModeStatusMapsTheVerdict) {
+    EXPECT_EQ(VerifyModeStatus(kTrusted), 0u);
+    EXPECT_EQ(VerifyModeStatus(kTrustNotAvailable), 0x800B0001u);
+    EXPECT_EQ(VerifyModeStatus(kNotTrusted), 0x800B0004u);
+    EXPECT_EQ(VerifyModeStatus(5), 0x800B0004u);
+}
+
+}  // namespace

@@ -1,0 +1,914 @@
+#include "tests/sim/sim_windows.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "trust/signature.h"
+
+namespace {
+
+SimWindows* g_current = nullptr;
+
+std::u16string Lower(std::u16string s) {
+    for (auto& c : s)
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    return s;
+}
+
+std::string Hex(uintptr_t v) {
+    std::ostringstream out;
+    out << "0x" << std::hex << v;
+    return out.str();
+}
+
+std::string Ptr(const void* p) { return p ? Hex(reinterpret_cast<uintptr_t>(p)) : "null"; }
+
+std::string Str(const char16_t* s) { return s ? Utf8(s) : "null"; }
+
+// The SIDs of this simulation: a tag, the authority and up to eight sub-authorities.
+struct SimSid {
+    DWORD tag;
+    BYTE authority[6];
+    BYTE count;
+    DWORD sub[8];
+};
+const DWORD kSidTag = 0x5349440A;
+
+bool SameSid(const SimSid* a, const SimSid* b) {
+    return a && b && a->tag == kSidTag && b->tag == kSidTag && a->count == b->count &&
+           memcmp(a->authority, b->authority, 6) == 0 &&
+           memcmp(a->sub, b->sub, a->count * sizeof(DWORD)) == 0;
+}
+
+// What GetFileVersionInfoW writes: a tag and the fixed record.
+struct SimVersionBlock {
+    DWORD tag;
+    BOOL hasFixed;
+    VS_FIXEDFILEINFO fixed;
+};
+const DWORD kVersionTag = 0x56455253;
+
+// ---- exported functions, reached through GetProcAddress -------------------------------
+BOOL WINAPI SimCheckTokenMembership(HANDLE t, PSID s, BOOL* m) {
+    return SimWindows::Current().CheckTokenMembership(t, s, m);
+}
+BOOL WINAPI SimIsWow64Process2(HANDLE p, WORD* pm, WORD* nm) {
+    return SimWindows::Current().IsWow64Process2(p, pm, nm);
+}
+BOOL WINAPI SimIsWow64Process(HANDLE p, BOOL* w) {
+    return SimWindows::Current().IsWow64Process(p, w);
+}
+LONG WINAPI SimWinVerifyTrust(HWND w, GUID* a, LPVOID d) {
+    return SimWindows::Current().WinVerifyTrust(w, a, d);
+}
+CRYPT_PROVIDER_DATA* WINAPI SimProvData(HANDLE s) {
+    return SimWindows::Current().ProvDataFromStateData(s);
+}
+CRYPT_PROVIDER_SGNR* WINAPI SimProvSigner(CRYPT_PROVIDER_DATA* d, DWORD i, BOOL c, DWORD ci) {
+    return SimWindows::Current().ProvSignerFromChain(d, i, c, ci);
+}
+CRYPT_PROVIDER_CERT* WINAPI SimProvCert(CRYPT_PROVIDER_SGNR* s, DWORD i) {
+    return SimWindows::Current().ProvCertFromChain(s, i);
+}
+PCCERT_CONTEXT WINAPI SimCertDuplicate(PCCERT_CONTEXT c) {
+    return SimWindows::Current().CertDuplicateCertificateContext(c);
+}
+BOOL WINAPI SimCertFree(PCCERT_CONTEXT c) {
+    return SimWindows::Current().CertFreeCertificateContext(c);
+}
+BOOL WINAPI SimCertCompare(DWORD e, PCERT_INFO a, PCERT_INFO b) {
+    return SimWindows::Current().CertCompareCertificate(e, a, b);
+}
+
+FARPROC ExportByName(const std::string& name) {
+    static const std::map<std::string, void*> table = {
+        {"CheckTokenMembership", reinterpret_cast<void*>(&SimCheckTokenMembership)},
+        {"IsWow64Process2", reinterpret_cast<void*>(&SimIsWow64Process2)},
+        {"IsWow64Process", reinterpret_cast<void*>(&SimIsWow64Process)},
+        {"WinVerifyTrust", reinterpret_cast<void*>(&SimWinVerifyTrust)},
+        {"WTHelperProvDataFromStateData", reinterpret_cast<void*>(&SimProvData)},
+        {"WTHelperGetProvSignerFromChain", reinterpret_cast<void*>(&SimProvSigner)},
+        {"WTHelperGetProvCertFromChain", reinterpret_cast<void*>(&SimProvCert)},
+        {"CertDuplicateCertificateContext", reinterpret_cast<void*>(&SimCertDuplicate)},
+        {"CertFreeCertificateContext", reinterpret_cast<void*>(&SimCertFree)},
+        {"CertCompareCertificate", reinterpret_cast<void*>(&SimCertCompare)},
+    };
+    auto it = table.find(name);
+    // Any other export a test declares resolves to a function that must not be called.
+    return it != table.end() ? reinterpret_cast<FARPROC>(it->second)
+                             : reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&abort));
+}
+
+}  // namespace
+
+std::string Utf8(const std::u16string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string Utf8(const char16_t* text) { return Utf8(std::u16string(text ? text : u"")); }
+
+std::u16string Utf16(const std::string& text) {
+    std::u16string out;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        uint32_t c;
+        int extra;
+        if (b < 0x80) {
+            c = b;
+            extra = 0;
+        } else if ((b & 0xE0) == 0xC0) {
+            c = b & 0x1F;
+            extra = 1;
+        } else if ((b & 0xF0) == 0xE0) {
+            c = b & 0x0F;
+            extra = 2;
+        } else {
+            c = b & 0x07;
+            extra = 3;
+        }
+        ++i;
+        for (int k = 0; k < extra && i < text.size(); ++k, ++i)
+            c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+// ---- construction ----------------------------------------------------------------------
+
+SimWindows::SimWindows() {
+    previous_ = g_current;
+    g_current = this;
+    SetApi(this);
+    SetVersion(VER_PLATFORM_WIN32_NT, 6, 1);
+    AddSystemModule(u"kernel32.dll", {"IsWow64Process", "IsWow64Process2"});
+    AddSystemModule(u"advapi32.dll", {"CheckTokenMembership", "OpenProcessToken",
+                                      "LookupPrivilegeValueW", "AdjustTokenPrivileges"});
+}
+
+SimWindows::~SimWindows() {
+    g_current = previous_;
+    SetApi(previous_);
+}
+
+SimWindows& SimWindows::Current() { return *g_current; }
+
+void SimWindows::SetVersion(DWORD platform, DWORD major, DWORD minor, WORD suiteMask) {
+    memset(&version, 0, sizeof(version));
+    version.dwPlatformId = platform;
+    version.dwMajorVersion = major;
+    version.dwMinorVersion = minor;
+    version.wSuiteMask = suiteMask;
+}
+
+void SimWindows::AddSystemModule(const std::u16string& name, std::set<std::string> exports) {
+    modules[Lower(systemDirectory + u"\\" + name)] = SimModule{std::move(exports)};
+}
+
+void SimWindows::AddTrustLibraries() {
+    AddSystemModule(u"wintrust.dll", {"WinVerifyTrust", "WTHelperProvDataFromStateData",
+                                      "WTHelperGetProvSignerFromChain",
+                                      "WTHelperGetProvCertFromChain"});
+    AddSystemModule(u"crypt32.dll", {"CertDuplicateCertificateContext",
+                                     "CertCompareCertificate", "CertFreeCertificateContext"});
+}
+
+void SimWindows::SetMultiString(const std::u16string& key, const std::u16string& name,
+                                const std::vector<std::u16string>& list) {
+    std::u16string joined;
+    for (const auto& s : list) joined += s + u'\0';
+    joined += u'\0';
+    SimRegistryValue value{REG_MULTI_SZ, {}};
+    value.data.resize(joined.size() * sizeof(char16_t));
+    memcpy(value.data.data(), joined.data(), value.data.size());
+    registry[Lower(key)][name] = value;
+}
+
+// ---- records and counters --------------------------------------------------------------
+
+void SimWindows::Record(const std::string& call) { calls.push_back(call); }
+
+std::vector<std::string> SimWindows::CallsNamed(const std::string& name) const {
+    std::vector<std::string> out;
+    for (const auto& c : calls)
+        if (c.compare(0, name.size() + 1, name + "(") == 0) out.push_back(c);
+    return out;
+}
+
+int SimWindows::IndexOf(const std::string& name, size_t from) const {
+    for (size_t i = from; i < calls.size(); ++i)
+        if (calls[i].compare(0, name.size() + 1, name + "(") == 0) return static_cast<int>(i);
+    return -1;
+}
+
+HANDLE SimWindows::NewHandle(const std::string& kind) {
+    HANDLE h = reinterpret_cast<HANDLE>(nextHandle_);
+    nextHandle_ += 4;
+    handles_[h] = kind;
+    return h;
+}
+
+int SimWindows::loadedModules() const {
+    int n = 0;
+    for (const auto& m : loaded_) n += m.second.references;
+    return n;
+}
+
+int SimWindows::certReferences() const {
+    int n = 0;
+    for (const auto& c : certs_) n += c.second->references;
+    return n;
+}
+
+std::string SimWindows::Leaks() const {
+    std::ostringstream out;
+    for (const auto& h : handles_)
+        if (h.second != "mutex") out << "handle " << h.second << "; ";
+    if (openKeys_) out << openKeys_ << " registry keys; ";
+    for (const auto& m : loaded_)
+        if (m.second.references) out << "module " << Utf8(m.second.path) << " x" << m.second.references << "; ";
+    if (liveSids_) out << liveSids_ << " SIDs; ";
+    if (!globalBlocks_.empty()) out << globalBlocks_.size() << " global blocks; ";
+    if (!localBlocks_.empty()) out << localBlocks_.size() << " local blocks; ";
+    if (certReferences()) out << certReferences() << " certificate references; ";
+    if (!trustStates_.empty()) out << trustStates_.size() << " trust states; ";
+    return out.str();
+}
+
+// ---- kernel32 --------------------------------------------------------------------------
+
+DWORD SimWindows::GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) {
+    Record("GetModuleFileNameW(" + Ptr(module) + ", " + std::to_string(size) + ")");
+    if (size == 0) return 0;
+    DWORD n = static_cast<DWORD>(modulePath.size());
+    if (n >= size) {
+        // Like current Windows: truncated, terminated, the buffer size returned.
+        memcpy(path, modulePath.data(), (size - 1) * sizeof(char16_t));
+        path[size - 1] = 0;
+        lastError_ = ERROR_INSUFFICIENT_BUFFER;
+        return size;
+    }
+    memcpy(path, modulePath.c_str(), (n + 1) * sizeof(char16_t));
+    return n;
+}
+
+HMODULE SimWindows::GetModuleHandleW(const char16_t* name) {
+    Record("GetModuleHandleW(" + Str(name) + ")");
+    return name ? nullptr : reinterpret_cast<HMODULE>(0x400000);
+}
+
+HMODULE SimWindows::GetModuleHandleA(const char* name) {
+    Record(std::string("GetModuleHandleA(") + (name ? name : "null") + ")");
+    if (!name || kernel32Missing) return nullptr;
+    std::u16string path = Lower(systemDirectory + u"\\" + Utf16(name));
+    if (!modules.count(path)) return nullptr;
+    // Already loaded modules are not counted: the handle is not a reference of the caller.
+    return reinterpret_cast<HMODULE>(0x7000000 + (std::hash<std::u16string>()(path) & 0xFFFF) * 16);
+}
+
+HMODULE SimWindows::LoadLibraryExW(const char16_t* path, HANDLE reserved, DWORD flags) {
+    Record("LoadLibraryExW(" + Str(path) + ", " + Ptr(reserved) + ", " + Hex(flags) + ")");
+    std::u16string key = Lower(path ? path : u"");
+    if (!modules.count(key)) {
+        lastError_ = ERROR_MOD_NOT_FOUND;
+        return nullptr;
+    }
+    HMODULE handle = reinterpret_cast<HMODULE>(0x10000000 + (std::hash<std::u16string>()(key) & 0xFFFF) * 16);
+    auto& entry = loaded_[handle];
+    entry.path = key;
+    entry.references++;
+    return handle;
+}
+
+FARPROC SimWindows::GetProcAddress(HMODULE module, const char* name) {
+    Record("GetProcAddress(" + Ptr(module) + ", " + (name ? name : "null") + ")");
+    const SimModule* found = nullptr;
+    auto it = loaded_.find(module);
+    if (it != loaded_.end() && it->second.references > 0) {
+        found = &modules[it->second.path];
+    } else if (module == GetModuleHandleA("kernel32.dll")) {
+        calls.pop_back();  // the lookup above is not the caller's call
+        found = &modules[Lower(systemDirectory + u"\\kernel32.dll")];
+    }
+    if (!found || !name || !found->exports.count(name)) {
+        lastError_ = ERROR_PROC_NOT_FOUND;
+        return nullptr;
+    }
+    return ExportByName(name);
+}
+
+BOOL SimWindows::FreeLibrary(HMODULE module) {
+    Record("FreeLibrary(" + Ptr(module) + ")");
+    auto it = loaded_.find(module);
+    if (it == loaded_.end() || it->second.references == 0) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    it->second.references--;
+    return TRUE;
+}
+
+UINT SimWindows::GetSystemDirectoryW(char16_t* buffer, UINT size) {
+    Record("GetSystemDirectoryW(" + std::to_string(size) + ")");
+    UINT n = static_cast<UINT>(systemDirectory.size());
+    if (n + 1 > size) return n + 1;
+    memcpy(buffer, systemDirectory.c_str(), (n + 1) * sizeof(char16_t));
+    return n;
+}
+
+const char16_t* SimWindows::GetCommandLineW() {
+    Record("GetCommandLineW()");
+    commandLineCopy_ = commandLine;
+    return commandLineCopy_.c_str();
+}
+
+BOOL SimWindows::GetVersionExW(OSVERSIONINFOW* info) {
+    Record("GetVersionExW(" + std::to_string(info->dwOSVersionInfoSize) + ")");
+    if (versionFails) return FALSE;
+    if (info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXW)) {
+        memcpy(info, &version, sizeof(OSVERSIONINFOEXW));
+    } else if (info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOW)) {
+        memcpy(info, &version, sizeof(OSVERSIONINFOW));
+    } else {
+        lastError_ = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    info->dwOSVersionInfoSize = info->dwOSVersionInfoSize;
+    return TRUE;
+}
+
+LANGID SimWindows::GetUserDefaultLangID() {
+    Record("GetUserDefaultLangID()");
+    return userLangId;
+}
+
+int SimWindows::CompareStringW(LCID locale, DWORD flags, const char16_t* a, int aLength,
+                               const char16_t* b, int bLength) {
+    Record("CompareStringW(" + std::to_string(locale) + ", " + Hex(flags) + ", " + Str(a) + ", " +
+           std::to_string(aLength) + ", " + Str(b) + ", " + std::to_string(bLength) + ")");
+    std::u16string x = aLength < 0 ? std::u16string(a) : std::u16string(a, aLength);
+    std::u16string y = bLength < 0 ? std::u16string(b) : std::u16string(b, bLength);
+    if (flags & NORM_IGNORECASE) {
+        x = Lower(x);
+        y = Lower(y);
+    }
+    int c = x.compare(y);
+    return c < 0 ? CSTR_LESS_THAN : c == 0 ? CSTR_EQUAL : CSTR_GREATER_THAN;
+}
+
+int SimWindows::lstrcmpW(const char16_t* a, const char16_t* b) {
+    Record("lstrcmpW(" + Str(a) + ", " + Str(b) + ")");
+    int c = std::u16string(a).compare(b);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+HANDLE SimWindows::CreateMutexW(void* attributes, BOOL initialOwner, const char16_t* name) {
+    Record("CreateMutexW(" + Ptr(attributes) + ", " + std::to_string(initialOwner) + ", " +
+           Str(name) + ")");
+    if (createMutexFails) {
+        lastError_ = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    std::u16string n = name ? name : u"";
+    lastError_ = existingMutexes.count(n) ? ERROR_ALREADY_EXISTS : 0;
+    existingMutexes.insert(n);
+    return NewHandle("mutex");
+}
+
+BOOL SimWindows::CloseHandle(HANDLE handle) {
+    Record("CloseHandle(" + Ptr(handle) + ")");
+    if (!handles_.erase(handle)) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HANDLE SimWindows::CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD flags,
+                                DWORD*) {
+    Record("CreateThread(" + Hex(flags) + ")");
+    lastError_ = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+}
+DWORD SimWindows::ResumeThread(HANDLE thread) {
+    Record("ResumeThread(" + Ptr(thread) + ")");
+    return static_cast<DWORD>(-1);
+}
+DWORD SimWindows::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    Record("WaitForSingleObject(" + Ptr(handle) + ", " + Hex(milliseconds) + ")");
+    return WAIT_FAILED;
+}
+BOOL SimWindows::GetExitCodeThread(HANDLE thread, DWORD*) {
+    Record("GetExitCodeThread(" + Ptr(thread) + ")");
+    return FALSE;
+}
+
+HGLOBAL SimWindows::GlobalAlloc(UINT flags, SIZE_T bytes) {
+    Record("GlobalAlloc(" + Hex(flags) + ", " + std::to_string(bytes) + ")");
+    void* p = (flags & GMEM_ZEROINIT) ? calloc(1, bytes) : malloc(bytes);
+    globalBlocks_.insert(p);
+    return p;
+}
+
+HGLOBAL SimWindows::GlobalFree(HGLOBAL memory) {
+    Record("GlobalFree(" + Ptr(memory) + ")");
+    if (!globalBlocks_.erase(memory)) return memory;
+    free(memory);
+    return nullptr;
+}
+
+HLOCAL SimWindows::LocalFree(HLOCAL memory) {
+    Record("LocalFree(" + Ptr(memory) + ")");
+    if (!localBlocks_.erase(memory)) return memory;
+    free(memory);
+    return nullptr;
+}
+
+// The inserts of a message text: %1..%99 with an optional !printf-format!, and the escapes
+// %0 (end), %% %. %! %space and %n. Inserted text is copied as it stands.
+DWORD SimWindows::FormatMessageW(DWORD flags, const void* source, DWORD messageId,
+                                 DWORD languageId, char16_t* buffer, DWORD size,
+                                 DWORD_PTR* arguments) {
+    const char16_t* format = static_cast<const char16_t*>(source);
+    Record("FormatMessageW(" + Hex(flags) + ", " + Str(format) + ", " + std::to_string(messageId) +
+           ", " + std::to_string(languageId) + ", " + std::to_string(size) + ")");
+    if (!(flags & FORMAT_MESSAGE_FROM_STRING) || !(flags & FORMAT_MESSAGE_ARGUMENT_ARRAY) ||
+        !(flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) || !format) {
+        lastError_ = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    std::u16string out;
+    for (const char16_t* p = format; *p; ++p) {
+        if (*p != u'%') {
+            out += *p;
+            continue;
+        }
+        char16_t c = *++p;
+        if (c == 0) break;
+        if (c == u'0') break;
+        if (c == u'n') {
+            out += u"\r\n";
+            continue;
+        }
+        if (c < u'1' || c > u'9') {
+            out += c;
+            continue;
+        }
+        int number = c - u'0';
+        if (p[1] >= u'0' && p[1] <= u'9') number = number * 10 + (*++p - u'0');
+        std::string spec = "s";
+        if (p[1] == u'!') {
+            const char16_t* end = p + 2;
+            while (*end && *end != u'!') ++end;
+            spec = Utf8(std::u16string(p + 2, end));
+            p = *end ? end : end - 1;
+        }
+        DWORD_PTR value = arguments[number - 1];
+        if (spec == "s") {
+            out += reinterpret_cast<const char16_t*>(value);
+        } else if (spec == "d" || spec == "i") {
+            out += Utf16(std::to_string(static_cast<int32_t>(value)));
+        } else if (spec == "u") {
+            out += Utf16(std::to_string(static_cast<uint32_t>(value)));
+        } else {
+            lastError_ = ERROR_INVALID_PARAMETER;
+            return 0;
+        }
+    }
+    char16_t* result = static_cast<char16_t*>(malloc((out.size() + 1) * sizeof(char16_t)));
+    memcpy(result, out.c_str(), (out.size() + 1) * sizeof(char16_t));
+    localBlocks_.insert(result);
+    *reinterpret_cast<char16_t**>(buffer) = result;
+    return static_cast<DWORD>(out.size());
+}
+
+// ---- advapi32 --------------------------------------------------------------------------
+
+BOOL SimWindows::AllocateAndInitializeSid(SID_IDENTIFIER_AUTHORITY* authority, BYTE count,
+                                          DWORD s0, DWORD s1, DWORD s2, DWORD s3, DWORD s4,
+                                          DWORD s5, DWORD s6, DWORD s7, PSID* sid) {
+    std::ostringstream a;
+    for (int i = 0; i < 6; ++i) a << int(authority->Value[i]) << (i < 5 ? "." : "");
+    Record("AllocateAndInitializeSid(" + a.str() + ", " + std::to_string(count) + ", " +
+           std::to_string(s0) + ", " + std::to_string(s1) + ")");
+    if (allocateSidFails) return FALSE;
+    SimSid* s = new SimSid{kSidTag, {}, count, {s0, s1, s2, s3, s4, s5, s6, s7}};
+    memcpy(s->authority, authority->Value, 6);
+    *sid = s;
+    ++liveSids_;
+    return TRUE;
+}
+
+PVOID SimWindows::FreeSid(PSID sid) {
+    Record("FreeSid(" + Ptr(sid) + ")");
+    delete static_cast<SimSid*>(sid);
+    --liveSids_;
+    return nullptr;
+}
+
+BOOL SimWindows::EqualSid(PSID a, PSID b) {
+    Record("EqualSid()");
+    return SameSid(static_cast<SimSid*>(a), static_cast<SimSid*>(b));
+}
+
+BOOL SimWindows::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+    Record("OpenProcessToken(" + Ptr(process) + ", " + Hex(access) + ")");
+    if (openTokenFails) {
+        lastError_ = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    *token = NewHandle("token");
+    return TRUE;
+}
+
+BOOL SimWindows::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
+                                     DWORD length, DWORD* returnLength) {
+    Record("GetTokenInformation(" + Ptr(token) + ", " + std::to_string(infoClass) + ", " +
+           std::to_string(length) + ")");
+    if (!handles_.count(token) || infoClass != TokenGroups) {
+        lastError_ = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    size_t n = tokenGroups.size();
+    size_t header = offsetof(TOKEN_GROUPS, Groups) + std::max<size_t>(n, 1) * sizeof(SID_AND_ATTRIBUTES);
+    DWORD needed = static_cast<DWORD>(header + n * sizeof(SimSid));
+    *returnLength = needed;
+    if (length < needed) {
+        lastError_ = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    TOKEN_GROUPS* groups = static_cast<TOKEN_GROUPS*>(info);
+    SimSid* sids = reinterpret_cast<SimSid*>(static_cast<BYTE*>(info) + header);
+    groups->GroupCount = static_cast<DWORD>(n);
+    for (size_t i = 0; i < n; ++i) {
+        const auto& sub = tokenGroups[i];
+        sids[i] = SimSid{kSidTag, {0, 0, 0, 0, 0, 5}, static_cast<BYTE>(sub.size()), {}};
+        for (size_t k = 0; k < sub.size() && k < 8; ++k) sids[i].sub[k] = sub[k];
+        groups->Groups[i].Sid = &sids[i];
+        groups->Groups[i].Attributes = 0x10;  // deny-only: membership must not depend on it
+    }
+    return TRUE;
+}
+
+LSTATUS SimWindows::RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD options, REGSAM access,
+                                  HKEY* result) {
+    Record("RegOpenKeyExW(" + Ptr(key) + ", " + Str(subKey) + ", " + std::to_string(options) + ", " +
+           Hex(access) + ")");
+    if (key != HKEY_LOCAL_MACHINE || !registry.count(Lower(subKey))) return ERROR_FILE_NOT_FOUND;
+    HKEY h = reinterpret_cast<HKEY>(NewHandle("key"));
+    handles_.erase(h);
+    keys_[h] = Lower(subKey);
+    ++openKeys_;
+    *result = h;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS SimWindows::RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* type,
+                                     BYTE* data, DWORD* size) {
+    Record("RegQueryValueExW(" + Ptr(key) + ", " + Str(name) + ", " + Ptr(reserved) + ", " +
+           Ptr(data) + ", " + (size ? std::to_string(*size) : "null") + ")");
+    auto k = keys_.find(key);
+    if (k == keys_.end()) return ERROR_INVALID_HANDLE;
+    auto& values = registry[k->second];
+    auto v = values.find(name ? name : u"");
+    if (v == values.end()) return ERROR_FILE_NOT_FOUND;
+    if (type) *type = v->second.type;
+    DWORD needed = static_cast<DWORD>(v->second.data.size());
+    if (!data) {
+        if (size) *size = needed;
+        return ERROR_SUCCESS;
+    }
+    if (!size) return ERROR_INVALID_PARAMETER;
+    if (*size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    memcpy(data, v->second.data.data(), needed);
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS SimWindows::RegCloseKey(HKEY key) {
+    Record("RegCloseKey(" + Ptr(key) + ")");
+    if (!keys_.erase(key)) return ERROR_INVALID_HANDLE;
+    --openKeys_;
+    return ERROR_SUCCESS;
+}
+
+BOOL SimWindows::CheckTokenMembership(HANDLE token, PSID sid, BOOL* member) {
+    const SimSid* s = static_cast<SimSid*>(sid);
+    Record("CheckTokenMembership(" + Ptr(token) + ", " + std::to_string(s ? s->sub[0] : 0) + "-" +
+           std::to_string(s ? s->sub[1] : 0) + ")");
+    if (checkMembershipFails) return FALSE;
+    *member = adminMember;
+    return TRUE;
+}
+
+// ---- kernel32 exports ------------------------------------------------------------------
+
+BOOL SimWindows::IsWow64Process2(HANDLE process, WORD* processMachine, WORD* native) {
+    Record("IsWow64Process2(" + Ptr(process) + ")");
+    if (wowCallFails) return FALSE;
+    *processMachine = wow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN;
+    *native = nativeMachine;
+    return TRUE;
+}
+
+BOOL SimWindows::IsWow64Process(HANDLE process, BOOL* isWow64) {
+    Record("IsWow64Process(" + Ptr(process) + ")");
+    if (wowCallFails) return FALSE;
+    *isWow64 = wow64;
+    return TRUE;
+}
+
+// ---- version ---------------------------------------------------------------------------
+
+DWORD SimWindows::GetFileVersionInfoSizeW(const char16_t* path, DWORD* handle) {
+    Record("GetFileVersionInfoSizeW(" + Str(path) + ")");
+    if (handle) *handle = 0;
+    auto f = files.find(path ? path : u"");
+    if (f == files.end()) {
+        lastError_ = ERROR_FILE_NOT_FOUND;
+        return 0;
+    }
+    if (!f->second.hasVersionResource) {
+        lastError_ = ERROR_RESOURCE_TYPE_NOT_FOUND;
+        return 0;
+    }
+    return sizeof(SimVersionBlock) + 100;
+}
+
+BOOL SimWindows::GetFileVersionInfoW(const char16_t* path, DWORD handle, DWORD size, LPVOID data) {
+    Record("GetFileVersionInfoW(" + Str(path) + ", " + std::to_string(handle) + ", " +
+           std::to_string(size) + ")");
+    auto f = files.find(path ? path : u"");
+    if (f == files.end() || !f->second.hasVersionResource || f->second.versionInfoReadFails ||
+        size < sizeof(SimVersionBlock)) {
+        lastError_ = f == files.end() ? ERROR_FILE_NOT_FOUND : ERROR_RESOURCE_DATA_NOT_FOUND;
+        return FALSE;
+    }
+    SimVersionBlock block{kVersionTag, f->second.hasFixedRecord, {}};
+    block.fixed.dwSignature = 0xFEEF04BD;
+    block.fixed.dwFileVersionMS = f->second.fileVersionMS;
+    memcpy(data, &block, sizeof(block));
+    return TRUE;
+}
+
+BOOL SimWindows::VerQueryValueW(const void* data, const char16_t* subBlock, LPVOID* buffer,
+                                UINT* length) {
+    Record("VerQueryValueW(" + Str(subBlock) + ")");
+    const SimVersionBlock* block = static_cast<const SimVersionBlock*>(data);
+    if (block->tag != kVersionTag || std::u16string(subBlock) != u"\\" || !block->hasFixed) {
+        *length = 0;
+        return FALSE;
+    }
+    *buffer = const_cast<VS_FIXEDFILEINFO*>(&block->fixed);
+    *length = sizeof(VS_FIXEDFILEINFO);
+    return TRUE;
+}
+
+// ---- user32 ----------------------------------------------------------------------------
+
+char16_t* SimWindows::CharNextW(const char16_t* p) {
+    return const_cast<char16_t*>(*p ? p + 1 : p);
+}
+
+char16_t* SimWindows::CharPrevW(const char16_t* start, const char16_t* p) {
+    return const_cast<char16_t*>(p > start ? p - 1 : start);
+}
+
+int SimWindows::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int size) {
+    Record("LoadStringW(" + Ptr(instance) + ", " + std::to_string(id) + ", " + std::to_string(size) + ")");
+    auto s = strings.find(id);
+    if (s == strings.end()) {
+        lastError_ = ERROR_RESOURCE_NAME_NOT_FOUND;
+        if (size > 0) buffer[0] = 0;
+        return 0;
+    }
+    int n = static_cast<int>(s->second.size());
+    if (size == 0) {
+        *reinterpret_cast<const char16_t**>(buffer) = s->second.data();
+        return n;
+    }
+    int copied = std::min(n, size - 1);
+    memcpy(buffer, s->second.data(), copied * sizeof(char16_t));
+    buffer[copied] = 0;
+    return copied;
+}
+
+int SimWindows::MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
+    Record("MessageBoxW(" + Ptr(owner) + ", " + Str(text) + ", " + Str(caption) + ", " + Hex(type) + ")");
+    messageBoxes.push_back({owner, text ? text : u"", caption ? caption : u"", type});
+    if (!messageBoxAnswers.empty()) {
+        int answer = messageBoxAnswers.front();
+        messageBoxAnswers.pop_front();
+        return answer;
+    }
+    return (type & 0xF) == MB_YESNO ? IDNO : IDOK;
+}
+
+HWND SimWindows::GetDesktopWindow() {
+    Record("GetDesktopWindow()");
+    return reinterpret_cast<HWND>(0x10010);
+}
+
+HWND SimWindows::CreateDialogParamW(HINSTANCE, const char16_t* templateName, HWND parent, DLGPROC,
+                                    LPARAM) {
+    Record("CreateDialogParamW(" + std::to_string(reinterpret_cast<uintptr_t>(templateName)) +
+           ", " + Ptr(parent) + ")");
+    return nullptr;
+}
+
+INT_PTR SimWindows::DialogBoxParamW(HINSTANCE, const char16_t* templateName, HWND parent, DLGPROC,
+                                    LPARAM) {
+    Record("DialogBoxParamW(" + std::to_string(reinterpret_cast<uintptr_t>(templateName)) + ", " +
+           Ptr(parent) + ")");
+    return -1;
+}
+
+BOOL SimWindows::EndDialog(HWND dialog, INT_PTR result) {
+    Record("EndDialog(" + Ptr(dialog) + ", " + std::to_string(result) + ")");
+    return FALSE;
+}
+BOOL SimWindows::DestroyWindow(HWND window) {
+    Record("DestroyWindow(" + Ptr(window) + ")");
+    return FALSE;
+}
+BOOL SimWindows::IsWindow(HWND window) {
+    Record("IsWindow(" + Ptr(window) + ")");
+    return FALSE;
+}
+HWND SimWindows::GetDlgItem(HWND dialog, int id) {
+    Record("GetDlgItem(" + Ptr(dialog) + ", " + std::to_string(id) + ")");
+    return nullptr;
+}
+BOOL SimWindows::SetWindowTextW(HWND window, const char16_t* text) {
+    Record("SetWindowTextW(" + Ptr(window) + ", " + Str(text) + ")");
+    return FALSE;
+}
+LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Record("SendMessageW(" + Ptr(window) + ", " + Hex(message) + ", " + Hex(wParam) + ", " +
+           Hex(static_cast<uintptr_t>(lParam)) + ")");
+    return 0;
+}
+BOOL SimWindows::ShowWindow(HWND window, int command) {
+    Record("ShowWindow(" + Ptr(window) + ", " + std::to_string(command) + ")");
+    return FALSE;
+}
+HWND SimWindows::SetFocus(HWND window) {
+    Record("SetFocus(" + Ptr(window) + ")");
+    return nullptr;
+}
+BOOL SimWindows::GetMessageW(MSG* msg, HWND, UINT, UINT) {
+    Record("GetMessageW()");
+    memset(msg, 0, sizeof(*msg));
+    msg->message = WM_QUIT;
+    return FALSE;
+}
+BOOL SimWindows::IsDialogMessageW(HWND, MSG*) { return FALSE; }
+BOOL SimWindows::TranslateMessage(const MSG*) { return FALSE; }
+LRESULT SimWindows::DispatchMessageW(const MSG*) { return 0; }
+BOOL SimWindows::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    Record("PostThreadMessageW(" + std::to_string(threadId) + ", " + Hex(message) + ", " +
+           Hex(wParam) + ", " + Hex(static_cast<uintptr_t>(lParam)) + ")");
+    return TRUE;
+}
+
+// ---- wintrust and crypt32 --------------------------------------------------------------
+
+PCCERT_CONTEXT SimWindows::Certificate(int id) {
+    auto& cert = certs_[id];
+    if (!cert) {
+        cert.reset(new Cert);
+        cert->infoTag = id;
+        cert->context.dwCertEncodingType = X509_ASN_ENCODING;
+        cert->context.pCertInfo = reinterpret_cast<PCERT_INFO>(&cert->infoTag);
+        cert->provCert.cbStruct = sizeof(CRYPT_PROVIDER_CERT);
+        cert->provCert.pCert = &cert->context;
+    }
+    return &cert->context;
+}
+
+int SimWindows::CertIdOf(PCCERT_CONTEXT cert) const {
+    for (const auto& c : certs_)
+        if (&c.second->context == cert) return c.first;
+    return 0;
+}
+
+LONG SimWindows::WinVerifyTrust(HWND window, GUID* action, LPVOID data) {
+    WintrustDataV1* wd = static_cast<WintrustDataV1*>(data);
+    SimTrustCall call{};
+    call.window = window;
+    call.uiChoice = wd->dwUIChoice;
+    call.stateAction = wd->dwStateAction;
+    call.cbStruct = wd->cbStruct;
+    call.actionIsGenericVerifyV2 = memcmp(action, &kGenericVerifyV2, sizeof(GUID)) == 0;
+    if (wd->pFile) {
+        call.fileCbStruct = wd->pFile->cbStruct;
+        call.path = reinterpret_cast<const char16_t*>(wd->pFile->pcwszFilePath);
+    }
+    trustCalls.push_back(call);
+    Record("WinVerifyTrust(" + Ptr(window) + ", " + Utf8(call.path) + ", ui=" +
+           std::to_string(call.uiChoice) + ", state=" + std::to_string(call.stateAction) + ")");
+
+    if (wd->dwStateAction == WTD_STATEACTION_CLOSE) {
+        trustStates_.erase(wd->hWVTStateData);
+        wd->hWVTStateData = nullptr;
+        return 0;
+    }
+    auto f = trustFiles.find(call.path);
+    SimTrustFile file = f != trustFiles.end() ? f->second : SimTrustFile{};
+    LONG status = file.status;
+    auto byUi = file.statusByUiChoice.find(wd->dwUIChoice);
+    if (byUi != file.statusByUiChoice.end()) status = byUi->second;
+    if (wd->dwStateAction == WTD_STATEACTION_VERIFY) {
+        std::unique_ptr<TrustState> state(new TrustState{file.signer});
+        HANDLE h = state.get();
+        trustStates_[h] = std::move(state);
+        wd->hWVTStateData = h;
+    }
+    return status;
+}
+
+CRYPT_PROVIDER_DATA* SimWindows::ProvDataFromStateData(HANDLE state) {
+    Record("WTHelperProvDataFromStateData(" + Ptr(state) + ")");
+    auto s = trustStates_.find(state);
+    if (s == trustStates_.end()) return nullptr;
+    return reinterpret_cast<CRYPT_PROVIDER_DATA*>(&s->second->dataTag);
+}
+
+CRYPT_PROVIDER_SGNR* SimWindows::ProvSignerFromChain(CRYPT_PROVIDER_DATA* data, DWORD signer,
+                                                     BOOL counterSigner, DWORD counterIndex) {
+    Record("WTHelperGetProvSignerFromChain(" + std::to_string(signer) + ", " +
+           std::to_string(counterSigner) + ", " + std::to_string(counterIndex) + ")");
+    for (auto& s : trustStates_)
+        if (reinterpret_cast<CRYPT_PROVIDER_DATA*>(&s.second->dataTag) == data)
+            return s.second->signer ? reinterpret_cast<CRYPT_PROVIDER_SGNR*>(&s.second->signerTag)
+                                    : nullptr;
+    return nullptr;
+}
+
+CRYPT_PROVIDER_CERT* SimWindows::ProvCertFromChain(CRYPT_PROVIDER_SGNR* signer, DWORD index) {
+    Record("WTHelperGetProvCertFromChain(" + std::to_string(index) + ")");
+    for (auto& s : trustStates_)
+        if (reinterpret_cast<CRYPT_PROVIDER_SGNR*>(&s.second->signerTag) == signer) {
+            Certificate(s.second->signer);
+            return &certs_[s.second->signer]->provCert;
+        }
+    return nullptr;
+}
+
+PCCERT_CONTEXT SimWindows::CertDuplicateCertificateContext(PCCERT_CONTEXT cert) {
+    int id = CertIdOf(cert);
+    Record("CertDuplicateCertificateContext(" + std::to_string(id) + ")");
+    if (!id) return nullptr;
+    certs_[id]->references++;
+    return cert;
+}
+
+BOOL SimWindows::CertFreeCertificateContext(PCCERT_CONTEXT cert) {
+    int id = CertIdOf(cert);
+    Record("CertFreeCertificateContext(" + std::to_string(id) + ")");
+    if (id) certs_[id]->references--;
+    return TRUE;
+}
+
+BOOL SimWindows::CertCompareCertificate(DWORD encoding, PCERT_INFO a, PCERT_INFO b) {
+    int idA = a ? *reinterpret_cast<int*>(a) : 0;
+    int idB = b ? *reinterpret_cast<int*>(b) : 0;
+    Record("CertCompareCertificate(" + Hex(encoding) + ", " + std::to_string(idA) + ", " +
+           std::to_string(idB) + ")");
+    return idA && idA == idB;
+}

@@ -1,0 +1,252 @@
+// A simulated Windows behind the seam, for the host tests.
+//
+// A test builds the world it needs (version, registry, files, modules and their exports,
+// token groups, mutexes, strings, trust verdicts, message-box answers), runs the code, and
+// then asserts on the recorded calls and on the counters of what is still open.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "seam/win32_api.h"
+
+std::string Utf8(const std::u16string& text);
+std::string Utf8(const char16_t* text);
+std::u16string Utf16(const std::string& text);
+
+struct SimMessageBox {
+    HWND owner;
+    std::u16string text;
+    std::u16string caption;
+    UINT style;
+};
+
+struct SimRegistryValue {
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+struct SimFile {
+    bool hasVersionResource = true;
+    bool hasFixedRecord = true;
+    DWORD fileVersionMS = 0;
+    bool versionInfoReadFails = false;
+};
+
+struct SimModule {
+    std::set<std::string> exports;  // names of the functions it offers
+};
+
+// What the trust provider answers for one file.
+struct SimTrustFile {
+    LONG status = TRUST_E_NOSIGNATURE;
+    std::map<DWORD, LONG> statusByUiChoice;  // overrides `status` for one UI choice
+    int signer = 0;                          // certificate id of the first signer; 0: none
+};
+
+struct SimTrustCall {
+    std::u16string path;
+    HWND window;
+    DWORD uiChoice;
+    DWORD stateAction;
+    DWORD cbStruct;
+    DWORD fileCbStruct;
+    bool actionIsGenericVerifyV2;
+};
+
+class SimWindows : public Win32Api {
+public:
+    SimWindows();
+    ~SimWindows() override;
+    static SimWindows& Current();
+
+    // ---- the scripted world -------------------------------------------------------------
+    OSVERSIONINFOEXW version{};
+    bool versionFails = false;
+    LANGID userLangId = 0x0409;
+    std::u16string modulePath = u"C:\\Downloads\\setup.exe";
+    std::u16string commandLine = u"\"C:\\Downloads\\setup.exe\"";
+    std::u16string systemDirectory = u"C:\\Windows\\system32";
+    bool kernel32Missing = false;
+
+    std::map<std::u16string, std::map<std::u16string, SimRegistryValue>> registry;  // HKLM
+    std::map<std::u16string, SimFile> files;
+    // Modules by full path (lower case). AddSystemModule puts one in the system directory.
+    std::map<std::u16string, SimModule> modules;
+
+    // Token of the process: its groups as (sub-authority list) SIDs.
+    std::vector<std::vector<DWORD>> tokenGroups;
+    bool openTokenFails = false;
+    bool allocateSidFails = false;
+    BOOL adminMember = FALSE;          // what CheckTokenMembership reports
+    bool checkMembershipFails = false;
+
+    // IsWow64Process2 / IsWow64Process answers.
+    WORD nativeMachine = IMAGE_FILE_MACHINE_I386;
+    BOOL wow64 = FALSE;
+    bool wowCallFails = false;
+
+    std::set<std::u16string> existingMutexes;
+    bool createMutexFails = false;
+
+    std::map<UINT, std::u16string> strings;  // the string table in the lookup language
+    std::deque<int> messageBoxAnswers;       // default: IDOK, or IDNO for Yes/No boxes
+
+    std::map<std::u16string, SimTrustFile> trustFiles;
+
+    // ---- helpers to build the world -----------------------------------------------------
+    void SetVersion(DWORD platform, DWORD major, DWORD minor = 0, WORD suiteMask = 0);
+    void AddSystemModule(const std::u16string& name, std::set<std::string> exports);
+    void AddTrustLibraries();  // wintrust.dll and crypt32.dll with all their functions
+    void LoadEnglishStrings();  // the English string table of the setup
+    void SetMultiString(const std::u16string& key, const std::u16string& name,
+                        const std::vector<std::u16string>& strings);
+
+    // ---- what happened ------------------------------------------------------------------
+    std::vector<std::string> calls;  // "Name(arg, arg, ...)" in call order
+    std::vector<SimMessageBox> messageBoxes;
+    std::vector<SimTrustCall> trustCalls;
+    std::vector<std::string> CallsNamed(const std::string& name) const;
+    size_t CountCalls(const std::string& name) const { return CallsNamed(name).size(); }
+    // Index of the first call named `name` at or after `from`; -1 when there is none.
+    int IndexOf(const std::string& name, size_t from = 0) const;
+
+    // Everything still open: handles, keys, modules, SIDs, memory blocks, certificate
+    // references and trust states. A finished scenario leaves all of them at zero (the
+    // single-instance mutex aside, which the setup holds until it ends).
+    int openHandles() const { return static_cast<int>(handles_.size()); }
+    int openKeys() const { return openKeys_; }
+    int loadedModules() const;
+    int liveSids() const { return liveSids_; }
+    int globalBlocks() const { return static_cast<int>(globalBlocks_.size()); }
+    int localBlocks() const { return static_cast<int>(localBlocks_.size()); }
+    int certReferences() const;
+    int openTrustStates() const { return static_cast<int>(trustStates_.size()); }
+    std::string Leaks() const;  // empty when nothing is left open (besides mutexes)
+
+    // ---- Win32Api ------------------------------------------------------------------------
+    DWORD GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) override;
+    HMODULE GetModuleHandleW(const char16_t* name) override;
+    HMODULE GetModuleHandleA(const char* name) override;
+    HMODULE LoadLibraryExW(const char16_t* path, HANDLE reserved, DWORD flags) override;
+    FARPROC GetProcAddress(HMODULE module, const char* name) override;
+    BOOL FreeLibrary(HMODULE module) override;
+    UINT GetSystemDirectoryW(char16_t* buffer, UINT size) override;
+    const char16_t* GetCommandLineW() override;
+    DWORD GetLastError() override { return lastError_; }
+    void SetLastError(DWORD error) override { lastError_ = error; }
+    BOOL GetVersionExW(OSVERSIONINFOW* info) override;
+    LANGID GetUserDefaultLangID() override;
+    HANDLE GetCurrentProcess() override { return reinterpret_cast<HANDLE>(-1); }
+    DWORD GetCurrentThreadId() override { return mainThreadId_; }
+    int CompareStringW(LCID locale, DWORD flags, const char16_t* a, int aLength, const char16_t* b,
+                       int bLength) override;
+    int lstrcmpW(const char16_t* a, const char16_t* b) override;
+    HANDLE CreateMutexW(void* attributes, BOOL initialOwner, const char16_t* name) override;
+    BOOL CloseHandle(HANDLE handle) override;
+    HANDLE CreateThread(void* attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                        LPVOID parameter, DWORD flags, DWORD* threadId) override;
+    DWORD ResumeThread(HANDLE thread) override;
+    DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
+    BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) override;
+    HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override;
+    HGLOBAL GlobalFree(HGLOBAL memory) override;
+    HLOCAL LocalFree(HLOCAL memory) override;
+    DWORD FormatMessageW(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
+                         char16_t* buffer, DWORD size, DWORD_PTR* arguments) override;
+    BOOL AllocateAndInitializeSid(SID_IDENTIFIER_AUTHORITY* authority, BYTE count, DWORD s0,
+                                  DWORD s1, DWORD s2, DWORD s3, DWORD s4, DWORD s5, DWORD s6,
+                                  DWORD s7, PSID* sid) override;
+    PVOID FreeSid(PSID sid) override;
+    BOOL EqualSid(PSID a, PSID b) override;
+    BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override;
+    BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
+                             DWORD length, DWORD* returnLength) override;
+    LSTATUS RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD options, REGSAM access,
+                          HKEY* result) override;
+    LSTATUS RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* type,
+                             BYTE* data, DWORD* size) override;
+    LSTATUS RegCloseKey(HKEY key) override;
+    DWORD GetFileVersionInfoSizeW(const char16_t* path, DWORD* handle) override;
+    BOOL GetFileVersionInfoW(const char16_t* path, DWORD handle, DWORD size, LPVOID data) override;
+    BOOL VerQueryValueW(const void* block, const char16_t* subBlock, LPVOID* buffer,
+                        UINT* length) override;
+    char16_t* CharNextW(const char16_t* p) override;
+    char16_t* CharPrevW(const char16_t* start, const char16_t* p) override;
+    int LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int size) override;
+    int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) override;
+    HWND GetDesktopWindow() override;
+    HWND CreateDialogParamW(HINSTANCE instance, const char16_t* templateName, HWND parent,
+                            DLGPROC proc, LPARAM param) override;
+    INT_PTR DialogBoxParamW(HINSTANCE instance, const char16_t* templateName, HWND parent,
+                            DLGPROC proc, LPARAM param) override;
+    BOOL EndDialog(HWND dialog, INT_PTR result) override;
+    BOOL DestroyWindow(HWND window) override;
+    BOOL IsWindow(HWND window) override;
+    HWND GetDlgItem(HWND dialog, int id) override;
+    BOOL SetWindowTextW(HWND window, const char16_t* text) override;
+    LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL ShowWindow(HWND window, int command) override;
+    HWND SetFocus(HWND window) override;
+    BOOL GetMessageW(MSG* msg, HWND window, UINT first, UINT last) override;
+    BOOL IsDialogMessageW(HWND dialog, MSG* msg) override;
+    BOOL TranslateMessage(const MSG* msg) override;
+    LRESULT DispatchMessageW(const MSG* msg) override;
+    BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // ---- functions reached through GetProcAddress ---------------------------------------
+    BOOL CheckTokenMembership(HANDLE token, PSID sid, BOOL* member);
+    BOOL IsWow64Process2(HANDLE process, WORD* processMachine, WORD* nativeMachine);
+    BOOL IsWow64Process(HANDLE process, BOOL* wow64);
+    LONG WinVerifyTrust(HWND window, GUID* action, LPVOID data);
+    CRYPT_PROVIDER_DATA* ProvDataFromStateData(HANDLE state);
+    CRYPT_PROVIDER_SGNR* ProvSignerFromChain(CRYPT_PROVIDER_DATA* data, DWORD signer,
+                                             BOOL counterSigner, DWORD counterIndex);
+    CRYPT_PROVIDER_CERT* ProvCertFromChain(CRYPT_PROVIDER_SGNR* signer, DWORD index);
+    PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT cert);
+    BOOL CertFreeCertificateContext(PCCERT_CONTEXT cert);
+    BOOL CertCompareCertificate(DWORD encoding, PCERT_INFO a, PCERT_INFO b);
+
+    // Certificate object for an id (created on first use).
+    PCCERT_CONTEXT Certificate(int id);
+
+private:
+    struct Cert {
+        CERT_CONTEXT context{};
+        int infoTag = 0;  // pCertInfo points here
+        CRYPT_PROVIDER_CERT provCert{};
+        int references = 0;
+    };
+    struct TrustState {
+        int signer;
+        int dataTag = 0;
+        int signerTag = 0;
+    };
+    struct LoadedModule {
+        std::u16string path;
+        int references;
+    };
+
+    void Record(const std::string& call);
+    HANDLE NewHandle(const std::string& kind);
+    int CertIdOf(PCCERT_CONTEXT cert) const;
+
+    SimWindows* previous_ = nullptr;
+    DWORD lastError_ = 0;
+    DWORD mainThreadId_ = 1;
+    std::u16string commandLineCopy_;
+    uintptr_t nextHandle_ = 0x1000;
+    std::map<HANDLE, std::string> handles_;
+    std::map<HKEY, std::u16string> keys_;
+    int openKeys_ = 0;
+    std::map<HMODULE, LoadedModule> loaded_;
+    int liveSids_ = 0;
+    std::set<void*> globalBlocks_;
+    std::set<void*> localBlocks_;
+    std::map<int, std::unique_ptr<Cert>> certs_;
+    std::map<HANDLE, std::unique_ptr<TrustState>> trustStates_;
+};

@@ -1,0 +1,608 @@
+#!/usr/bin/env python3
+"""Wine test level of setup.exe.
+
+Runs the 32-bit setup.exe under Wine inside one private Xvfb display and checks what a
+user and a calling program see: the usage box in every language, the /v verify mode's
+exit statuses (with a throw-away code-signing PKI), and the refusal of a second
+instance. Prints one line per case ("PASS name" / "FAIL name: why") and, as its last
+line, "N passed, M failed". Exit status 0 only when nothing failed.
+
+    python3 tests/wine/run_wine_tests.py [SETUP_EXE] [--work DIR] [--keep] [-k FILTER]
+
+Standard library only. Needs wine (32-bit), i686-w64-mingw32-gcc, osslsigncode, openssl,
+Xvfb and ImageMagick's import (screenshots only).
+"""
+
+import argparse
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+
+# --- what the user must see ------------------------------------------------------------
+
+LOCALES = {
+    "en": "en_US.UTF-8",
+    "sl": "sl_SI.UTF-8",
+    "it": "it_IT.UTF-8",
+    "sq": "sq_AL.UTF-8",
+    "de": "de_DE.UTF-8",  # no German texts: English is shown
+}
+
+TITLES = {
+    "en": "Windows Installer Installation Wrapper",
+    "sl": "Namestitveni program za Windows Installer",
+    "it": "Avvio programma Windows Installer",
+    "sq": "Paketa e instalimit të Windows Installer-it.",
+}
+TITLES["de"] = TITLES["en"]
+
+USAGE = {
+    "en": "Usage:\n"
+          "   /? :  Show this dialog.\n"
+          "   /a :  Prepare an administrative install.\n"
+          "   /a <full path to existing administrative install> :  Prepare/Patch administrative install in given folder.\n"
+          "   /v <full path to file> :  Verify signature on file.\n",
+    "sl": "Uporaba:\n"
+          "   /? :  Prikaže to okno.\n"
+          "   /a :  Pripravi skrbniško namestitev.\n"
+          "   /a <polna pot do obstoječe skrbniške namestitve> :  Pripravi/popravi skrbniško namestitev v podani mapi.\n"
+          "   /v <polna pot do datoteke> :  Preveri podpis datoteke.\n",
+    "it": "Uso:\n"
+          "   /? :  Mostra queste istruzioni.\n"
+          "   /a :  Esegui installazione in modalità amministratore.\n"
+          "   /a <percorso completo fino ad installazione in modalità amministratore> :  Prepara/Correggi l'installazione su modalità amministratore sul dato directory.\n"
+          "   /v <percorso intero fino al file > :  Verifica firma file.\n",
+    "sq": "Përdorimi:\n"
+          "   /? :  Shfaqe këtë dialog.\n"
+          "   /a :  Përgatit një instalim administrativ.\n"
+          "   /a <full path to existing administrative install> :  Përgatit/Korrigjo instalimin administrativ në dosjen e dhënë.\n"
+          "   /v <full path to file> :  Verifiko nënshkrimin në skedar.\n",
+}
+USAGE["de"] = USAGE["en"]
+
+IDOK = 1
+ERROR_BAD_ARGUMENTS = 160
+ERROR_INSTALL_ALREADY_RUNNING = 1618
+TRUST_E_SUBJECT_NOT_TRUSTED = 0x800B0004
+MUTEX_GLOBAL = "Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}"
+
+USAGE_ARGS_ALL = ["/?", "/x", "-h", "/ab", "/", '"/a"']
+# Every language: the full text once and a few arguments; English: every argument.
+USAGE_CASES = (
+    [("en", a, 0) for a in USAGE_ARGS_ALL]
+    + [("en", "/v", ERROR_BAD_ARGUMENTS), ("en", "/v a b", ERROR_BAD_ARGUMENTS)]
+    + [("sl", "/?", 0), ("sl", '"/a"', 0), ("sl", "/v", ERROR_BAD_ARGUMENTS)]
+    + [("it", "/?", 0), ("it", "-h", 0), ("it", "/v a b", ERROR_BAD_ARGUMENTS)]
+    + [("sq", "/?", 0), ("sq", "/", 0), ("sq", "/v", ERROR_BAD_ARGUMENTS)]
+    + [("de", "/?", 0), ("de", "/x", 0), ("de", "/v a b", ERROR_BAD_ARGUMENTS)]
+)
+SCREENSHOT_ARG = "/?"
+
+# Time limits (seconds unless named _MS).
+T_BOX_MS = 20000        # a usage box must appear within this
+T_CHILD_MS = 30000      # runexit terminates setup.exe after this
+T_WINE_CMD = 90         # any single wine command
+T_WINEBOOT = 300        # prefix creation on a slow machine
+
+
+class SetupError(Exception):
+    """The test environment could not be built: every case counts as failed."""
+
+
+def win_path(unix_path):
+    """Z: path of a Unix path, computed by hand: winepath would start a wineserver."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def short(text, limit=400):
+    r = repr(text)
+    return r if len(r) <= limit else r[:limit] + "..."
+
+
+def first_difference(got, want):
+    n = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
+    return ("differs at character %d: got %s, expected %s (full text: %s)"
+            % (n, short(got[n:n + 30]), short(want[n:n + 30]), short(got, 600)))
+
+
+class Suite:
+    def __init__(self, setup_exe, work, keep, filt, verbose):
+        self.setup_src = setup_exe
+        self.work = work
+        self.keep = keep
+        self.filter = filt
+        self.verbose = verbose
+        self.passed = 0
+        self.failed = 0
+        self.xvfb = None
+        self.display = None
+        self.prefix = os.path.join(work, "prefix")
+        self.bin = os.path.join(work, "bin")
+        self.pki = os.path.join(work, "pki")
+        self.files = os.path.join(work, "files")
+        self.tmp = os.path.join(work, "tmp")
+        self.shots = os.path.join(work, "screenshots")
+        self.seq = 0
+        self.prefix_made = False
+
+    # --- reporting ----------------------------------------------------------------------
+
+    def report(self, name, problems):
+        if problems:
+            self.failed += 1
+            print("FAIL %s: %s" % (name, "; ".join(problems)), flush=True)
+        else:
+            self.passed += 1
+            print("PASS %s" % name, flush=True)
+
+    def log(self, msg):
+        if self.verbose:
+            print("  [%s] %s" % (time.strftime("%H:%M:%S"), msg), flush=True)
+
+    def wanted(self, name):
+        return not self.filter or self.filter in name
+
+    # --- processes ----------------------------------------------------------------------
+
+    def env(self, lang="en"):
+        e = dict(os.environ)
+        for k in list(e):
+            if k.startswith("LC_") or k in ("LANG", "LANGUAGE"):
+                del e[k]
+        e.update({
+            "WINEPREFIX": self.prefix,
+            "WINEARCH": "win32",
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+            "DISPLAY": self.display or "",
+            "LC_ALL": LOCALES[lang],
+        })
+        return e
+
+    def run(self, args, timeout, env=None, check=True, what=None):
+        self.log("run: %s" % " ".join(args))
+        try:
+            p = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, env=env, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise SetupError("%s did not finish within %d s" % (what or args[0], timeout))
+        if check and p.returncode != 0:
+            raise SetupError("%s failed (%d): %s" % (what or " ".join(args), p.returncode,
+                                                    p.stderr.decode(errors="replace")[-800:]))
+        return p
+
+    def wine(self, args, timeout=T_WINE_CMD, lang="en", check=True):
+        return self.run(["wine"] + args, timeout, env=self.env(lang), check=check,
+                        what="wine " + " ".join(args[:1]))
+
+    def start_wine(self, args, lang="en"):
+        self.log("start: wine %s" % " ".join(args))
+        return subprocess.Popen(["wine"] + args, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                env=self.env(lang))
+
+    @staticmethod
+    def finish(proc, timeout):
+        """Output of a started process; kills it (by its own pid) when it overruns."""
+        try:
+            out, err = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            out, err = proc.communicate(timeout=10)
+            return None, out, err
+        return proc.returncode, out, err
+
+    def new_tmp(self, stem):
+        self.seq += 1
+        return os.path.join(self.tmp, "%03d-%s" % (self.seq, stem))
+
+    # --- environment --------------------------------------------------------------------
+
+    def check_tools(self):
+        missing = [t for t in ("wine", "wineboot", "wineserver", "i686-w64-mingw32-gcc",
+                               "osslsigncode", "openssl", "Xvfb") if not shutil.which(t)]
+        if missing:
+            raise SetupError("missing tools: %s (scripts/install-deps.sh installs them)"
+                             % ", ".join(missing))
+        if not os.path.isfile(self.setup_src):
+            raise SetupError("no setup executable at %s" % self.setup_src)
+
+    def start_xvfb(self):
+        """A private Xvfb on a display number it picks itself (-displayfd)."""
+        rfd, wfd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(wfd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            pass_fds=(wfd,))
+        os.close(wfd)
+        data = b""
+        deadline = time.time() + 30
+        while not data.endswith(b"\n") and time.time() < deadline:
+            ready, _, _ = select.select([rfd], [], [], 1)
+            if ready:
+                chunk = os.read(rfd, 64)
+                if not chunk:
+                    break
+                data += chunk
+        os.close(rfd)
+        if not data.strip().isdigit():
+            raise SetupError("Xvfb did not start")
+        self.display = ":" + data.strip().decode()
+        self.log("Xvfb pid %d on %s" % (self.xvfb.pid, self.display))
+
+    def stop_xvfb(self):
+        if self.xvfb and self.xvfb.poll() is None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait(10)
+
+    def build_helpers(self):
+        os.makedirs(self.bin, exist_ok=True)
+        for name in ("robot", "runexit", "holdmutex"):
+            self.run(["i686-w64-mingw32-gcc", "-municode", "-O2", "-s", "-Wall",
+                      "-o", os.path.join(self.bin, name + ".exe"),
+                      os.path.join(HERE, name + ".c"), "-luser32", "-lgdi32"],
+                     120, what="compiling %s.c" % name)
+
+    def sign(self, leaf, src, dst):
+        chain = os.path.join(self.pki, leaf + "-chain.pem")
+        key = os.path.join(self.pki, leaf + ".key")
+        tmp = dst + ".signing"
+        args = ["osslsigncode", "sign", "-certs", chain, "-key", key, "-h", "sha256",
+                "-n", "Quorvex Lumora Setup", "-in", src, "-out", tmp]
+        p = self.run(args, 60, check=False)
+        if p.returncode != 0:
+            # A file that already carries a signature: sign a copy without it.
+            bare = dst + ".bare"
+            self.run(["osslsigncode", "remove-signature", "-in", src, "-out", bare], 60,
+                     what="removing the signature of %s" % src)
+            self.run(args[:-3] + ["-in", bare, "-out", tmp], 60, what="signing %s" % src)
+            os.remove(bare)
+        os.replace(tmp, dst)
+
+    def make_files(self):
+        self.run(["bash", os.path.join(HERE, "pki.sh"), self.pki], 120, what="pki.sh")
+        os.makedirs(self.files, exist_ok=True)
+        blanks = os.path.join(self.files, "dir with blanks")
+        os.makedirs(blanks, exist_ok=True)
+        # The product, plain and signed by the trusted test publisher.
+        self.setup_plain = os.path.join(self.bin, "setup.exe")
+        shutil.copyfile(self.setup_src, self.setup_plain)
+        signed_dir = os.path.join(self.bin, "signed")
+        os.makedirs(signed_dir, exist_ok=True)
+        self.setup_signed = os.path.join(signed_dir, "setup.exe")
+        self.sign("leaf", self.setup_plain, self.setup_signed)
+        # Small PE files to verify: copies of a helper, unsigned or signed.
+        pe = os.path.join(self.bin, "holdmutex.exe")
+        f = self.f = {
+            "unsigned": os.path.join(self.files, "unsigned.exe"),
+            "same": os.path.join(self.files, "same.exe"),
+            "third": os.path.join(self.files, "third.exe"),
+            "other": os.path.join(self.files, "other.exe"),
+            "blanks": os.path.join(blanks, "same signed.exe"),
+        }
+        shutil.copyfile(pe, f["unsigned"])
+        self.sign("leaf", pe, f["same"])
+        self.sign("leaf3", pe, f["third"])
+        self.sign("leaf2", pe, f["other"])
+        shutil.copyfile(f["same"], f["blanks"])
+        # The signatures themselves, checked on the host first.
+        ca = os.path.join(self.pki, "ca.pem")
+        ca2 = os.path.join(self.pki, "ca2.pem")
+        for path, root in ((self.setup_signed, ca), (f["same"], ca), (f["third"], ca),
+                           (f["other"], ca2)):
+            self.run(["osslsigncode", "verify", "-CAfile", root, "-in", path], 60,
+                     what="osslsigncode verify %s" % os.path.basename(path))
+
+    def make_prefix(self):
+        os.makedirs(self.prefix, exist_ok=True)
+        self.prefix_made = True
+        t = time.time()
+        self.run(["wineboot", "-i"], T_WINEBOOT, env=self.env(), what="wineboot -i")
+        self.run(["wineserver", "-w"], T_WINEBOOT, env=self.env(), what="wineserver -w")
+        self.wine(["reg", "import", win_path(os.path.join(self.pki, "ca.reg"))])
+        # Wine's virtual desktop, so that screenshots show window captions.
+        self.wine(["reg", "add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop",
+                   "/d", "Default", "/f"])
+        self.wine(["reg", "add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default",
+                   "/d", "1024x768", "/f"])
+        thumb = open(os.path.join(self.pki, "ca.thumbprint")).read().strip()
+        q = self.wine(["reg", "query", "HKLM\\Software\\Microsoft\\SystemCertificates\\Root"
+                       "\\Certificates\\" + thumb], check=False)
+        if q.returncode != 0:
+            raise SetupError("the test CA is not in the prefix's Root store")
+        self.run(["wineserver", "-w"], T_WINE_CMD, env=self.env(), what="wineserver -w")
+        self.log("prefix ready in %.1f s" % (time.time() - t))
+
+    def stop_wineserver(self):
+        if self.prefix_made:
+            try:
+                subprocess.run(["wineserver", "-k"], env=self.env(), timeout=30,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+                subprocess.run(["wineserver", "-w"], env=self.env(), timeout=30,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+            except (subprocess.TimeoutExpired, OSError):
+                pass
+
+    # --- helpers inside the prefix --------------------------------------------------------
+
+    def start_setup(self, exe, args, lang, kill_on_window=False, timeout_ms=T_CHILD_MS):
+        """Starts runexit on `"EXE" ARGS`; returns (process, stop file)."""
+        stem = self.new_tmp("run")
+        cmdfile, stopfile = stem + ".cmd", stem + ".stop"
+        cmdline = '"%s"' % win_path(exe) + (" " + args if args else "")
+        with open(cmdfile, "w", encoding="utf-8") as fh:
+            fh.write(cmdline)
+        argv = [win_path(os.path.join(self.bin, "runexit.exe")), "--stop", win_path(stopfile)]
+        if kill_on_window:
+            argv.append("--kill-on-window")
+        argv += [win_path(cmdfile), str(timeout_ms)]
+        return self.start_wine(argv, lang), stopfile
+
+    def end_setup(self, proc, stopfile, stop_now=False):
+        """Waits for runexit; returns a dict of its report or raises SetupError."""
+        if stop_now:
+            open(stopfile, "w").close()
+        rc, out, err = self.finish(proc, T_CHILD_MS / 1000 + 30)
+        if rc is None:
+            raise SetupError("runexit did not end")
+        line = out.decode("utf-8", errors="replace").strip()
+        res = {}
+        for part in line.split(" "):
+            if "=" in part:
+                k, v = part.split("=", 1)
+                res.setdefault(k, v)
+        if "exit" not in res:
+            raise SetupError("runexit said %s %s" % (short(line),
+                                                     short(err.decode(errors="replace")[-300:])))
+        res["first_window"] = line.split('first_window=', 1)[-1].strip('"')
+        res["code"] = int(res["exit"], 16)
+        return res
+
+    def robot(self, args, lang, timeout):
+        p = self.wine([win_path(os.path.join(self.bin, "robot.exe"))] + args,
+                      timeout=timeout, lang=lang, check=False)
+        text = p.stdout.decode("utf-8", errors="strict").strip()
+        try:
+            data = json.loads(text.splitlines()[-1]) if text else None
+        except ValueError:
+            data = None
+        return p.returncode, data, text
+
+    # --- cases --------------------------------------------------------------------------
+
+    def case_usage(self, lang, args, want_exit, screenshot=None):
+        name = "usage %s %s" % (lang, args)
+        if not self.wanted(name):
+            return
+        problems = []
+        title = TITLES[lang]
+        proc, stopfile = self.start_setup(self.setup_plain, args, lang)
+        found = False
+        try:
+            press = [] if screenshot else ["--press", str(IDOK)]
+            rc, box, raw = self.robot(["inspect", title.encode().hex(), str(T_BOX_MS)] + press,
+                                      lang, T_BOX_MS / 1000 + 30)
+            if not box:
+                problems.append("robot output unreadable: %s" % short(raw))
+            elif not box.get("found"):
+                shown = [(w["class"], w["caption"]) for w in box.get("windows", [])
+                         if w["class"] == "#32770" or w["caption"]]
+                problems.append("no box captioned %s within %d s; visible windows: %s"
+                                % (short(title), T_BOX_MS // 1000, short(shown, 600)))
+            else:
+                found = True
+                if box["text"] != USAGE[lang]:
+                    problems.append("text " + first_difference(box["text"] or "", USAGE[lang]))
+                if box["icon"] != "information":
+                    problems.append("icon is %s, not information (scores %s)"
+                                    % (box["icon"], box["icon_scores"]))
+                ids = sorted(b["id"] for b in box["buttons"])
+                if ids != [IDOK]:
+                    problems.append("buttons %s, expected OK only"
+                                    % [(b["id"], b["text"]) for b in box["buttons"]])
+                if screenshot:
+                    self.screenshot(screenshot)
+                    prc, _, _ = self.robot(["press", title.encode().hex(), str(IDOK),
+                                            str(T_BOX_MS)], lang, T_BOX_MS / 1000 + 30)
+                    if prc != 0:
+                        problems.append("pressing OK failed (%d)" % prc)
+                elif rc != 0:
+                    problems.append("pressing OK failed (%d)" % rc)
+        finally:
+            res = self.end_setup(proc, stopfile, stop_now=not found)
+        if found:
+            if res["ended"] != "self":
+                problems.append("setup.exe did not end after OK (%s)" % res["ended"])
+            elif res["code"] != want_exit:
+                problems.append("exit status 0x%08X (%d), expected %d"
+                                % (res["code"], res["code"], want_exit))
+            if res["window"] != "yes":
+                problems.append("runexit saw no window although the box was up")
+        self.report(name, problems)
+
+    def case_verify(self, name, exe, args, want_exit):
+        if not self.wanted(name):
+            return
+        problems = []
+        proc, stopfile = self.start_setup(exe, args, "en", kill_on_window=True)
+        res = self.end_setup(proc, stopfile)
+        if res["window"] != "no":
+            problems.append("a window appeared: %s" % short(res["first_window"]))
+        elif res["ended"] != "self":
+            problems.append("setup.exe did not end (%s)" % res["ended"])
+        elif res["code"] != want_exit:
+            problems.append("exit status 0x%08X, expected 0x%08X" % (res["code"], want_exit))
+        self.report(name, problems)
+
+    def case_second_instance(self):
+        name = "second instance exits 1618 without a window"
+        if not self.wanted(name):
+            return
+        problems = []
+        stem = self.new_tmp("mutex")
+        ready, stop = stem + ".ready", stem + ".stop"
+        holder = self.start_wine([win_path(os.path.join(self.bin, "holdmutex.exe")),
+                                  MUTEX_GLOBAL, win_path(ready), win_path(stop), "60000"])
+        try:
+            deadline = time.time() + 30
+            while not os.path.exists(ready) and time.time() < deadline and holder.poll() is None:
+                time.sleep(0.05)
+            state = open(ready).read() if os.path.exists(ready) else None
+            if state != "created":
+                problems.append("holdmutex could not create the mutex (%s, rc %s)"
+                                % (state, holder.poll()))
+            else:
+                proc, stopfile = self.start_setup(self.setup_plain, "", "en",
+                                                  kill_on_window=True, timeout_ms=20000)
+                res = self.end_setup(proc, stopfile)
+                if res["window"] != "no":
+                    problems.append("a window appeared: %s" % short(res["first_window"]))
+                elif res["ended"] != "self":
+                    problems.append("setup.exe did not end (%s)" % res["ended"])
+                elif res["code"] != ERROR_INSTALL_ALREADY_RUNNING:
+                    problems.append("exit status 0x%08X (%d), expected 1618"
+                                    % (res["code"], res["code"]))
+        finally:
+            open(stop, "w").close()
+            rc, _, _ = self.finish(holder, 30)
+            if rc != 0 and not problems:
+                problems.append("holdmutex ended with %s" % rc)
+        self.report(name, problems)
+
+    def screenshot(self, png):
+        os.makedirs(self.shots, exist_ok=True)
+        if not shutil.which("import"):
+            return
+        try:
+            subprocess.run(["import", "-display", self.display, "-window", "root",
+                            os.path.join(self.shots, png)], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+
+    def cases(self):
+        f = self.f
+        for lang, args, want in USAGE_CASES:
+            shot = None
+            if args == SCREENSHOT_ARG:
+                shot = "usage-%s.png" % lang
+            self.case_usage(lang, args, want, screenshot=shot)
+
+        s = self.setup_signed
+        NT = TRUST_E_SUBJECT_NOT_TRUSTED
+        self.case_verify("verify /v file of the same publisher gives 0", s,
+                         "/v " + win_path(f["same"]), 0)
+        self.case_verify("verify /v unsigned file gives 0x800B0004", s,
+                         "/v " + win_path(f["unsigned"]), NT)
+        self.case_verify("verify /v file of a publisher under an untrusted root gives 0x800B0004",
+                         s, "/v " + win_path(f["other"]), NT)
+        self.case_verify("verify /v file of another publisher under the trusted root gives 0",
+                         s, "/v " + win_path(f["third"]), 0)
+        self.case_verify("verify /v quoted path with blanks", s,
+                         '/v "%s"' % win_path(f["blanks"]), 0)
+        self.case_verify("verify /v file followed by blanks only", s,
+                         "/v %s  \t " % win_path(f["same"]), 0)
+        for sw in ("-v", "/V", "-V"):
+            self.case_verify("verify %s works like /v" % sw, s,
+                             "%s %s" % (sw, win_path(f["same"])), 0)
+        self.case_verify("verify /V unsigned file gives 0x800B0004", s,
+                         "/V " + win_path(f["unsigned"]), NT)
+        self.case_verify("verify from an unsigned setup.exe: trusted file gives 0",
+                         self.setup_plain, "/v " + win_path(f["same"]), 0)
+        self.case_verify("verify from an unsigned setup.exe: unsigned file gives 0x800B0004",
+                         self.setup_plain, "/v " + win_path(f["unsigned"]), NT)
+
+        self.case_second_instance()
+
+    # --- driver -------------------------------------------------------------------------
+
+    def main(self):
+        t0 = time.time()
+        try:
+            self.check_tools()
+            os.makedirs(self.tmp, exist_ok=True)
+            self.start_xvfb()
+            self.build_helpers()
+            self.make_files()
+            self.make_prefix()
+            self.log("environment ready after %.1f s" % (time.time() - t0))
+            self.cases()
+        except SetupError as e:
+            self.report("setup of the Wine test environment", [str(e)])
+        finally:
+            self.stop_wineserver()
+            self.stop_xvfb()
+        self.log("total %.1f s" % (time.time() - t0))
+
+
+def cleanup(work, made, keep):
+    """Removes the work dir, but keeps its screenshots/ when there are any."""
+    if keep:
+        return
+    shots = os.path.join(work, "screenshots")
+    has_shots = os.path.isdir(shots) and os.listdir(shots)
+    if made and not has_shots:
+        shutil.rmtree(work, ignore_errors=True)
+        return
+    for entry in ("prefix", "bin", "pki", "files", "tmp"):
+        shutil.rmtree(os.path.join(work, entry), ignore_errors=True)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("setup", nargs="?", default=os.path.join(REPO, "out", "setup.exe"),
+                    help="setup.exe to test (default: out/setup.exe)")
+    ap.add_argument("work", nargs="?", help="work directory (default: a fresh temp dir)")
+    ap.add_argument("--work", dest="work_opt", help="work directory")
+    ap.add_argument("--keep", action="store_true", help="keep the work directory")
+    ap.add_argument("-k", dest="filter", help="run only cases whose name contains this")
+    ap.add_argument("-v", "--verbose", action="store_true")
+    a = ap.parse_args()
+
+    work = a.work_opt or a.work
+    made = False
+    if work:
+        work = os.path.abspath(work)
+        os.makedirs(work, exist_ok=True)
+    else:
+        work = tempfile.mkdtemp(prefix="setup-wine-tests-")
+        made = True
+    suite = Suite(os.path.abspath(a.setup), work, a.keep, a.filter, a.verbose)
+
+    def on_signal(signum, frame):
+        raise KeyboardInterrupt
+    signal.signal(signal.SIGTERM, on_signal)
+    try:
+        suite.main()
+    except KeyboardInterrupt:
+        suite.report("run", ["interrupted"])
+        suite.stop_wineserver()
+        suite.stop_xvfb()
+    finally:
+        cleanup(work, made, a.keep)
+    shots = suite.shots
+    if os.path.isdir(shots) and os.listdir(shots):
+        print("screenshots: %s (%s)" % (shots, ", ".join(sorted(os.listdir(shots)))), flush=True)
+    if a.keep:
+        print("work dir kept: %s" % work, flush=True)
+    print("%d passed, %d failed" % (suite.passed, suite.failed), flush=True)
+    sys.exit(0 if suite.failed == 0 and suite.passed > 0 else 1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,167 @@
+/*
+ * runexit.exe - runs one command line and reports its full 32-bit exit status and
+ * whether the started process showed any window.
+ *
+ *   runexit [--stop STOPFILE] [--kill-on-window] CMDFILE TIMEOUT_MS
+ *
+ * CMDFILE holds the exact command line (UTF-8, no trailing newline), so that quotes and
+ * blanks reach the child exactly as written. The child starts suspended; a WinEvent hook
+ * for its process is installed before it runs, and while waiting the visible top-level
+ * windows of the process are also polled every 20 ms. When TIMEOUT_MS passes, or
+ * STOPFILE appears, or (with --kill-on-window) a window of the child has been seen, the
+ * child is terminated (exit status 0xDEAD).
+ *
+ * Prints one line:
+ *   exit=0x%08X window=yes|no ended=self|timeout|stopped|window hook=yes|no ms=N
+ *   first_window="CLASS|CAPTION|HOW"
+ * Exit status: 0 the child ended by itself, 1 it was terminated, 2 bad arguments or
+ * the child could not be started.
+ */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static DWORD child_pid;
+static int window_seen;
+static WCHAR first_window[600];
+
+static void note_window(HWND h, const WCHAR *how)
+{
+    if (window_seen++) return;
+    WCHAR cls[256] = L"", cap[256] = L"";
+    if (h && IsWindow(h)) {
+        GetClassNameW(h, cls, 256);
+        GetWindowTextW(h, cap, 256);
+    }
+    _snwprintf(first_window, 599, L"%ls|%ls|%ls", cls, cap, how);
+}
+
+static int is_top_level(HWND h)
+{
+    HWND parent = GetAncestor(h, GA_PARENT);
+    return !parent || parent == GetDesktopWindow();
+}
+
+static void CALLBACK event_proc(HWINEVENTHOOK hook, DWORD event, HWND h, LONG obj, LONG child,
+                                DWORD thread, DWORD time)
+{
+    (void)hook; (void)event; (void)thread; (void)time;
+    if (obj != OBJID_WINDOW || child != CHILDID_SELF || !h) return;
+    if (!IsWindow(h)) {
+        /* Shown and gone already: it was a window of the child's, count it. */
+        note_window(NULL, L"event,gone");
+        return;
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid == child_pid && is_top_level(h)) note_window(h, L"event");
+}
+
+static BOOL CALLBACK enum_proc(HWND h, LPARAM lp)
+{
+    (void)lp;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid == child_pid && IsWindowVisible(h)) { note_window(h, L"poll"); return FALSE; }
+    return TRUE;
+}
+
+static WCHAR *read_utf8_file(const WCHAR *path)
+{
+    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE) return NULL;
+    DWORD size = GetFileSize(f, NULL), got = 0;
+    char *bytes = malloc(size + 1);
+    if (!bytes || !ReadFile(f, bytes, size, &got, NULL)) { CloseHandle(f); return NULL; }
+    CloseHandle(f);
+    int n = MultiByteToWideChar(CP_UTF8, 0, bytes, (int)got, NULL, 0);
+    WCHAR *w = calloc((size_t)n + 1, sizeof(WCHAR));
+    MultiByteToWideChar(CP_UTF8, 0, bytes, (int)got, w, n);
+    free(bytes);
+    return w;
+}
+
+static char *to_utf8(const WCHAR *w)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, NULL, 0, NULL, NULL);
+    char *s = malloc((size_t)n);
+    WideCharToMultiByte(CP_UTF8, 0, w, -1, s, n, NULL, NULL);
+    return s;
+}
+
+static void out_line(const char *s)
+{
+    DWORD done;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s, (DWORD)strlen(s), &done, NULL);
+}
+
+int wmain(int argc, WCHAR **argv)
+{
+    const WCHAR *stopfile = NULL;
+    int kill_on_window = 0, i = 1;
+    for (; i < argc; i++) {
+        if (!lstrcmpW(argv[i], L"--stop") && i + 1 < argc) stopfile = argv[++i];
+        else if (!lstrcmpW(argv[i], L"--kill-on-window")) kill_on_window = 1;
+        else break;
+    }
+    if (argc - i != 2) {
+        fputs("usage: runexit [--stop STOPFILE] [--kill-on-window] CMDFILE TIMEOUT_MS\n", stderr);
+        return 2;
+    }
+    WCHAR *cmd = read_utf8_file(argv[i]);
+    DWORD timeout = (DWORD)_wtoi(argv[i + 1]);
+    if (!cmd) {
+        fputs("runexit: cannot read the command file\n", stderr);
+        return 2;
+    }
+
+    STARTUPINFOW si;
+    PROCESS_INFORMATION pi;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    if (!CreateProcessW(NULL, cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &si, &pi)) {
+        char line[128];
+        _snprintf(line, sizeof line, "runexit: CreateProcess failed, error %lu\n", GetLastError());
+        out_line(line);
+        return 2;
+    }
+    child_pid = pi.dwProcessId;
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, NULL, event_proc,
+                                         child_pid, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+    ResumeThread(pi.hThread);
+
+    DWORD start = GetTickCount();
+    const char *ended = "self";
+    for (;;) {
+        DWORD r = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 20, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        EnumWindows(enum_proc, 0);
+        if (r == WAIT_OBJECT_0) break;
+        int stop = stopfile && GetFileAttributesW(stopfile) != INVALID_FILE_ATTRIBUTES;
+        int over = GetTickCount() - start >= timeout;
+        if (stop || (kill_on_window && window_seen) || over) {
+            ended = stop ? "stopped" : over ? "timeout" : "window";
+            TerminateProcess(pi.hProcess, 0xDEAD);
+            WaitForSingleObject(pi.hProcess, 5000);
+            break;
+        }
+    }
+    /* Late events of a window shown just before the end. */
+    MSG msg;
+    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    if (hook) UnhookWinEvent(hook);
+
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    char *fw = to_utf8(first_window);
+    char *line = malloc(strlen(fw) + 200);
+    sprintf(line, "exit=0x%08lX window=%s ended=%s hook=%s ms=%lu first_window=\"%s\"\n",
+            (unsigned long)code, window_seen ? "yes" : "no", ended,
+            hook ? "yes" : "no", (unsigned long)(GetTickCount() - start), fw);
+    out_line(line);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return strcmp(ended, "self") ? 1 : 0;
+}
