@@ -1,6 +1,7 @@
 #include "app/kavrin_app.h"
 
 #include "app/result_codes.h"
+#include "fw/system_library.h"
 #include "probes/probes.h"
 #include "res/resource.h"
 #include "trust/signature.h"
@@ -68,7 +69,44 @@ BOOL CKavrinApp::InitInstance() {
         exitStatus = kResultAlreadyRunning;
         return FALSE;
     }
-    return FALSE;
+    return StartInstallRun() ? TRUE : FALSE;
+}
+
+// The progress bar's window class lives in the common controls library, which is loaded
+// from the system directory and kept until shutdown.
+void CKavrinApp::RegisterProgressBarClass() {
+    struct InitCommonControlsExData {
+        DWORD dwSize;
+        DWORD dwICC;
+    };
+    typedef BOOL(WINAPI * InitCommonControlsExFn)(const InitCommonControlsExData*);
+    commonControls_ = LoadSystemLibrary(u"comctl32.dll");
+    if (!commonControls_) return;
+    auto init = reinterpret_cast<InitCommonControlsExFn>(
+        reinterpret_cast<void*>(Api().GetProcAddress(commonControls_, "InitCommonControlsEx")));
+    const InitCommonControlsExData data = {sizeof(InitCommonControlsExData), 0x00000020 /* ICC_PROGRESS_CLASS */};
+    if (init) init(&data);
+}
+
+bool CKavrinApp::StartInstallRun() {
+    RegisterProgressBarClass();
+    progress.Create(Api().GetDesktopWindow());
+    m_pMainWnd = &progress;
+
+    CWinThread* thread = new CWinThread(&SetupWorker, nullptr);
+    if (!thread || !thread->CreateThread(CREATE_SUSPENDED)) {
+        // Without a worker nothing can be installed: the run must not end as a success.
+        exitStatus = thread ? static_cast<LONG>(Api().GetLastError()) : ERROR_NOT_ENOUGH_MEMORY;
+        if (exitStatus == 0) exitStatus = ERROR_NOT_ENOUGH_MEMORY;
+        delete thread;
+        return false;
+    }
+    // The application deletes the thread object after waiting for the thread, so the object
+    // outlives the thread in every case.
+    thread->m_bAutoDelete = FALSE;
+    worker = thread;
+    worker->ResumeThread();
+    return true;
 }
 
 void CKavrinApp::RunVerifyMode() {
@@ -88,6 +126,29 @@ bool CKavrinApp::TakeSingleInstance() {
 }
 
 int CKavrinApp::ExitInstance() {
+    if (worker) {
+        Api().WaitForSingleObject(worker->m_hThread, INFINITE);
+        // The install run ends with the worker's result, so that scripts can tell success
+        // from failure.
+        DWORD result = 0;
+        if (Api().GetExitCodeThread(worker->m_hThread, &result)) exitStatus = static_cast<LONG>(result);
+        delete worker;
+        worker = nullptr;
+    }
+    if (progress.IsWindow()) progress.DestroyWindow();
+    m_pMainWnd = nullptr;
+    if (engine.module) {
+        Api().FreeLibrary(engine.module);
+        engine = InstallerBinding();
+    }
+    if (commonControls_) {
+        Api().FreeLibrary(commonControls_);
+        commonControls_ = nullptr;
+    }
+    if (restartPending && ShowMessage(IDS_RESTART_PROMPT, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+        if (!notNt) EnableShutdownPrivilege();
+        Api().ExitWindowsEx(EWX_REBOOT, 0);
+    }
     CWinApp::ExitInstance();
     exePath.Clear();
     exeDir.Clear();

@@ -2,8 +2,12 @@
 #pragma once
 
 #include "app/command_line.h"
+#include "app/setup_config.h"
+#include "engine/installer_binding.h"
 #include "fw/owned_text.h"
 #include "fw/win_app.h"
+#include "fw/win_thread.h"
+#include "ui/progress_dialog.h"
 
 class CKavrinApp : public CWinApp {
 public:
@@ -27,17 +31,36 @@ public:
     // (".\" when the path holds no backslash).
     OwnedText exePath;
     OwnedText exeDir;
+    // The loaded Windows Installer engine; null until bound.
+    InstallerBinding engine;
+    // The progress window, the application's main window during the install run.
+    CNapredekDlg progress;
+    // The worker thread, null until started.
+    CWinThread* worker = nullptr;
+
+    // The configuration the worker walks: the built-in tables (tests may point it elsewhere).
+    const SetupConfig* config = &setupConfig;
 
 private:
     bool LocateExecutable();
     void RunVerifyMode();
     bool TakeSingleInstance();
+    bool StartInstallRun();
+    void RegisterProgressBarClass();
+
+    HMODULE commonControls_ = nullptr;
 
     // Held until the process ends, so that a second setup can see this one running.
     HANDLE singleInstance_ = nullptr;
 };
 
 extern CKavrinApp theApp;
+
+// The worker thread's procedure: engine upgrade, binding, then every package.
+DWORD WINAPI SetupWorker(LPVOID unused);
+
+// Enables the shutdown privilege of this process; true when it was enabled.
+bool EnableShutdownPrivilege();
 
 // The names of the single-instance mutex.
 extern const char16_t kGlobalMutexName[];

@@ -2,23 +2,33 @@
 
 #include "fw/owned_text.h"
 
-HMODULE LoadSystemLibrary(const char16_t* name) {
+namespace {
+
+// The full path of `name` in the system directory; empty when it cannot be composed.
+OwnedText SystemPath(const char16_t* name) {
+    OwnedText path;
     char16_t directory[MAX_PATH + 1];
     UINT length = Api().GetSystemDirectoryW(directory, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH) return nullptr;
+    if (length == 0 || length > MAX_PATH) return path;
+    bool ok = path.Assign(directory, length) &&
+              (directory[length - 1] == u'\\' || path.Append(u"\\", 1)) && path.Append(name);
+    if (!ok) {
+        path.Clear();
+        Api().SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return path;
+}
 
-    OwnedText path;
-    if (!path.Assign(directory, length)) {
-        Api().SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    if (directory[length - 1] != u'\\' && !path.Append(u"\\", 1)) {
-        Api().SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    if (!path.Append(name)) {
-        Api().SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+}  // namespace
+
+HMODULE LoadSystemLibrary(const char16_t* name) {
+    OwnedText path = SystemPath(name);
+    if (path.empty()) return nullptr;
     return Api().LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+HMODULE LoadSystemLibraryAsData(const char16_t* name) {
+    OwnedText path = SystemPath(name);
+    if (path.empty()) return nullptr;
+    return Api().LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
 }

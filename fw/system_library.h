@@ -12,6 +12,9 @@
 // be loaded, with the error left for GetLastError.
 HMODULE LoadSystemLibrary(const char16_t* name);
 
+// Loads `name` from the system directory as a data file only (for its resources).
+HMODULE LoadSystemLibraryAsData(const char16_t* name);
+
 // Owns one reference to a loaded module and releases it with FreeLibrary.
 class ModuleRef {
 public:

@@ -162,3 +162,30 @@ LRESULT RealWin32::DispatchMessageW(const MSG* msg) { return ::DispatchMessageW(
 BOOL RealWin32::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
     return ::PostThreadMessageW(threadId, message, wParam, lParam);
 }
+
+DWORD RealWin32::GetFileAttributesW(const char16_t* path) { return ::GetFileAttributesW(W(path)); }
+BOOL RealWin32::ExitWindowsEx(UINT flags, DWORD reason) { return ::ExitWindowsEx(flags, reason); }
+LONG_PTR RealWin32::GetWindowLongPtrW(HWND window, int index) {
+    return ::GetWindowLongPtrW(window, index);
+}
+LONG_PTR RealWin32::SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
+    return ::SetWindowLongPtrW(window, index, value);
+}
+HANDLE RealWin32::LoadImageW(HINSTANCE instance, const char16_t* name, UINT type, int cx, int cy,
+                             UINT flags) {
+    return ::LoadImageW(instance, W(name), type, cx, cy, flags);
+}
+HICON RealWin32::LoadIconW(HINSTANCE instance, const char16_t* name) {
+    return ::LoadIconW(instance, W(name));
+}
+HCURSOR RealWin32::LoadCursorW(HINSTANCE instance, const char16_t* name) {
+    return ::LoadCursorW(instance, W(name));
+}
+BOOL RealWin32::DestroyIcon(HICON icon) { return ::DestroyIcon(icon); }
+HCURSOR RealWin32::SetCursor(HCURSOR cursor) { return ::SetCursor(cursor); }
+int RealWin32::GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
+BOOL RealWin32::IsIconic(HWND window) { return ::IsIconic(window); }
+HDC RealWin32::BeginPaint(HWND window, PAINTSTRUCT* paint) { return ::BeginPaint(window, paint); }
+BOOL RealWin32::EndPaint(HWND window, const PAINTSTRUCT* paint) { return ::EndPaint(window, paint); }
+BOOL RealWin32::GetClientRect(HWND window, RECT* rect) { return ::GetClientRect(window, rect); }
+BOOL RealWin32::DrawIcon(HDC dc, int x, int y, HICON icon) { return ::DrawIcon(dc, x, y, icon); }

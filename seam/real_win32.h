@@ -47,6 +47,22 @@ public:
     LSTATUS RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* type,
                              BYTE* data, DWORD* size) override;
     LSTATUS RegCloseKey(HKEY key) override;
+    DWORD GetFileAttributesW(const char16_t* path) override;
+    BOOL ExitWindowsEx(UINT flags, DWORD reason) override;
+    LONG_PTR GetWindowLongPtrW(HWND window, int index) override;
+    LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) override;
+    HANDLE LoadImageW(HINSTANCE instance, const char16_t* name, UINT type, int cx, int cy,
+                      UINT flags) override;
+    HICON LoadIconW(HINSTANCE instance, const char16_t* name) override;
+    HCURSOR LoadCursorW(HINSTANCE instance, const char16_t* name) override;
+    BOOL DestroyIcon(HICON icon) override;
+    HCURSOR SetCursor(HCURSOR cursor) override;
+    int GetSystemMetrics(int index) override;
+    BOOL IsIconic(HWND window) override;
+    HDC BeginPaint(HWND window, PAINTSTRUCT* paint) override;
+    BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) override;
+    BOOL GetClientRect(HWND window, RECT* rect) override;
+    BOOL DrawIcon(HDC dc, int x, int y, HICON icon) override;
     DWORD GetFileVersionInfoSizeW(const char16_t* path, DWORD* handle) override;
     BOOL GetFileVersionInfoW(const char16_t* path, DWORD handle, DWORD size, LPVOID data) override;
     BOOL VerQueryValueW(const void* block, const char16_t* subBlock, LPVOID* buffer,

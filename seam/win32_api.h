@@ -68,6 +68,10 @@ public:
                                      BYTE* data, DWORD* size) = 0;
     virtual LSTATUS RegCloseKey(HKEY key) = 0;
 
+    // files and shutdown
+    virtual DWORD GetFileAttributesW(const char16_t* path) = 0;
+    virtual BOOL ExitWindowsEx(UINT flags, DWORD reason) = 0;
+
     // version
     virtual DWORD GetFileVersionInfoSizeW(const char16_t* path, DWORD* handle) = 0;
     virtual BOOL GetFileVersionInfoW(const char16_t* path, DWORD handle, DWORD size, LPVOID data) = 0;
@@ -99,6 +103,22 @@ public:
     virtual BOOL TranslateMessage(const MSG* msg) = 0;
     virtual LRESULT DispatchMessageW(const MSG* msg) = 0;
     virtual BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) = 0;
+    virtual LONG_PTR GetWindowLongPtrW(HWND window, int index) = 0;
+    virtual LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) = 0;
+
+    // user32: icons, cursors and painting
+    virtual HANDLE LoadImageW(HINSTANCE instance, const char16_t* name, UINT type, int cx, int cy,
+                              UINT flags) = 0;
+    virtual HICON LoadIconW(HINSTANCE instance, const char16_t* name) = 0;
+    virtual HCURSOR LoadCursorW(HINSTANCE instance, const char16_t* name) = 0;
+    virtual BOOL DestroyIcon(HICON icon) = 0;
+    virtual HCURSOR SetCursor(HCURSOR cursor) = 0;
+    virtual int GetSystemMetrics(int index) = 0;
+    virtual BOOL IsIconic(HWND window) = 0;
+    virtual HDC BeginPaint(HWND window, PAINTSTRUCT* paint) = 0;
+    virtual BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) = 0;
+    virtual BOOL GetClientRect(HWND window, RECT* rect) = 0;
+    virtual BOOL DrawIcon(HDC dc, int x, int y, HICON icon) = 0;
 };
 
 // The seam in force. The Windows entry point installs the real API before anything runs;

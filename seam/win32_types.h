@@ -11,6 +11,7 @@
 #ifdef _WIN32
 
 #include <windows.h>
+#include <commctrl.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <softpub.h>
@@ -105,6 +106,47 @@ struct MSG {
     LPARAM lParam;
     DWORD time;
     POINT pt;
+};
+
+typedef const WCHAR* LPCWSTR;
+typedef WCHAR* LPWSTR;
+
+// The COM interfaces the download callback implements, with the platform's slot order.
+struct IBinding;
+struct BINDINFO;
+struct FORMATETC;
+struct STGMEDIUM;
+struct IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
+
+protected:
+    ~IUnknown() = default;
+};
+struct IBindStatusCallback : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                                                 LPCWSTR statusText) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR error) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* bindFlags, BINDINFO* bindInfo) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
+                                                      STGMEDIUM* medium) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) = 0;
+
+protected:
+    ~IBindStatusCallback() = default;
+};
+
+struct PAINTSTRUCT {
+    HDC hdc;
+    BOOL fErase;
+    RECT rcPaint;
+    BOOL fRestore;
+    BOOL fIncUpdate;
+    BYTE rgbReserved[32];
 };
 
 struct OSVERSIONINFOW {
@@ -311,6 +353,39 @@ struct WINTRUST_FILE_INFO {
 #define CSTR_EQUAL 2
 #define CSTR_GREATER_THAN 3
 
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+
+#define DWLP_MSGRESULT 0
+#define DWLP_DLGPROC (DWLP_MSGRESULT + (int)sizeof(LRESULT))
+#define DWLP_USER (DWLP_DLGPROC + (int)sizeof(DLGPROC))
+#define WM_SETFONT 0x0030
+#define IMAGE_ICON 1
+#define LR_DEFAULTCOLOR 0x0000
+#define SM_CXICON 11
+#define SM_CYICON 12
+#define SM_CXSMICON 49
+#define SM_CYSMICON 50
+#define BN_CLICKED 0
+#define BM_CLICK 0x00F5
+#define CBN_SELCHANGE 1
+#define CB_ERR (-1)
+#define CB_ERRSPACE (-2)
+#define CB_ADDSTRING 0x0143
+#define CB_GETCURSEL 0x0147
+#define CB_RESETCONTENT 0x014B
+#define CB_SETCURSEL 0x014E
+#define CB_GETITEMDATA 0x0150
+#define CB_SETITEMDATA 0x0151
+#define CB_GETCOUNT 0x0146
+#define CB_GETLBTEXT 0x0148
+#define PBM_SETPOS 0x0402
+#define PBM_SETRANGE32 0x0406
+#define PBM_GETPOS 0x0408
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)(((WORD)(l)) | (((DWORD)(WORD)(h)) << 16)))
+#define GWLP_WNDPROC (-4)
+
 #define WTD_UI_ALL 1
 #define WTD_UI_NONE 2
 #define WTD_UI_NOBAD 3
@@ -325,6 +400,9 @@ struct WINTRUST_FILE_INFO {
 #define PKCS_7_ASN_ENCODING 0x00010000
 
 #endif  // _WIN32
+
+// A resource named by number, as the seam's text parameters take it.
+#define RESOURCE_ID(i) (reinterpret_cast<const char16_t*>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
 
 // Text in the core is UTF-16 as char16_t; on Windows wchar_t has the same size and encoding.
 #ifdef _WIN32

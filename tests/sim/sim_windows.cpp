@@ -83,7 +83,14 @@ BOOL WINAPI SimCertCompare(DWORD e, PCERT_INFO a, PCERT_INFO b) {
     return SimWindows::Current().CertCompareCertificate(e, a, b);
 }
 
+}  // namespace
+
+FARPROC SimEngineExport(const std::string& name);  // sim_engine.cpp
+
+namespace {
+
 FARPROC ExportByName(const std::string& name) {
+    if (FARPROC engine = SimEngineExport(name)) return engine;
     static const std::map<std::string, void*> table = {
         {"CheckTokenMembership", reinterpret_cast<void*>(&SimCheckTokenMembership)},
         {"IsWow64Process2", reinterpret_cast<void*>(&SimIsWow64Process2)},
@@ -194,7 +201,7 @@ void SimWindows::SetVersion(DWORD platform, DWORD major, DWORD minor, WORD suite
 }
 
 void SimWindows::AddSystemModule(const std::u16string& name, std::set<std::string> exports) {
-    modules[Lower(systemDirectory + u"\\" + name)] = SimModule{std::move(exports)};
+    modules[Lower(systemDirectory + u"\\" + name)] = SimModule{std::move(exports), {}};
 }
 
 void SimWindows::AddTrustLibraries() {
@@ -218,7 +225,14 @@ void SimWindows::SetMultiString(const std::u16string& key, const std::u16string&
 
 // ---- records and counters --------------------------------------------------------------
 
-void SimWindows::Record(const std::string& call) { calls.push_back(call); }
+void SimWindows::Record(const std::string& call) {
+    calls.push_back(call);
+    if (onCall && !inHook_) {
+        inHook_ = true;
+        onCall(*this, call);
+        inHook_ = false;
+    }
+}
 
 std::vector<std::string> SimWindows::CallsNamed(const std::string& name) const {
     std::vector<std::string> out;
@@ -264,6 +278,9 @@ std::string SimWindows::Leaks() const {
     if (!localBlocks_.empty()) out << localBlocks_.size() << " local blocks; ";
     if (certReferences()) out << certReferences() << " certificate references; ";
     if (!trustStates_.empty()) out << trustStates_.size() << " trust states; ";
+    if (!engineHandles_.empty()) out << engineHandles_.size() << " engine handles; ";
+    for (const auto& w : windows)
+        if (w.second.alive && !w.second.parent) out << "window " << w.second.templateId << "; ";
     return out.str();
 }
 
@@ -314,11 +331,8 @@ HMODULE SimWindows::LoadLibraryExW(const char16_t* path, HANDLE reserved, DWORD 
 
 FARPROC SimWindows::GetProcAddress(HMODULE module, const char* name) {
     Record("GetProcAddress(" + Ptr(module) + ", " + (name ? name : "null") + ")");
-    const SimModule* found = nullptr;
-    auto it = loaded_.find(module);
-    if (it != loaded_.end() && it->second.references > 0) {
-        found = &modules[it->second.path];
-    } else if (module == GetModuleHandleA("kernel32.dll")) {
+    const SimModule* found = ModuleOf(module);
+    if (!found && module == GetModuleHandleA("kernel32.dll")) {
         calls.pop_back();  // the lookup above is not the caller's call
         found = &modules[Lower(systemDirectory + u"\\kernel32.dll")];
     }
@@ -327,6 +341,13 @@ FARPROC SimWindows::GetProcAddress(HMODULE module, const char* name) {
         return nullptr;
     }
     return ExportByName(name);
+}
+
+const SimModule* SimWindows::ModuleOf(HMODULE module) const {
+    auto it = loaded_.find(module);
+    if (it == loaded_.end() || it->second.references <= 0) return nullptr;
+    auto m = modules.find(it->second.path);
+    return m != modules.end() ? &m->second : nullptr;
 }
 
 BOOL SimWindows::FreeLibrary(HMODULE module) {
@@ -414,25 +435,6 @@ BOOL SimWindows::CloseHandle(HANDLE handle) {
         return FALSE;
     }
     return TRUE;
-}
-
-HANDLE SimWindows::CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD flags,
-                                DWORD*) {
-    Record("CreateThread(" + Hex(flags) + ")");
-    lastError_ = ERROR_NOT_ENOUGH_MEMORY;
-    return nullptr;
-}
-DWORD SimWindows::ResumeThread(HANDLE thread) {
-    Record("ResumeThread(" + Ptr(thread) + ")");
-    return static_cast<DWORD>(-1);
-}
-DWORD SimWindows::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    Record("WaitForSingleObject(" + Ptr(handle) + ", " + Hex(milliseconds) + ")");
-    return WAIT_FAILED;
-}
-BOOL SimWindows::GetExitCodeThread(HANDLE thread, DWORD*) {
-    Record("GetExitCodeThread(" + Ptr(thread) + ")");
-    return FALSE;
 }
 
 HGLOBAL SimWindows::GlobalAlloc(UINT flags, SIZE_T bytes) {
@@ -711,8 +713,10 @@ char16_t* SimWindows::CharPrevW(const char16_t* start, const char16_t* p) {
 
 int SimWindows::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int size) {
     Record("LoadStringW(" + Ptr(instance) + ", " + std::to_string(id) + ", " + std::to_string(size) + ")");
-    auto s = strings.find(id);
-    if (s == strings.end()) {
+    const std::map<UINT, std::u16string>* table = &strings;
+    if (const SimModule* module = ModuleOf(reinterpret_cast<HMODULE>(instance))) table = &module->strings;
+    auto s = table->find(id);
+    if (s == table->end()) {
         lastError_ = ERROR_RESOURCE_NAME_NOT_FOUND;
         if (size > 0) buffer[0] = 0;
         return 0;
@@ -737,73 +741,6 @@ int SimWindows::MessageBoxW(HWND owner, const char16_t* text, const char16_t* ca
         return answer;
     }
     return (type & 0xF) == MB_YESNO ? IDNO : IDOK;
-}
-
-HWND SimWindows::GetDesktopWindow() {
-    Record("GetDesktopWindow()");
-    return reinterpret_cast<HWND>(0x10010);
-}
-
-HWND SimWindows::CreateDialogParamW(HINSTANCE, const char16_t* templateName, HWND parent, DLGPROC,
-                                    LPARAM) {
-    Record("CreateDialogParamW(" + std::to_string(reinterpret_cast<uintptr_t>(templateName)) +
-           ", " + Ptr(parent) + ")");
-    return nullptr;
-}
-
-INT_PTR SimWindows::DialogBoxParamW(HINSTANCE, const char16_t* templateName, HWND parent, DLGPROC,
-                                    LPARAM) {
-    Record("DialogBoxParamW(" + std::to_string(reinterpret_cast<uintptr_t>(templateName)) + ", " +
-           Ptr(parent) + ")");
-    return -1;
-}
-
-BOOL SimWindows::EndDialog(HWND dialog, INT_PTR result) {
-    Record("EndDialog(" + Ptr(dialog) + ", " + std::to_string(result) + ")");
-    return FALSE;
-}
-BOOL SimWindows::DestroyWindow(HWND window) {
-    Record("DestroyWindow(" + Ptr(window) + ")");
-    return FALSE;
-}
-BOOL SimWindows::IsWindow(HWND window) {
-    Record("IsWindow(" + Ptr(window) + ")");
-    return FALSE;
-}
-HWND SimWindows::GetDlgItem(HWND dialog, int id) {
-    Record("GetDlgItem(" + Ptr(dialog) + ", " + std::to_string(id) + ")");
-    return nullptr;
-}
-BOOL SimWindows::SetWindowTextW(HWND window, const char16_t* text) {
-    Record("SetWindowTextW(" + Ptr(window) + ", " + Str(text) + ")");
-    return FALSE;
-}
-LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    Record("SendMessageW(" + Ptr(window) + ", " + Hex(message) + ", " + Hex(wParam) + ", " +
-           Hex(static_cast<uintptr_t>(lParam)) + ")");
-    return 0;
-}
-BOOL SimWindows::ShowWindow(HWND window, int command) {
-    Record("ShowWindow(" + Ptr(window) + ", " + std::to_string(command) + ")");
-    return FALSE;
-}
-HWND SimWindows::SetFocus(HWND window) {
-    Record("SetFocus(" + Ptr(window) + ")");
-    return nullptr;
-}
-BOOL SimWindows::GetMessageW(MSG* msg, HWND, UINT, UINT) {
-    Record("GetMessageW()");
-    memset(msg, 0, sizeof(*msg));
-    msg->message = WM_QUIT;
-    return FALSE;
-}
-BOOL SimWindows::IsDialogMessageW(HWND, MSG*) { return FALSE; }
-BOOL SimWindows::TranslateMessage(const MSG*) { return FALSE; }
-LRESULT SimWindows::DispatchMessageW(const MSG*) { return 0; }
-BOOL SimWindows::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-    Record("PostThreadMessageW(" + std::to_string(threadId) + ", " + Hex(message) + ", " +
-           Hex(wParam) + ", " + Hex(static_cast<uintptr_t>(lParam)) + ")");
-    return TRUE;
 }
 
 // ---- wintrust and crypt32 --------------------------------------------------------------

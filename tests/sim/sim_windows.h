@@ -6,6 +6,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -38,7 +39,42 @@ struct SimFile {
 };
 
 struct SimModule {
-    std::set<std::string> exports;  // names of the functions it offers
+    std::set<std::string> exports;            // names of the functions it offers
+    std::map<UINT, std::u16string> strings;  // its string table (message libraries)
+};
+
+// A window of the simulated desktop: dialogs from the two templates and their controls.
+struct SimWindow {
+    int id = 0;
+    UINT templateId = 0;
+    std::u16string className;
+    std::u16string text;
+    HWND parent = nullptr;
+    bool visible = true;
+    bool alive = true;
+    bool modal = false;
+    bool ended = false;
+    INT_PTR endResult = 0;
+    DLGPROC proc = nullptr;
+    LONG_PTR user = 0;
+    LONG_PTR msgResult = 0;
+    std::vector<HWND> children;
+    HICON smallIcon = nullptr;
+    HICON bigIcon = nullptr;
+    // progress bar
+    int rangeLow = 0, rangeHigh = 100, position = 0;
+    // drop-down list, kept sorted by text
+    struct Item {
+        std::u16string text;
+        LPARAM data;
+    };
+    std::vector<Item> items;
+    int currentSelection = -1;
+};
+
+// A package database of the simulated engine.
+struct SimPackage {
+    std::map<std::u16string, std::u16string> properties;
 };
 
 // What the trust provider answers for one file.
@@ -98,13 +134,44 @@ public:
 
     std::map<std::u16string, SimTrustFile> trustFiles;
 
+    std::set<std::u16string> directories;
+    bool createDialogFails = false;
+    bool createThreadFails = false;
+    bool iconic = false;
+    std::set<std::u16string> comboRejects;  // names the drop-down list cannot take
+    bool privilegeNotAssigned = false;
+
+    // The engine: package databases by path, product states by code, scripted results of
+    // the install and patch calls (0 when none is left).
+    std::map<std::u16string, SimPackage> packages;
+    std::map<std::u16string, int> productStates;
+    std::deque<UINT> installResults;
+
+    // Runs while a modal dialog is up (the test plays the user); without it OK is pressed.
+    std::function<void(SimWindows&, HWND)> onModalDialog;
+    // Runs after every recorded call, to act at a chosen moment (press Cancel, say).
+    std::function<void(SimWindows&, const std::string&)> onCall;
+
     // ---- helpers to build the world -----------------------------------------------------
     void SetVersion(DWORD platform, DWORD major, DWORD minor = 0, WORD suiteMask = 0);
     void AddSystemModule(const std::u16string& name, std::set<std::string> exports);
     void AddTrustLibraries();  // wintrust.dll and crypt32.dll with all their functions
     void LoadEnglishStrings();  // the English string table of the setup
+    void AddEngine(const std::set<std::string>& missing = {});  // msi.dll in the system directory
+    void AddPackage(const std::u16string& path, const std::u16string& productVersion,
+                    const std::u16string& productCode = u"{11111111-2222-3333-4444-555555555555}");
     void SetMultiString(const std::u16string& key, const std::u16string& name,
                         const std::vector<std::u16string>& strings);
+
+    // ---- the simulated desktop ----------------------------------------------------------
+    std::map<HWND, SimWindow> windows;
+    HWND focus = nullptr;
+    HCURSOR cursor = nullptr;
+    bool quitPosted = false;
+    HWND DialogOf(UINT templateId) const;       // the latest dialog of a template, or null
+    SimWindow& Control(HWND dialog, int id);    // a control of a dialog
+    void Click(HWND dialog, int id);            // the user presses a button
+    void SelectItem(HWND dialog, int id, int index);  // the user picks a list item
 
     // ---- what happened ------------------------------------------------------------------
     std::vector<std::string> calls;  // "Name(arg, arg, ...)" in call order
@@ -126,6 +193,7 @@ public:
     int localBlocks() const { return static_cast<int>(localBlocks_.size()); }
     int certReferences() const;
     int openTrustStates() const { return static_cast<int>(trustStates_.size()); }
+    int openEngineHandles() const { return static_cast<int>(engineHandles_.size()); }
     std::string Leaks() const;  // empty when nothing is left open (besides mutexes)
 
     // ---- Win32Api ------------------------------------------------------------------------
@@ -198,7 +266,40 @@ public:
     LRESULT DispatchMessageW(const MSG* msg) override;
     BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) override;
 
+    DWORD GetFileAttributesW(const char16_t* path) override;
+    BOOL ExitWindowsEx(UINT flags, DWORD reason) override;
+    LONG_PTR GetWindowLongPtrW(HWND window, int index) override;
+    LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) override;
+    HANDLE LoadImageW(HINSTANCE instance, const char16_t* name, UINT type, int cx, int cy,
+                      UINT flags) override;
+    HICON LoadIconW(HINSTANCE instance, const char16_t* name) override;
+    HCURSOR LoadCursorW(HINSTANCE instance, const char16_t* name) override;
+    BOOL DestroyIcon(HICON icon) override;
+    HCURSOR SetCursor(HCURSOR cursor) override;
+    int GetSystemMetrics(int index) override;
+    BOOL IsIconic(HWND window) override;
+    HDC BeginPaint(HWND window, PAINTSTRUCT* paint) override;
+    BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) override;
+    BOOL GetClientRect(HWND window, RECT* rect) override;
+    BOOL DrawIcon(HDC dc, int x, int y, HICON icon) override;
+
     // ---- functions reached through GetProcAddress ---------------------------------------
+    BOOL InitCommonControlsEx(const void* init);
+    BOOL LookupPrivilegeValueW(const char16_t* system, const char16_t* name, LUID* luid);
+    BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* state, DWORD length,
+                               TOKEN_PRIVILEGES* previous, DWORD* returned);
+    int MsiSetInternalUI(int level, HWND* owner);
+    UINT MsiInstallProductW(const char16_t* package, const char16_t* commandLine);
+    UINT MsiApplyPatchW(const char16_t* patch, const char16_t* product, int type,
+                        const char16_t* commandLine);
+    UINT MsiReinstallProductW(const char16_t* product, DWORD mode);
+    int MsiQueryProductStateW(const char16_t* product);
+    UINT MsiOpenDatabaseW(const char16_t* path, const char16_t* persist, DWORD* database);
+    UINT MsiDatabaseOpenViewW(DWORD database, const char16_t* query, DWORD* view);
+    UINT MsiViewExecute(DWORD view, DWORD record);
+    UINT MsiViewFetch(DWORD view, DWORD* record);
+    UINT MsiRecordGetStringW(DWORD record, UINT field, char16_t* buffer, DWORD* length);
+    UINT MsiCloseHandle(DWORD handle);
     BOOL CheckTokenMembership(HANDLE token, PSID sid, BOOL* member);
     BOOL IsWow64Process2(HANDLE process, WORD* processMachine, WORD* nativeMachine);
     BOOL IsWow64Process(HANDLE process, BOOL* wow64);
@@ -231,8 +332,27 @@ private:
         int references;
     };
 
+    struct Thread {
+        LPTHREAD_START_ROUTINE start;
+        LPVOID parameter;
+        bool finished = false;
+        DWORD exitCode = 0;
+    };
+    struct EngineHandle {
+        std::string kind;
+        std::u16string path;
+        std::u16string value;  // the property a view asks for, the value a record holds
+    };
+
     void Record(const std::string& call);
     HANDLE NewHandle(const std::string& kind);
+    HWND NewWindow(SimWindow window);
+    HWND CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, LPARAM param, bool modal);
+    void Destroy(HWND window);
+    LRESULT ControlMessage(SimWindow& window, UINT message, WPARAM wParam, LPARAM lParam);
+    void RunThread(HANDLE handle);
+    const SimModule* ModuleOf(HMODULE module) const;
+    DWORD NewEngineHandle(EngineHandle handle);
     int CertIdOf(PCCERT_CONTEXT cert) const;
 
     SimWindows* previous_ = nullptr;
@@ -249,4 +369,10 @@ private:
     std::set<void*> localBlocks_;
     std::map<int, std::unique_ptr<Cert>> certs_;
     std::map<HANDLE, std::unique_ptr<TrustState>> trustStates_;
+    std::map<HANDLE, Thread> threads_;
+    uintptr_t nextWindow_ = 0x20000;
+    bool inHook_ = false;
+    std::map<DWORD, EngineHandle> engineHandles_;
+    DWORD nextEngineHandle_ = 100;
+    int uiLevel_ = 1;
 };

@@ -274,7 +274,7 @@ static const char *classify_icon(HWND dlg, int scores[N_ICONS], HICON *shown_han
     }
     SelectObject(mem, old);
     /* A match must be close to exact and clearly better than any other icon. */
-    if (best >= 0 && best_score <= 30 && second - best_score >= 100) result = std_icons[best].name;
+    if (best >= 0 && best_score <= 20 && second - best_score >= 40) result = std_icons[best].name;
 done:
     if (bmp_shot) DeleteObject(bmp_shot);
     if (bmp_ref) DeleteObject(bmp_ref);

@@ -168,40 +168,55 @@ class Suite:
         })
         return e
 
+    # Output goes through files, never pipes: a Wine process may start long-lived helpers
+    # (the virtual desktop's explorer.exe) that inherit its output handles, and a pipe
+    # would then stay open until they end.
+
     def run(self, args, timeout, env=None, check=True, what=None):
-        self.log("run: %s" % " ".join(args))
-        try:
-            p = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, env=env, timeout=timeout)
-        except subprocess.TimeoutExpired:
+        proc = self.start(args, env)
+        rc, out, err = self.finish(proc, timeout)
+        if rc is None:
             raise SetupError("%s did not finish within %d s" % (what or args[0], timeout))
-        if check and p.returncode != 0:
-            raise SetupError("%s failed (%d): %s" % (what or " ".join(args), p.returncode,
-                                                    p.stderr.decode(errors="replace")[-800:]))
-        return p
+        if check and rc != 0:
+            raise SetupError("%s failed (%d): %s" % (what or " ".join(args), rc,
+                                                    err.decode(errors="replace")[-800:]))
+        return subprocess.CompletedProcess(args, rc, out, err)
+
+    def start(self, args, env=None):
+        self.log("start: %s" % " ".join(args))
+        stem = self.new_tmp("out")
+        out = open(stem + ".stdout", "w+b")
+        err = open(stem + ".stderr", "w+b")
+        proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env)
+        proc.out_files = (out, err)
+        return proc
 
     def wine(self, args, timeout=T_WINE_CMD, lang="en", check=True):
         return self.run(["wine"] + args, timeout, env=self.env(lang), check=check,
                         what="wine " + " ".join(args[:1]))
 
     def start_wine(self, args, lang="en"):
-        self.log("start: wine %s" % " ".join(args))
-        return subprocess.Popen(["wine"] + args, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                env=self.env(lang))
+        return self.start(["wine"] + args, self.env(lang))
 
     @staticmethod
     def finish(proc, timeout):
-        """Output of a started process; kills it (by its own pid) when it overruns."""
+        """Waits for a started process; kills it (by its own pid) when it overruns.
+        Returns (exit status or None when killed, stdout bytes, stderr bytes)."""
+        rc = None
         try:
-            out, err = proc.communicate(timeout=timeout)
+            rc = proc.wait(timeout)
         except subprocess.TimeoutExpired:
             proc.kill()
-            out, err = proc.communicate(timeout=10)
-            return None, out, err
-        return proc.returncode, out, err
+            proc.wait(10)
+        data = []
+        for fh in proc.out_files:
+            fh.seek(0)
+            data.append(fh.read())
+            fh.close()
+        return rc, data[0], data[1]
 
     def new_tmp(self, stem):
+        os.makedirs(self.tmp, exist_ok=True)
         self.seq += 1
         return os.path.join(self.tmp, "%03d-%s" % (self.seq, stem))
 
@@ -488,12 +503,13 @@ class Suite:
         os.makedirs(self.shots, exist_ok=True)
         if not shutil.which("import"):
             return
+        self.log("screenshot %s" % png)
         try:
             subprocess.run(["import", "-display", self.display, "-window", "root",
                             os.path.join(self.shots, png)], stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
         except subprocess.TimeoutExpired:
-            pass
+            self.log("screenshot %s timed out" % png)
 
     def cases(self):
         f = self.f

@@ -1,0 +1,47 @@
+#include "app/kavrin_app.h"
+#include "app/result_codes.h"
+#include "install/install_package.h"
+#include "res/resource.h"
+#include "ui/messages.h"
+
+namespace {
+
+// The engine upgrade step: 0 to go on (restartPending set after 3010), else the result.
+DWORD UpgradeStep(CKavrinApp& app) {
+    if (!InstallerNeedsUpgrade()) return 0;
+    if (!app.isAdmin) {
+        ShowMessage(IDS_ADMIN_REQUIRED, MB_ICONERROR);
+        return kResultInstallFailure;
+    }
+    if (ShowMessage(IDS_UPGRADE_PROMPT, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        ShowMessage(IDS_CANCELLED, MB_ICONWARNING);
+        return kResultCancelled;
+    }
+    DWORD result = UpgradeInstaller();
+    if (result == kResultRebootRequired) {
+        app.restartPending = TRUE;
+        return 0;
+    }
+    return result;
+}
+
+DWORD RunSetup(CKavrinApp& app) {
+    DWORD result = UpgradeStep(app);
+    if (result != 0) return result;
+    result = BindInstaller();
+    if (result != 0) return result;
+    // Any non-zero result stops the walk, the engine's restart codes included.
+    for (const PackageEntry* row = app.config->packages; row->productName; ++row) {
+        result = InstallPackage(app, row);
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
+}  // namespace
+
+DWORD WINAPI SetupWorker(LPVOID) {
+    DWORD result = RunSetup(theApp);
+    Api().PostThreadMessageW(theApp.m_nThreadID, WM_QUIT, 0, 0);
+    return result;
+}

@@ -1,0 +1,22 @@
+#include "app/setup_config.h"
+#include "engine/installer_binding.h"
+#include "fw/system_library.h"
+#include "probes/probes.h"
+
+bool InstallerNeedsUpgrade() {
+    OwnedText path = RegisteredEnginePath();
+    if (path.empty()) {
+        // The engine the system would load: the one in the system directory.
+        ModuleRef msi(LoadSystemLibrary(u"msi.dll"));
+        if (msi) {
+            char16_t buffer[520];
+            DWORD length = Api().GetModuleFileNameW(msi.get(), buffer, 520);
+            if (length != 0 && length < 520) path.Assign(buffer, length);
+        }
+    }
+    if (path.empty()) return true;
+
+    DWORD version = 0;
+    if (GetFileVersionMS(path.c_str(), &version) != 0) return true;
+    return VersionNumber(version) < setupConfig.minEngineVersion;
+}

@@ -1,0 +1,27 @@
+// A worker thread object: the thread starts suspended, so that its owner can decide who
+// deletes the object before the thread runs.
+#pragma once
+
+#include "seam/win32_api.h"
+
+class CWinThread {
+public:
+    CWinThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter)
+        : procedure_(procedure), parameter_(parameter) {}
+    ~CWinThread();
+    CWinThread(const CWinThread&) = delete;
+    CWinThread& operator=(const CWinThread&) = delete;
+
+    // Creates the thread with the given creation flags; false when it cannot be created.
+    BOOL CreateThread(DWORD flags, SIZE_T stackSize = 0);
+    DWORD ResumeThread() { return Api().ResumeThread(m_hThread); }
+
+    HANDLE m_hThread = nullptr;
+    DWORD m_nThreadID = 0;
+    // The object is deleted by its owner, not when the thread ends.
+    BOOL m_bAutoDelete = TRUE;
+
+private:
+    LPTHREAD_START_ROUTINE procedure_;
+    LPVOID parameter_;
+};

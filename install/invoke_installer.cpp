@@ -1,0 +1,98 @@
+#include "app/kavrin_app.h"
+#include "app/result_codes.h"
+#include "fw/system_library.h"
+#include "install/install_package.h"
+#include "res/resource.h"
+#include "ui/messages.h"
+
+namespace {
+
+const char16_t kReinstallPackage[] = u"REINSTALL=ALL REINSTALLMODE=vomus";
+const char16_t kReinstallPatch[] = u"REINSTALL=ALL REINSTALLMODE=omus";
+
+// A reinstall is asked for only when the product is installed or advertised already.
+bool ProductIsPresent(const InstallerBinding& engine, const char16_t* packagePath) {
+    char16_t productCode[40];
+    DWORD length = 0;
+    if (!ReadPackageProperty(packagePath, kProductCodeQuery, productCode, 40, &length)) return false;
+    int state = engine.MsiQueryProductStateW(productCode);
+    return state == kInstallStateAdvertised || state == kInstallStateDefault;
+}
+
+UINT ApplyPatch(const CKavrinApp& app, const PackageChoice& choice) {
+    const char16_t* commandLine = choice.row->properties;
+    if (!commandLine && choice.reinstall) commandLine = kReinstallPatch;
+    if (app.mode == kModeAdmin)
+        return app.engine.MsiApplyPatchW(choice.packagePath.c_str(), choice.adminTarget,
+                                         kInstallTypeNetworkImage, commandLine);
+    return app.engine.MsiApplyPatchW(choice.packagePath.c_str(), nullptr, kInstallTypeDefault,
+                                     commandLine);
+}
+
+// The command line of a package install: the row's properties, or the reinstall
+// properties, or nothing; then the administrative additions. False when out of memory.
+bool ComposeCommandLine(const CKavrinApp& app, const PackageChoice& choice, OwnedText* commandLine) {
+    const char16_t* base = choice.row->properties ? choice.row->properties
+                           : choice.reinstall     ? kReinstallPackage
+                                                  : u"";
+    bool ok = commandLine->Assign(base);
+    if (ok && app.mode == kModeAdmin) {
+        ok = commandLine->Append(u" ACTION=ADMIN");
+        if (ok && choice.adminTarget)
+            ok = commandLine->Append(u" TARGETDIR=\"") && commandLine->Append(choice.adminTarget) &&
+                 commandLine->Append(u"\"");
+    }
+    return ok;
+}
+
+}  // namespace
+
+DWORD InvokeInstaller(CKavrinApp& app, PackageChoice& choice) {
+    app.progress.HideWindow();
+    app.engine.MsiSetInternalUI(choice.row->uiLevel, nullptr);
+
+    UINT result;
+    if (choice.isPatch) {
+        result = ApplyPatch(app, choice);
+    } else {
+        if (choice.reinstall) choice.reinstall = ProductIsPresent(app.engine, choice.packagePath.c_str());
+        OwnedText commandLine;
+        if (!ComposeCommandLine(app, choice, &commandLine)) {
+            ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
+            return ERROR_OUTOFMEMORY;
+        }
+        result = app.engine.MsiInstallProductW(choice.packagePath.c_str(), commandLine.c_str());
+    }
+    ReportInstallerResult(result);
+    return result;
+}
+
+void ReportInstallerResult(UINT result) {
+    switch (result) {
+        case 0:
+        case 1602:  // ERROR_INSTALL_USEREXIT
+        case 1603:  // ERROR_INSTALL_FAILURE
+        case 1604:  // ERROR_INSTALL_SUSPEND
+        case 1641:  // ERROR_SUCCESS_REBOOT_INITIATED
+        case 3010:  // ERROR_SUCCESS_REBOOT_REQUIRED
+        case 1259:  // ERROR_APPHELP_BLOCK
+            return;
+        default:
+            break;
+    }
+    // A package that cannot be opened under that name or path gets the engine's words for
+    // "cannot open the package".
+    UINT code = (result == 2 || result == 3 || result == 123) ? 1619 : result;
+
+    ModuleRef messages(LoadSystemLibraryAsData(u"msimsg.dll"));
+    if (messages) {
+        char16_t text[1024];
+        int length = Api().LoadStringW(reinterpret_cast<HINSTANCE>(messages.get()), code, text, 1024);
+        if (length > 0) {
+            ShowMessageText(text, MB_ICONERROR);
+            return;
+        }
+    }
+    messages.Reset();
+    ReportError(IDS_INSTALL_ERROR, static_cast<int>(code));
+}

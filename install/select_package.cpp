@@ -1,0 +1,126 @@
+#include "app/kavrin_app.h"
+#include "app/result_codes.h"
+#include "install/install_package.h"
+#include "probes/probes.h"
+#include "res/resource.h"
+#include "ui/language_dialog.h"
+#include "ui/messages.h"
+
+namespace {
+
+const LCID kEnglishUs = 1033;
+
+bool KeywordIs(const char16_t* keyword, const char16_t* accepted) {
+    return Api().CompareStringW(kEnglishUs, NORM_IGNORECASE, keyword, -1, accepted, -1) == CSTR_EQUAL;
+}
+
+// The file of this machine's column, or null. No other column is ever tried.
+const char16_t* FileForThisMachine(const char16_t* const (&files)[kColumnCount], bool notNt) {
+    if (notNt) return files[kColumnNonNt];
+    switch (GetNativeMachine()) {
+        case IMAGE_FILE_MACHINE_I386:
+            return files[kColumnX86];
+        case IMAGE_FILE_MACHINE_AMD64:
+            return files[kColumnX64];
+        case IMAGE_FILE_MACHINE_ARM64:
+            return files[kColumnArm64];
+        default:
+            return nullptr;
+    }
+}
+
+DWORD Cancelled() {
+    ShowMessage(IDS_CANCELLED, MB_ICONWARNING);
+    return kResultCancelled;
+}
+
+DWORD OutOfMemory() {
+    ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
+    return ERROR_OUTOFMEMORY;
+}
+
+// The local copy is used when it carries the expected ProductVersion (or any copy when no
+// version is expected); a directory of that name counts as present.
+bool LocalCopyIsUsable(const PackageChoice& choice) {
+    if (Api().GetFileAttributesW(choice.packagePath.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    const char16_t* expected = choice.row->expectedVersion;
+    if (!expected) return true;
+    char16_t version[16];
+    DWORD length = 0;
+    if (!ReadPackageProperty(choice.packagePath.c_str(), kProductVersionQuery, version, 16, &length))
+        return false;
+    return Api().CompareStringW(kEnglishUs, NORM_IGNORECASE, expected, -1, version,
+                                static_cast<int>(length)) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+DWORD InstallPackage(CKavrinApp& app, const PackageEntry* row) {
+    PackageChoice choice;
+    choice.row = row;
+
+    // 1. Consent.
+    if (row->askFirst) {
+        OwnedText question = FormatById(IDS_REQUIRES_PACKAGE, row->productName);
+        if (ShowMessageText(question.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
+    }
+
+    // 2. Language: the dialog only when the package is offered in two or more.
+    const LanguageEntry* languages = row->languages;
+    if (!languages || languages[0].langId == 0) return kResultBadArguments;
+    if (languages[1].langId != 0) {
+        choice.language = ChooseLanguage(languages, app.currentLangId);
+        if (!choice.language) return kResultCancelled;
+    } else {
+        choice.language = &languages[0];
+    }
+    app.currentLangId = choice.language->langId;
+
+    // 3. Operation keyword.
+    choice.operation = row->operation ? row->operation : u"DEFAULT";
+
+    // 4. Title text, whether or not a download follows, and the first cancel check.
+    OwnedText title = FormatById(IDS_PLEASE_WAIT_DOWNLOAD, row->productName);
+    app.progress.SetTitleText(title.c_str());
+    if (app.progress.CancelRequested()) return Cancelled();
+
+    // 5. The package, or failing that the patch, of this machine's column.
+    bool notNt = app.notNt != FALSE;
+    choice.fileName = FileForThisMachine(choice.language->packageFiles, notNt);
+    if (!choice.fileName) {
+        choice.fileName = FileForThisMachine(choice.language->patchFiles, notNt);
+        choice.isPatch = choice.fileName != nullptr;
+    }
+    if (!choice.fileName) {
+        ShowMessage(IDS_NO_PACKAGE_FOR_OS, MB_ICONERROR);
+        return kResultCancelled;
+    }
+
+    // 6. Administrative target.
+    if (app.mode == kModeAdmin && ParseAdminTarget(app.m_lpCmdLine, &choice.adminTarget) != 0) {
+        ShowMessage(IDS_USAGE, MB_ICONINFORMATION);
+        return kResultInstallFailure;
+    }
+
+    // 7. Keyword test, and 8. the reinstall flag.
+    const char16_t* const patchKeywords[] = {u"MINPATCH", u"MAJPATCH", u"DEFAULT"};
+    const char16_t* const packageKeywords[] = {u"INSTALL", u"INSTALLUPD", u"DEFAULT"};
+    const char16_t* const* accepted = choice.isPatch ? patchKeywords : packageKeywords;
+    int match = -1;
+    for (int i = 0; i < 3 && match < 0; ++i)
+        if (KeywordIs(choice.operation, accepted[i])) match = i;
+    if (match < 0) {
+        ReportError(IDS_INVALID_OPERATION, choice.operation);
+        return kResultInvalidParameter;
+    }
+    choice.reinstall = choice.isPatch ? (match == 0 || match == 2) : match == 1;
+
+    // 9. The copy beside the executable.
+    if (!choice.packagePath.Assign(app.exeDir.c_str()) || !choice.packagePath.Append(choice.fileName))
+        return OutOfMemory();
+    if (!LocalCopyIsUsable(choice)) {
+        DWORD result = DownloadPackage(app, choice);
+        if (result != 0) return result;
+    }
+    return InvokeInstaller(app, choice);
+}

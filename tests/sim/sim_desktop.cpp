@@ -1,0 +1,439 @@
+// The simulated desktop: dialogs from the setup's two templates with their controls,
+// threads that run when resumed, the message loop, icons and cursors.
+#include <string.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "res/resource.h"
+#include "tests/sim/sim_windows.h"
+
+namespace {
+
+std::string Hex(uintptr_t v) {
+    std::ostringstream out;
+    out << "0x" << std::hex << v;
+    return out.str();
+}
+std::string Ptr(const void* p) { return p ? Hex(reinterpret_cast<uintptr_t>(p)) : "null"; }
+
+std::u16string Lower(std::u16string s) {
+    for (auto& c : s)
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    return s;
+}
+
+struct TemplateControl {
+    int id;
+    const char16_t* className;
+    const char16_t* text;
+};
+
+// The controls of the two templates, in template order.
+const std::vector<TemplateControl>* TemplateControls(UINT templateId) {
+    static const std::vector<TemplateControl> progress = {
+        {IDC_PROGRESS_ICON, u"Static", u""},          {IDC_PROGRESS_TITLE, u"Static", u""},
+        {IDC_PROGRESS_STATUS, u"Static", u""},        {IDC_PROGRESS_BAR, u"msctls_progress32", u""},
+        {IDCANCEL, u"Button", u"Cancel"},
+    };
+    static const std::vector<TemplateControl> language = {
+        {IDC_LANGUAGE_LIST, u"ComboBox", u""},
+        {IDOK, u"Button", u"&OK"},
+        {IDCANCEL, u"Button", u"Cancel"},
+    };
+    if (templateId == IDD_PROGRESS) return &progress;
+    if (templateId == IDD_LANGUAGE) return &language;
+    return nullptr;
+}
+
+}  // namespace
+
+HWND SimWindows::NewWindow(SimWindow window) {
+    HWND h = reinterpret_cast<HWND>(nextWindow_);
+    nextWindow_ += 0x10;
+    windows[h] = std::move(window);
+    return h;
+}
+
+HWND SimWindows::CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, LPARAM param,
+                                    bool modal) {
+    const auto* controls = TemplateControls(templateId);
+    if (createDialogFails || !controls) return nullptr;
+    SimWindow dialog;
+    dialog.templateId = templateId;
+    dialog.className = u"#32770";
+    dialog.text = templateId == IDD_PROGRESS ? u"Windows Installer Installation Wrapper"
+                                             : u"Choose setup language";
+    dialog.proc = proc;
+    dialog.modal = modal;
+    HWND h = NewWindow(dialog);
+    windows[h].parent = nullptr;
+    for (const auto& c : *controls) {
+        SimWindow control;
+        control.id = c.id;
+        control.className = c.className;
+        control.text = c.text;
+        control.parent = h;
+        HWND child = NewWindow(control);
+        windows[h].children.push_back(child);
+    }
+    // The owner of a top-level dialog is kept apart from the parent of a control.
+    windows[h].user = 0;
+    (void)parent;
+    proc(h, WM_SETFONT, 0, 0);
+    if (!windows[h].alive) return nullptr;
+    INT_PTR focusDefault = proc(h, WM_INITDIALOG, reinterpret_cast<WPARAM>(windows[h].children[0]), param);
+    if (focusDefault) focus = windows[h].children[0];
+    return windows[h].alive ? h : nullptr;
+}
+
+HWND SimWindows::DialogOf(UINT templateId) const {
+    HWND found = nullptr;
+    for (const auto& w : windows)
+        if (w.second.templateId == templateId && !w.second.parent) found = w.first;
+    return found;
+}
+
+SimWindow& SimWindows::Control(HWND dialog, int id) {
+    for (HWND child : windows.at(dialog).children)
+        if (windows[child].id == id) return windows[child];
+    static SimWindow none;
+    none = SimWindow();
+    return none;
+}
+
+void SimWindows::Click(HWND dialog, int id) {
+    for (HWND child : windows.at(dialog).children)
+        if (windows[child].id == id) SendMessageW(child, BM_CLICK, 0, 0);
+}
+
+void SimWindows::SelectItem(HWND dialog, int id, int index) {
+    for (HWND child : windows.at(dialog).children)
+        if (windows[child].id == id) {
+            windows[child].currentSelection = index;
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(child));
+        }
+}
+
+void SimWindows::Destroy(HWND window) {
+    auto it = windows.find(window);
+    if (it == windows.end() || !it->second.alive) return;
+    if (it->second.proc) {
+        it->second.proc(window, WM_DESTROY, 0, 0);
+        it->second.proc(window, WM_NCDESTROY, 0, 0);
+    }
+    it->second.alive = false;
+    for (HWND child : it->second.children) windows[child].alive = false;
+}
+
+HWND SimWindows::GetDesktopWindow() {
+    Record("GetDesktopWindow()");
+    return reinterpret_cast<HWND>(0x10010);
+}
+
+HWND SimWindows::CreateDialogParamW(HINSTANCE, const char16_t* templateName, HWND parent,
+                                    DLGPROC proc, LPARAM param) {
+    UINT id = static_cast<UINT>(reinterpret_cast<uintptr_t>(templateName));
+    Record("CreateDialogParamW(" + std::to_string(id) + ", " + Ptr(parent) + ")");
+    return CreateFromTemplate(id, parent, proc, param, false);
+}
+
+INT_PTR SimWindows::DialogBoxParamW(HINSTANCE, const char16_t* templateName, HWND owner,
+                                    DLGPROC proc, LPARAM param) {
+    UINT id = static_cast<UINT>(reinterpret_cast<uintptr_t>(templateName));
+    Record("DialogBoxParamW(" + std::to_string(id) + ", " + Ptr(owner) + ")");
+    HWND dialog = CreateFromTemplate(id, owner, proc, param, true);
+    if (!dialog) return -1;
+    if (!windows[dialog].ended) {
+        if (onModalDialog)
+            onModalDialog(*this, dialog);
+        else
+            Click(dialog, IDOK);
+    }
+    // A dialog the user left open counts as closed.
+    INT_PTR result = windows[dialog].ended ? windows[dialog].endResult : IDCANCEL;
+    Destroy(dialog);
+    return result;
+}
+
+BOOL SimWindows::EndDialog(HWND dialog, INT_PTR result) {
+    Record("EndDialog(" + Ptr(dialog) + ", " + std::to_string(result) + ")");
+    auto it = windows.find(dialog);
+    if (it == windows.end() || !it->second.modal) return FALSE;
+    it->second.ended = true;
+    it->second.endResult = result;
+    return TRUE;
+}
+
+BOOL SimWindows::DestroyWindow(HWND window) {
+    Record("DestroyWindow(" + Ptr(window) + ")");
+    auto it = windows.find(window);
+    if (it == windows.end() || !it->second.alive) return FALSE;
+    Destroy(window);
+    return TRUE;
+}
+
+BOOL SimWindows::IsWindow(HWND window) {
+    Record("IsWindow(" + Ptr(window) + ")");
+    auto it = windows.find(window);
+    return it != windows.end() && it->second.alive;
+}
+
+HWND SimWindows::GetDlgItem(HWND dialog, int id) {
+    Record("GetDlgItem(" + Ptr(dialog) + ", " + std::to_string(id) + ")");
+    auto it = windows.find(dialog);
+    if (it == windows.end()) return nullptr;
+    for (HWND child : it->second.children)
+        if (windows[child].id == id) return child;
+    return nullptr;
+}
+
+BOOL SimWindows::SetWindowTextW(HWND window, const char16_t* text) {
+    Record("SetWindowTextW(" + Ptr(window) + ", " + Utf8(text) + ")");
+    auto it = windows.find(window);
+    if (it == windows.end() || !it->second.alive) return FALSE;
+    it->second.text = text ? text : u"";
+    return TRUE;
+}
+
+LRESULT SimWindows::ControlMessage(SimWindow& w, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case PBM_SETRANGE32:
+            w.rangeLow = static_cast<int>(wParam);
+            w.rangeHigh = static_cast<int>(lParam);
+            return 0;
+        case PBM_SETPOS: {
+            int previous = w.position;
+            w.position = static_cast<int>(wParam);
+            return previous;
+        }
+        case CB_RESETCONTENT:
+            w.items.clear();
+            w.currentSelection = -1;
+            return 0;
+        case CB_ADDSTRING: {
+            std::u16string text = reinterpret_cast<const char16_t*>(lParam);
+            if (comboRejects.count(text)) return CB_ERRSPACE;
+            size_t index = 0;
+            while (index < w.items.size() && Lower(w.items[index].text) <= Lower(text)) ++index;
+            w.items.insert(w.items.begin() + index, SimWindow::Item{text, 0});
+            if (w.currentSelection >= static_cast<int>(index)) ++w.currentSelection;
+            return static_cast<LRESULT>(index);
+        }
+        case CB_SETITEMDATA:
+            if (wParam >= w.items.size()) return CB_ERR;
+            w.items[wParam].data = lParam;
+            return TRUE;
+        case CB_GETITEMDATA:
+            return wParam < w.items.size() ? w.items[wParam].data : CB_ERR;
+        case CB_SETCURSEL:
+            w.currentSelection = wParam < w.items.size() ? static_cast<int>(wParam) : -1;
+            return w.currentSelection;
+        case CB_GETCURSEL:
+            return w.currentSelection;
+        case CB_GETCOUNT:
+            return static_cast<LRESULT>(w.items.size());
+        default:
+            return 0;
+    }
+}
+
+LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Record("SendMessageW(" + Ptr(window) + ", " + Hex(message) + ", " + Hex(wParam) + ", " +
+           Hex(static_cast<uintptr_t>(lParam)) + ")");
+    auto it = windows.find(window);
+    if (it == windows.end() || !it->second.alive) return 0;
+    SimWindow& w = it->second;
+    if (message == BM_CLICK) {
+        SimWindow& parent = windows[w.parent];
+        if (parent.proc)
+            parent.proc(w.parent, WM_COMMAND, MAKEWPARAM(w.id, BN_CLICKED), reinterpret_cast<LPARAM>(window));
+        return 0;
+    }
+    if (message == WM_SETICON && w.proc) {
+        HICON previous = wParam == ICON_SMALL ? w.smallIcon : w.bigIcon;
+        (wParam == ICON_SMALL ? w.smallIcon : w.bigIcon) = reinterpret_cast<HICON>(lParam);
+        return reinterpret_cast<LRESULT>(previous);
+    }
+    if (w.proc) return w.proc(window, message, wParam, lParam);
+    return ControlMessage(w, message, wParam, lParam);
+}
+
+BOOL SimWindows::ShowWindow(HWND window, int command) {
+    Record("ShowWindow(" + Ptr(window) + ", " + std::to_string(command) + ")");
+    auto it = windows.find(window);
+    if (it == windows.end()) return FALSE;
+    BOOL wasVisible = it->second.visible;
+    it->second.visible = command != SW_HIDE;
+    return wasVisible;
+}
+
+HWND SimWindows::SetFocus(HWND window) {
+    Record("SetFocus(" + Ptr(window) + ")");
+    HWND previous = focus;
+    focus = window;
+    return previous;
+}
+
+LONG_PTR SimWindows::GetWindowLongPtrW(HWND window, int index) {
+    auto it = windows.find(window);
+    if (it == windows.end()) return 0;
+    if (index == DWLP_USER) return it->second.user;
+    if (index == DWLP_MSGRESULT) return it->second.msgResult;
+    return 0;
+}
+
+LONG_PTR SimWindows::SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
+    auto it = windows.find(window);
+    if (it == windows.end()) return 0;
+    LONG_PTR& slot = index == DWLP_USER ? it->second.user : it->second.msgResult;
+    LONG_PTR previous = slot;
+    slot = value;
+    return previous;
+}
+
+// ---- the message loop and threads ------------------------------------------------------
+
+BOOL SimWindows::GetMessageW(MSG* msg, HWND, UINT, UINT) {
+    Record(std::string("GetMessageW(") + (quitPosted ? "quit" : "empty") + ")");
+    memset(msg, 0, sizeof(*msg));
+    msg->message = WM_QUIT;
+    quitPosted = false;
+    return FALSE;
+}
+BOOL SimWindows::IsDialogMessageW(HWND, MSG*) { return FALSE; }
+BOOL SimWindows::TranslateMessage(const MSG*) { return FALSE; }
+LRESULT SimWindows::DispatchMessageW(const MSG*) { return 0; }
+
+BOOL SimWindows::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    Record("PostThreadMessageW(" + std::to_string(threadId) + ", " + Hex(message) + ", " +
+           Hex(wParam) + ", " + Hex(static_cast<uintptr_t>(lParam)) + ")");
+    if (message == WM_QUIT && threadId == mainThreadId_) quitPosted = true;
+    return TRUE;
+}
+
+HANDLE SimWindows::CreateThread(void*, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                                DWORD flags, DWORD* threadId) {
+    Record("CreateThread(" + std::to_string(stackSize) + ", " + Ptr(parameter) + ", " + Hex(flags) + ")");
+    if (createThreadFails) {
+        lastError_ = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    HANDLE h = NewHandle("thread");
+    threads_[h] = Thread{start, parameter};
+    if (threadId) *threadId = 2;
+    if (!(flags & CREATE_SUSPENDED)) RunThread(h);
+    return h;
+}
+
+// A resumed thread runs to its end at once: the tests see one deterministic order of events.
+void SimWindows::RunThread(HANDLE handle) {
+    Thread& t = threads_[handle];
+    if (t.finished) return;
+    DWORD mainThread = mainThreadId_;
+    t.exitCode = t.start(t.parameter);
+    mainThreadId_ = mainThread;
+    threads_[handle].finished = true;
+}
+
+DWORD SimWindows::ResumeThread(HANDLE thread) {
+    Record("ResumeThread(" + Ptr(thread) + ")");
+    if (!threads_.count(thread)) return static_cast<DWORD>(-1);
+    RunThread(thread);
+    return 1;
+}
+
+DWORD SimWindows::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    Record("WaitForSingleObject(" + Ptr(handle) + ", " + Hex(milliseconds) + ")");
+    auto it = threads_.find(handle);
+    if (it == threads_.end()) return WAIT_FAILED;
+    return it->second.finished ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+BOOL SimWindows::GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
+    Record("GetExitCodeThread(" + Ptr(thread) + ")");
+    auto it = threads_.find(thread);
+    if (it == threads_.end()) return FALSE;
+    *exitCode = it->second.finished ? it->second.exitCode : 259 /* STILL_ACTIVE */;
+    return TRUE;
+}
+
+// ---- icons, cursors, painting ----------------------------------------------------------
+
+HANDLE SimWindows::LoadImageW(HINSTANCE, const char16_t* name, UINT type, int cx, int cy, UINT flags) {
+    Record("LoadImageW(" + std::to_string(reinterpret_cast<uintptr_t>(name)) + ", " +
+           std::to_string(type) + ", " + std::to_string(cx) + ", " + std::to_string(cy) + ", " +
+           Hex(flags) + ")");
+    return NewHandle("icon");
+}
+
+HICON SimWindows::LoadIconW(HINSTANCE, const char16_t* name) {
+    Record("LoadIconW(" + std::to_string(reinterpret_cast<uintptr_t>(name)) + ")");
+    return reinterpret_cast<HICON>(0x7100);  // shared: never destroyed
+}
+
+HCURSOR SimWindows::LoadCursorW(HINSTANCE instance, const char16_t* name) {
+    Record("LoadCursorW(" + Ptr(instance) + ", " + std::to_string(reinterpret_cast<uintptr_t>(name)) + ")");
+    return reinterpret_cast<HCURSOR>(0x7200 + reinterpret_cast<uintptr_t>(name));
+}
+
+BOOL SimWindows::DestroyIcon(HICON icon) {
+    Record("DestroyIcon(" + Ptr(icon) + ")");
+    return handles_.erase(icon) ? TRUE : FALSE;
+}
+
+HCURSOR SimWindows::SetCursor(HCURSOR newCursor) {
+    Record("SetCursor(" + Ptr(newCursor) + ")");
+    HCURSOR previous = cursor;
+    cursor = newCursor;
+    return previous;
+}
+
+int SimWindows::GetSystemMetrics(int index) {
+    switch (index) {
+        case SM_CXICON:
+        case SM_CYICON:
+            return 32;
+        case SM_CXSMICON:
+        case SM_CYSMICON:
+            return 16;
+        default:
+            return 0;
+    }
+}
+
+BOOL SimWindows::IsIconic(HWND) { return iconic; }
+HDC SimWindows::BeginPaint(HWND window, PAINTSTRUCT* paint) {
+    Record("BeginPaint(" + Ptr(window) + ")");
+    memset(paint, 0, sizeof(*paint));
+    paint->hdc = reinterpret_cast<HDC>(0x7300);
+    return paint->hdc;
+}
+BOOL SimWindows::EndPaint(HWND window, const PAINTSTRUCT*) {
+    Record("EndPaint(" + Ptr(window) + ")");
+    return TRUE;
+}
+BOOL SimWindows::GetClientRect(HWND, RECT* rect) {
+    *rect = RECT{0, 0, 279, 70};
+    return TRUE;
+}
+BOOL SimWindows::DrawIcon(HDC, int x, int y, HICON icon) {
+    Record("DrawIcon(" + std::to_string(x) + ", " + std::to_string(y) + ", " + Ptr(icon) + ")");
+    return TRUE;
+}
+
+// ---- files and shutdown ----------------------------------------------------------------
+
+DWORD SimWindows::GetFileAttributesW(const char16_t* path) {
+    Record("GetFileAttributesW(" + Utf8(path) + ")");
+    std::u16string p = path ? path : u"";
+    if (directories.count(p)) return FILE_ATTRIBUTE_DIRECTORY;
+    if (files.count(p) || packages.count(p)) return FILE_ATTRIBUTE_NORMAL;
+    lastError_ = ERROR_FILE_NOT_FOUND;
+    return INVALID_FILE_ATTRIBUTES;
+}
+
+BOOL SimWindows::ExitWindowsEx(UINT flags, DWORD reason) {
+    Record("ExitWindowsEx(" + Hex(flags) + ", " + std::to_string(reason) + ")");
+    return TRUE;
+}
