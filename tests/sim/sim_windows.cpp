@@ -289,15 +289,24 @@ std::string SimWindows::Leaks() const {
 DWORD SimWindows::GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) {
     Record("GetModuleFileNameW(" + Ptr(module) + ", " + std::to_string(size) + ")");
     if (size == 0) return 0;
-    DWORD n = static_cast<DWORD>(modulePath.size());
+    std::u16string name = modulePath;
+    if (module) {
+        auto it = loaded_.find(module);
+        if (it == loaded_.end() || it->second.references <= 0) {
+            lastError_ = ERROR_MOD_NOT_FOUND;
+            return 0;
+        }
+        name = it->second.originalPath;
+    }
+    DWORD n = static_cast<DWORD>(name.size());
     if (n >= size) {
         // Like current Windows: truncated, terminated, the buffer size returned.
-        memcpy(path, modulePath.data(), (size - 1) * sizeof(char16_t));
+        memcpy(path, name.data(), (size - 1) * sizeof(char16_t));
         path[size - 1] = 0;
         lastError_ = ERROR_INSUFFICIENT_BUFFER;
         return size;
     }
-    memcpy(path, modulePath.c_str(), (n + 1) * sizeof(char16_t));
+    memcpy(path, name.c_str(), (n + 1) * sizeof(char16_t));
     return n;
 }
 
@@ -325,6 +334,7 @@ HMODULE SimWindows::LoadLibraryExW(const char16_t* path, HANDLE reserved, DWORD 
     HMODULE handle = reinterpret_cast<HMODULE>(0x10000000 + (std::hash<std::u16string>()(key) & 0xFFFF) * 16);
     auto& entry = loaded_[handle];
     entry.path = key;
+    entry.originalPath = path;
     entry.references++;
     return handle;
 }

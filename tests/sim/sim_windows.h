@@ -329,6 +329,7 @@ private:
     };
     struct LoadedModule {
         std::u16string path;
+        std::u16string originalPath;
         int references;
     };
 

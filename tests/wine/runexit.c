@@ -2,18 +2,27 @@
  * runexit.exe - runs one command line and reports its full 32-bit exit status and
  * whether the started process showed any window.
  *
- *   runexit [--stop STOPFILE] [--kill-on-window] CMDFILE TIMEOUT_MS
+ *   runexit [--stop STOPFILE] [--seen SEENFILE] [--kill-on-window] CMDFILE TIMEOUT_MS
  *
  * CMDFILE holds the exact command line (UTF-8, no trailing newline), so that quotes and
- * blanks reach the child exactly as written. The child starts suspended; a WinEvent hook
- * for its process is installed before it runs, and while waiting the visible top-level
- * windows of the process are also polled every 20 ms. When TIMEOUT_MS passes, or
- * STOPFILE appears, or (with --kill-on-window) a window of the child has been seen, the
- * child is terminated (exit status 0xDEAD).
+ * blanks reach the child exactly as written.
+ *
+ * Watching for windows: the child starts suspended and a WinEvent hook for its process
+ * (EVENT_OBJECT_CREATE; Wine 8 sends no EVENT_OBJECT_SHOW) is installed before it runs.
+ * Every top-level window it creates is remembered and checked for visibility as soon as
+ * the event arrives and then every 5 ms, together with a scan of all top-level windows
+ * of the process. A window that is visible for less than a few milliseconds can still
+ * go unseen; anything that waits for the user cannot.
+ *
+ * When TIMEOUT_MS passes, or STOPFILE appears, or (with --kill-on-window) a visible
+ * window of the child has been seen, the child is terminated (exit status 0xDEAD).
+ * SEENFILE is created as soon as a visible window of the child has been seen, so that a
+ * test can keep a dialog up until then.
  *
  * Prints one line:
- *   exit=0x%08X window=yes|no ended=self|timeout|stopped|window hook=yes|no ms=N
- *   first_window="CLASS|CAPTION|HOW"
+ *   exit=0x%08X window=yes|no ended=self|timeout|stopped|window created=N hook=yes|no
+ *   ms=N first_window="CLASS|CAPTION|HOW"
+ * (created: top-level windows the child created, visible or not.)
  * Exit status: 0 the child ended by itself, 1 it was terminated, 2 bad arguments or
  * the child could not be started.
  */
@@ -22,9 +31,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#define MAX_TRACKED 256
+
 static DWORD child_pid;
 static int window_seen;
+static const WCHAR *seenfile;
 static WCHAR first_window[600];
+static HWND tracked[MAX_TRACKED];
+static int n_tracked, n_created;
 
 static void note_window(HWND h, const WCHAR *how)
 {
@@ -35,6 +49,10 @@ static void note_window(HWND h, const WCHAR *how)
         GetWindowTextW(h, cap, 256);
     }
     _snwprintf(first_window, 599, L"%ls|%ls|%ls", cls, cap, how);
+    if (seenfile) {
+        HANDLE f = CreateFileW(seenfile, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    }
 }
 
 static int is_top_level(HWND h)
@@ -43,19 +61,26 @@ static int is_top_level(HWND h)
     return !parent || parent == GetDesktopWindow();
 }
 
+static void check_tracked(void)
+{
+    for (int i = 0; i < n_tracked; i++)
+        if (tracked[i] && IsWindow(tracked[i]) && IsWindowVisible(tracked[i])) {
+            note_window(tracked[i], L"created");
+            break;
+        }
+}
+
 static void CALLBACK event_proc(HWINEVENTHOOK hook, DWORD event, HWND h, LONG obj, LONG child,
                                 DWORD thread, DWORD time)
 {
     (void)hook; (void)event; (void)thread; (void)time;
-    if (obj != OBJID_WINDOW || child != CHILDID_SELF || !h) return;
-    if (!IsWindow(h)) {
-        /* Shown and gone already: it was a window of the child's, count it. */
-        note_window(NULL, L"event,gone");
-        return;
-    }
+    if (obj != OBJID_WINDOW || child != CHILDID_SELF || !h || !IsWindow(h)) return;
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
-    if (pid == child_pid && is_top_level(h)) note_window(h, L"event");
+    if (pid != child_pid || !is_top_level(h)) return;
+    n_created++;
+    if (n_tracked < MAX_TRACKED) tracked[n_tracked++] = h;
+    check_tracked();
 }
 
 static BOOL CALLBACK enum_proc(HWND h, LPARAM lp)
@@ -63,8 +88,14 @@ static BOOL CALLBACK enum_proc(HWND h, LPARAM lp)
     (void)lp;
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
-    if (pid == child_pid && IsWindowVisible(h)) { note_window(h, L"poll"); return FALSE; }
+    if (pid == child_pid && IsWindowVisible(h)) { note_window(h, L"scan"); return FALSE; }
     return TRUE;
+}
+
+static void pump(void)
+{
+    MSG msg;
+    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
 }
 
 static WCHAR *read_utf8_file(const WCHAR *path)
@@ -102,11 +133,13 @@ int wmain(int argc, WCHAR **argv)
     int kill_on_window = 0, i = 1;
     for (; i < argc; i++) {
         if (!lstrcmpW(argv[i], L"--stop") && i + 1 < argc) stopfile = argv[++i];
+        else if (!lstrcmpW(argv[i], L"--seen") && i + 1 < argc) seenfile = argv[++i];
         else if (!lstrcmpW(argv[i], L"--kill-on-window")) kill_on_window = 1;
         else break;
     }
     if (argc - i != 2) {
-        fputs("usage: runexit [--stop STOPFILE] [--kill-on-window] CMDFILE TIMEOUT_MS\n", stderr);
+        fputs("usage: runexit [--stop STOPFILE] [--seen SEENFILE] [--kill-on-window] CMDFILE TIMEOUT_MS\n",
+              stderr);
         return 2;
     }
     WCHAR *cmd = read_utf8_file(argv[i]);
@@ -127,16 +160,16 @@ int wmain(int argc, WCHAR **argv)
         return 2;
     }
     child_pid = pi.dwProcessId;
-    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, NULL, event_proc,
-                                         child_pid, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, NULL, event_proc,
+                                         child_pid, 0, WINEVENT_OUTOFCONTEXT);
     ResumeThread(pi.hThread);
 
     DWORD start = GetTickCount();
     const char *ended = "self";
     for (;;) {
-        DWORD r = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 20, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        DWORD r = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 5, QS_ALLINPUT);
+        pump();
+        check_tracked();
         EnumWindows(enum_proc, 0);
         if (r == WAIT_OBJECT_0) break;
         int stop = stopfile && GetFileAttributesW(stopfile) != INVALID_FILE_ATTRIBUTES;
@@ -148,18 +181,16 @@ int wmain(int argc, WCHAR **argv)
             break;
         }
     }
-    /* Late events of a window shown just before the end. */
-    MSG msg;
-    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    pump(); /* creation events that arrived at the very end */
     if (hook) UnhookWinEvent(hook);
 
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
     char *fw = to_utf8(first_window);
     char *line = malloc(strlen(fw) + 200);
-    sprintf(line, "exit=0x%08lX window=%s ended=%s hook=%s ms=%lu first_window=\"%s\"\n",
-            (unsigned long)code, window_seen ? "yes" : "no", ended,
-            hook ? "yes" : "no", (unsigned long)(GetTickCount() - start), fw);
+    sprintf(line, "exit=0x%08lX window=%s ended=%s created=%d hook=%s ms=%lu first_window=\"%s\"\n",
+            (unsigned long)code, window_seen ? "yes" : "no", ended, n_created, hook ? "yes" : "no",
+            (unsigned long)(GetTickCount() - start), fw);
     out_line(line);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);

@@ -1,0 +1,115 @@
+// Finding and binding the engine: the registered directory first, then the system directory,
+// and the tolerance of badly stored "InstallerLocation" values.
+#include <string.h>
+
+#include "engine/installer_binding.h"
+#include "tests/host/install_fixture.h"
+
+namespace {
+
+const char16_t kKey[] = u"software\\microsoft\\windows\\currentversion\\installer";
+
+SimRegistryValue Value(DWORD type, const std::u16string& text, int dropBytes = 0) {
+    SimRegistryValue v{type, {}};
+    v.data.resize(text.size() * 2);
+    if (!v.data.empty()) memcpy(v.data.data(), text.data(), v.data.size());
+    v.data.resize(v.data.size() - dropBytes);
+    return v;
+}
+
+class EngineBindingTest : public InstallFixture {
+protected:
+    void TearDown() override {
+        if (theApp.engine.module) sim.FreeLibrary(theApp.engine.module);
+        theApp.engine = InstallerBinding();
+        InstallFixture::TearDown();
+    }
+    void Register(const SimRegistryValue& value) { sim.registry[kKey][u"InstallerLocation"] = value; }
+    std::string Location(bool* ok) {
+        HKEY key = nullptr;
+        sim.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key);
+        OwnedText text;
+        *ok = ReadInstallerLocation(key, &text);
+        sim.RegCloseKey(key);
+        return Utf8(text.c_str());
+    }
+};
+
+TEST_F(EngineBindingTest, LocationReadToleratesBadlyStoredValues) {
+    bool ok = false;
+    Register(Value(REG_SZ, std::u16string(u"C:\\Windows\\system32\\") + u'\0'));
+    EXPECT_EQ(Location(&ok), "C:\\Windows\\system32\\");
+    EXPECT_TRUE(ok);
+
+    Register(Value(REG_EXPAND_SZ, std::u16string(u"%SystemRoot%\\System32") + u'\0'));
+    EXPECT_EQ(Location(&ok), "%SystemRoot%\\System32");  // not expanded
+    EXPECT_TRUE(ok);
+
+    Register(Value(REG_SZ, std::u16string(1, u'\0')));
+    EXPECT_EQ(Location(&ok), "");
+    EXPECT_TRUE(ok);
+    Register(Value(REG_SZ, u""));
+    EXPECT_EQ(Location(&ok), "");
+    EXPECT_TRUE(ok);
+
+    // Text stops at its first NUL.
+    Register(Value(REG_SZ, std::u16string(u"C:\\A") + u'\0' + u"junk" + u'\0'));
+    EXPECT_EQ(Location(&ok), "C:\\A");
+
+    for (const auto& bad : {Value(REG_SZ, u"C:\\NoTerminator"), Value(REG_SZ, std::u16string(u"C:\\X") + u'\0', 1),
+                            Value(REG_DWORD, u"\x0001\x0000"), Value(REG_MULTI_SZ, std::u16string(u"C:\\") + u'\0')}) {
+        Register(bad);
+        EXPECT_EQ(Location(&ok), "");
+        EXPECT_FALSE(ok);
+    }
+    sim.registry[kKey].clear();
+    EXPECT_EQ(Location(&ok), "");
+    EXPECT_FALSE(ok);
+}
+
+TEST_F(EngineBindingTest, TheRegisteredDirectoryIsTriedFirstWithAnAddedSeparator) {
+    Register(Value(REG_SZ, std::u16string(u"C:\\Windows\\system32\\") + u'\0'));
+    sim.modules[u"c:\\windows\\system32\\\\msi.dll"] = sim.modules[u"c:\\windows\\system32\\msi.dll"];
+    EXPECT_EQ(BindInstaller(), 0u);
+    EXPECT_EQ(sim.CallsNamed("LoadLibraryExW"),
+              std::vector<std::string>{"LoadLibraryExW(C:\\Windows\\system32\\\\msi.dll, null, 0x8)"});
+    EXPECT_NE(theApp.engine.MsiCloseHandle, nullptr);
+    EXPECT_EQ(sim.openKeys(), 0);
+}
+
+TEST_F(EngineBindingTest, WithoutAUsableRegistrationTheSystemDirectoryIsUsed) {
+    for (const auto& value : {Value(REG_DWORD, u"\x0001\x0000"), Value(REG_SZ, std::u16string(1, u'\0')),
+                              Value(REG_EXPAND_SZ, std::u16string(u"%SystemRoot%\\System32") + u'\0')}) {
+        sim.calls.clear();
+        Register(value);
+        EXPECT_EQ(BindInstaller(), 0u);
+        // Never by bare name from the search path, which starts beside the setup.
+        EXPECT_EQ(sim.CallsNamed("LoadLibraryExW").back(),
+                  "LoadLibraryExW(C:\\Windows\\system32\\msi.dll, null, 0x8)");
+        sim.FreeLibrary(theApp.engine.module);
+        theApp.engine = InstallerBinding();
+    }
+    EXPECT_TRUE(sim.messageBoxes.empty());
+}
+
+TEST_F(EngineBindingTest, NoEngineAtAllShowsOneBox) {
+    sim.modules.erase(u"c:\\windows\\system32\\msi.dll");
+    EXPECT_EQ(BindInstaller(), 1603u);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"Setup was unable to upgrade the Windows Installer."});
+    EXPECT_EQ(theApp.engine.module, nullptr);
+}
+
+TEST_F(EngineBindingTest, FunctionsAreLookedUpInOrderUntilOneIsMissing) {
+    sim.AddEngine({"MsiViewExecute"});
+    EXPECT_EQ(BindInstaller(), 1603u);
+    EXPECT_NE(theApp.engine.MsiDatabaseOpenViewW, nullptr);
+    EXPECT_EQ(theApp.engine.MsiViewExecute, nullptr);
+    EXPECT_EQ(theApp.engine.MsiViewFetch, nullptr);
+    EXPECT_NE(theApp.engine.module, nullptr);  // released at shutdown
+    auto lookups = sim.CallsNamed("GetProcAddress");
+    ASSERT_EQ(lookups.size(), 8u);
+    EXPECT_NE(lookups[0].find("MsiSetInternalUI"), std::string::npos);
+    EXPECT_NE(lookups[7].find("MsiViewExecute"), std::string::npos);
+}
+
+}  // namespace

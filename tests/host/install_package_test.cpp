@@ -1,0 +1,331 @@
+// One package row through InstallPackage: keywords, columns, the administrative target,
+// patches, the local copy, cancellation and the reporting of engine results.
+#include "install/install_package.h"
+
+#include "tests/host/install_fixture.h"
+
+namespace {
+
+const char16_t kDir[] = u"C:\\Downloads\\";
+
+LanguageEntry Language(LANGID id, const char16_t* name, const char16_t* x64Package,
+                       const char16_t* x64Patch = nullptr, const char16_t* x86Package = nullptr) {
+    return LanguageEntry{id, name, {nullptr, x86Package, x64Package, nullptr}, {nullptr, nullptr, x64Patch, nullptr}};
+}
+
+class InstallPackageTest : public InstallFixture {
+protected:
+    void SetUp() override {
+        InstallFixture::SetUp();
+        languages_[0] = Language(1033, u"English", u"App.msi", u"App.msp", u"App32.msi");
+        languages_[1] = LanguageEntry{};
+        row_ = PackageEntry{nullptr, u"INSTALL", u"App", nullptr, nullptr, 0, 3, languages_};
+        rows_[0] = row_;
+        rows_[1] = PackageEntry{};
+        config_ = SetupConfig{u"https://r/", u"A.exe", u"W.exe", 200, rows_};
+        theApp.config = &config_;
+        sim.AddPackage(u"C:\\Downloads\\App.msi", u"1.0", u"{CODE}");
+    }
+    // Runs the setup with the current row.
+    int RunRow(const std::u16string& arguments = u"") {
+        rows_[0] = row_;
+        return Run(arguments);
+    }
+    LanguageEntry languages_[4];
+    PackageEntry row_{};
+    PackageEntry rows_[3];
+    SetupConfig config_{};
+};
+
+TEST_F(InstallPackageTest, KeywordsAreCheckedForTheKindOfFile) {
+    struct Case {
+        const char16_t* operation;
+        bool productPresent;
+        int result;
+        const char* install;
+    } cases[] = {
+        {u"INSTALL", true, 0, "MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"\")"},
+        {nullptr, true, 0, "MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"\")"},
+        {u"installupd", true, 0,
+         "MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"REINSTALL=ALL REINSTALLMODE=vomus\")"},
+        {u"INSTALLUPD", false, 0, "MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"\")"},
+        {u"MAJPATCH", true, 87, nullptr},
+        {u"MINPATCH", true, 87, nullptr},
+        {u"REMOVE", true, 87, nullptr},
+    };
+    for (const auto& c : cases) {
+        sim.calls.clear();
+        sim.messageBoxes.clear();
+        sim.productStates[u"{CODE}"] = c.productPresent ? 5 : -1;
+        row_.operation = c.operation;
+        EXPECT_EQ(RunRow(), c.result) << Utf8(c.operation);
+        auto installs = EngineCalls("MsiInstallProductW");
+        if (c.install) {
+            EXPECT_EQ(installs, std::vector<std::string>{c.install}) << Utf8(c.operation);
+        } else {
+            EXPECT_TRUE(installs.empty());
+            EXPECT_EQ(Boxes(), std::vector<std::string>{
+                                   "The setup was authored with an incorrect operation resource '" +
+                                   Utf8(c.operation) + "' and cannot continue."});
+        }
+    }
+}
+
+TEST_F(InstallPackageTest, AdvertisedProductsAreReinstalledToo) {
+    row_.operation = u"INSTALLUPD";
+    sim.productStates[u"{CODE}"] = 1;
+    RunRow();
+    EXPECT_EQ(EngineCalls("MsiQueryProductStateW"), std::vector<std::string>{"MsiQueryProductStateW(\"{CODE}\")"});
+    EXPECT_NE(EngineCalls("MsiInstallProductW")[0].find("vomus"), std::string::npos);
+    // The row's own properties replace the reinstall properties, whatever the state.
+    row_.properties = u"FOO=1";
+    sim.calls.clear();
+    RunRow();
+    EXPECT_EQ(EngineCalls("MsiInstallProductW"),
+              std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"FOO=1\")"});
+}
+
+TEST_F(InstallPackageTest, PatchesOfTheSameColumnOnly) {
+    languages_[0] = Language(1033, u"English", nullptr, u"App.msp", u"App32.msi");
+    sim.files[u"C:\\Downloads\\App.msp"] = SimFile{};
+    struct Case {
+        const char16_t* operation;
+        const char* call;
+    } cases[] = {
+        {u"MINPATCH", "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", null, 0, \"REINSTALL=ALL REINSTALLMODE=omus\")"},
+        {nullptr, "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", null, 0, \"REINSTALL=ALL REINSTALLMODE=omus\")"},
+        {u"majpatch", "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", null, 0, null)"},
+    };
+    for (const auto& c : cases) {
+        sim.calls.clear();
+        row_.operation = c.operation;
+        EXPECT_EQ(RunRow(), 0);
+        EXPECT_EQ(EngineCalls("MsiApplyPatchW"), std::vector<std::string>{c.call});
+        EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);  // never the x86 package
+    }
+    row_.operation = u"INSTALL";
+    sim.messageBoxes.clear();
+    EXPECT_EQ(RunRow(), 87);
+}
+
+TEST_F(InstallPackageTest, NoFileForThisMachine) {
+    for (WORD machine : {static_cast<WORD>(IMAGE_FILE_MACHINE_ARM64), static_cast<WORD>(0)}) {
+        ForgetNativeMachine();
+        sim.nativeMachine = machine;
+        sim.messageBoxes.clear();
+        EXPECT_EQ(RunRow(), 1602);
+        EXPECT_EQ(Boxes(), std::vector<std::string>{"The setup was unable to find appropriate install "
+                                                    "package for your operating system."});
+    }
+}
+
+TEST_F(InstallPackageTest, AdministrativeInstallsWithAndWithoutTarget) {
+    EXPECT_EQ(RunRow(u"/a"), 0);
+    EXPECT_EQ(EngineCalls("MsiInstallProductW"),
+              std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \" ACTION=ADMIN\")"});
+    sim.calls.clear();
+    EXPECT_EQ(RunRow(u"-A \"C:\\Some Dir\" ignored"), 0);
+    EXPECT_EQ(EngineCalls("MsiInstallProductW"),
+              std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \" ACTION=ADMIN "
+                                       "TARGETDIR=\"C:\\Some Dir\"\")"});
+    sim.calls.clear();
+    EXPECT_EQ(RunRow(u"/a C:\\Some Dir"), 0);
+    EXPECT_NE(EngineCalls("MsiInstallProductW")[0].find("TARGETDIR=\"C:\\Some\"\")"), std::string::npos);
+
+    // A patch gets the target as its product and a network image install type.
+    languages_[0] = Language(1033, u"English", nullptr, u"App.msp");
+    sim.files[u"C:\\Downloads\\App.msp"] = SimFile{};
+    row_.operation = nullptr;
+    sim.calls.clear();
+    EXPECT_EQ(RunRow(u"/a"), 0);
+    EXPECT_EQ(EngineCalls("MsiApplyPatchW"),
+              std::vector<std::string>{
+                  "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", null, 1, \"REINSTALL=ALL REINSTALLMODE=omus\")"});
+    sim.calls.clear();
+    EXPECT_EQ(RunRow(u"/a \"D:\\Image\""), 0);
+    EXPECT_EQ(EngineCalls("MsiApplyPatchW")[0].find("MsiApplyPatchW(\"C:\\Downloads\\App.msp\", \"D:\\Image\", 1"),
+              0u);
+}
+
+TEST_F(InstallPackageTest, AdminTargetRule) {
+    const struct {
+        const char16_t* arguments;
+        DWORD result;
+        const char16_t* target;
+    } cases[] = {
+        {u"/a", 0, nullptr},
+        {u"/a   ", 0, nullptr},
+        {u"/a \"C:\\Some Dir\"", 0, u"C:\\Some Dir"},
+        {u"/a C:\\Some Dir", 0, u"C:\\Some"},
+        {u"/a x\ty", 0, u"x"},
+        {u"/a \"", 0, u""},
+        {u"", 160, nullptr},
+        {u" \t", 160, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::u16string buffer(c.arguments);
+        const char16_t* target = u"unset";
+        EXPECT_EQ(ParseAdminTarget(&buffer[0], &target), c.result) << Utf8(c.arguments);
+        if (c.target)
+            EXPECT_EQ(std::u16string(target), c.target);
+        else
+            EXPECT_EQ(target, nullptr);
+    }
+    const char16_t* target = u"unset";
+    EXPECT_EQ(ParseAdminTarget(nullptr, &target), 160u);
+}
+
+TEST_F(InstallPackageTest, ADirectoryBesideTheSetupCountsAsPresent) {
+    sim.packages.clear();
+    sim.directories.insert(u"C:\\Downloads\\App.msi");
+    EXPECT_EQ(RunRow(), 0);  // no version expected: handed to the engine as it lies
+    EXPECT_EQ(sim.CountCalls("MsiOpenDatabaseW"), 0u);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
+
+    row_.expectedVersion = u"1.0";
+    sim.calls.clear();
+    sim.messageBoxes.clear();
+    EXPECT_EQ(RunRow(), 2);  // the version cannot be read, and there is no download address
+    EXPECT_EQ(Boxes(), std::vector<std::string>{
+                           "Setup was unable to find the MSI package or patch 'C:\\Downloads\\App.msi'."});
+}
+
+TEST_F(InstallPackageTest, CancelBeforeTheFileIsChosen) {
+    sim.onCall = [](SimWindows& s, const std::string& call) {
+        if (call.find("Please wait while") != std::string::npos) s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
+    };
+    EXPECT_EQ(RunRow(), 1602);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"Setup was cancelled."});
+    EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_ICONWARNING));
+    EXPECT_EQ(sim.CountCalls("GetFileAttributesW"), 0u);
+}
+
+TEST_F(InstallPackageTest, ConsentQuestionNamesTheProductTwice) {
+    row_.askFirst = 1;
+    sim.messageBoxAnswers = {IDNO};
+    EXPECT_EQ(RunRow(), 0);  // skipped, which is success
+    EXPECT_EQ(Boxes(), std::vector<std::string>{
+                           "This installation requires package 'App'. Do you wish to install it "
+                           "now?\nIf you already installed 'App', you can choose 'No'."});
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
+    sim.messageBoxAnswers = {IDYES};
+    EXPECT_EQ(RunRow(), 0);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
+}
+
+TEST_F(InstallPackageTest, RowsStopAtTheFirstFailureAndRowsWithoutLanguagesFailSilently) {
+    row_.languages = nullptr;
+    EXPECT_EQ(RunRow(), 160);
+    EXPECT_TRUE(sim.messageBoxes.empty());
+
+    row_.languages = languages_;
+    rows_[0] = row_;
+    rows_[1] = row_;
+    rows_[2] = PackageEntry{};
+    config_.packages = rows_;
+    sim.installResults = {1602};
+    Run();  // rows_[0] is the same row: installed once, then the walk stops
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
+}
+
+TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
+    languages_[0] = Language(1060, u"Slovenščina", u"App.sl.msi");
+    languages_[1] = Language(1033, u"English", u"App.msi");
+    languages_[2] = LanguageEntry{};
+    sim.userLangId = 1033;
+    HWND seen = nullptr;
+    std::vector<std::string> shown;
+    int selectedAtOpening = -2;
+    sim.onModalDialog = [&](SimWindows& s, HWND dialog) {
+        seen = dialog;
+        auto& list = s.Control(dialog, IDC_LANGUAGE_LIST);
+        for (const auto& item : list.items) shown.push_back(Utf8(item.text));
+        selectedAtOpening = list.currentSelection;
+        s.Click(dialog, IDOK);
+    };
+    EXPECT_EQ(RunRow(), 0);
+    ASSERT_NE(seen, nullptr);
+    EXPECT_EQ(shown, (std::vector<std::string>{"English", "Slovenščina"}));
+    EXPECT_EQ(selectedAtOpening, 0);
+    EXPECT_EQ(EngineCalls("MsiInstallProductW")[0].find("MsiInstallProductW(\"C:\\Downloads\\App.msi\""), 0u);
+    EXPECT_EQ(theApp.currentLangId, 1033);
+    // The dialog is owned by the progress window.
+    EXPECT_EQ(sim.CallsNamed("DialogBoxParamW")[0].find("DialogBoxParamW(129, 0x"), 0u);
+
+    // The user picks the other language.
+    sim.calls.clear();
+    sim.onModalDialog = [](SimWindows& s, HWND dialog) {
+        s.SelectItem(dialog, IDC_LANGUAGE_LIST, 1);
+        s.Click(dialog, IDOK);
+    };
+    sim.AddPackage(u"C:\\Downloads\\App.sl.msi", u"1.0");
+    EXPECT_EQ(RunRow(), 0);
+    EXPECT_EQ(EngineCalls("MsiInstallProductW")[0].find("MsiInstallProductW(\"C:\\Downloads\\App.sl.msi\""), 0u);
+    EXPECT_EQ(theApp.currentLangId, 1060);
+}
+
+TEST_F(InstallPackageTest, LanguageDialogCancelOrNoMatch) {
+    languages_[0] = Language(1060, u"Slovenščina", u"App.sl.msi");
+    languages_[1] = Language(1033, u"English", u"App.msi");
+    languages_[2] = LanguageEntry{};
+    sim.onModalDialog = [](SimWindows& s, HWND dialog) {
+        s.SelectItem(dialog, IDC_LANGUAGE_LIST, 0);
+        s.Click(dialog, IDCANCEL);
+    };
+    EXPECT_EQ(RunRow(), 1602);
+    EXPECT_TRUE(sim.messageBoxes.empty());
+
+    // No row matches the preselection: OK returns the first row of the list.
+    sim.userLangId = 1031;
+    sim.AddPackage(u"C:\\Downloads\\App.sl.msi", u"1.0");
+    int selection = -2;
+    sim.onModalDialog = [&](SimWindows& s, HWND dialog) {
+        selection = s.Control(dialog, IDC_LANGUAGE_LIST).currentSelection;
+        s.Click(dialog, IDOK);
+    };
+    EXPECT_EQ(RunRow(), 0);
+    EXPECT_EQ(selection, -1);
+    EXPECT_EQ(EngineCalls("MsiInstallProductW").back().find("MsiInstallProductW(\"C:\\Downloads\\App.sl.msi\""), 0u);
+}
+
+TEST_F(InstallPackageTest, EngineResultsAreReportedInTheEnginesWords) {
+    sim.AddSystemModule(u"msimsg.dll", {});
+    sim.modules[u"c:\\windows\\system32\\msimsg.dll"].strings = {{1619, u"Cannot open %1."}, {1605, u"Unknown product."}};
+    const struct {
+        UINT result;
+        const char* message;
+    } cases[] = {
+        {3, "Cannot open %1."},
+        {123, "Cannot open %1."},
+        {1605, "Unknown product."},
+        {1638, "An error occured installing the package. Windows Installer returned '1638'."},
+        {1603, nullptr},
+        {1602, nullptr},
+        {1641, nullptr},
+        {1259, nullptr},
+        {1604, nullptr},
+    };
+    for (const auto& c : cases) {
+        sim.messageBoxes.clear();
+        sim.calls.clear();
+        sim.installResults = {c.result};
+        EXPECT_EQ(static_cast<UINT>(RunRow()), c.result);
+        if (c.message) {
+            EXPECT_EQ(Boxes(), std::vector<std::string>{c.message}) << c.result;
+            EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_ICONERROR));
+            EXPECT_EQ(sim.CallsNamed("LoadLibraryExW").back(),
+                      "LoadLibraryExW(C:\\Windows\\system32\\msimsg.dll, null, 0x2)");
+        } else {
+            EXPECT_TRUE(sim.messageBoxes.empty()) << c.result;
+        }
+    }
+    // Without the message library, the setup's own text names the code.
+    sim.modules.erase(u"c:\\windows\\system32\\msimsg.dll");
+    sim.messageBoxes.clear();
+    sim.installResults = {2};
+    EXPECT_EQ(RunRow(), 2);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{
+                           "An error occured installing the package. Windows Installer returned '1619'."});
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+// The install run end to end on the simulated machine: start-up, worker, packages, shutdown.
+#include "tests/host/install_fixture.h"
+
+namespace {
+
+const char16_t kLocalX64[] = u"C:\\Downloads\\Lumora.x64.msi";
+
+class InstallRunTest : public InstallFixture {};
+
+TEST_F(InstallRunTest, LocalPackageWithTheExpectedVersionIsInstalledAsItLies) {
+    sim.userLangId = 0x0409;
+    sim.AddPackage(kLocalX64, u"5.1");
+    EXPECT_EQ(Run(), 0);
+
+    EXPECT_EQ(EngineCalls("MsiInstallProductW"),
+              std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\Lumora.x64.msi\", \"\")"});
+    EXPECT_EQ(EngineCalls("MsiSetInternalUI"), std::vector<std::string>{"MsiSetInternalUI(5, null)"});
+    EXPECT_TRUE(sim.messageBoxes.empty());
+    EXPECT_EQ(theApp.currentLangId, 1060);  // the only language of the row
+
+    // The window showed the title text, was hidden before the engine ran, and is gone.
+    HWND dialog = sim.DialogOf(IDD_PROGRESS);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(Utf8(sim.windows[dialog].text), "Windows Installer Installation Wrapper");
+    EXPECT_EQ(Utf8(sim.Control(dialog, IDC_PROGRESS_TITLE).text),
+              "Please wait while 'Quorvex Lumora' is downloaded...");
+    int hide = sim.IndexOf("ShowWindow");
+    ASSERT_GE(hide, 0);
+    EXPECT_EQ(sim.calls[hide].substr(sim.calls[hide].size() - 3), " 0)");
+    EXPECT_LT(hide, sim.IndexOf("MsiInstallProductW"));
+    EXPECT_FALSE(sim.windows[dialog].alive);
+    EXPECT_EQ(sim.CountCalls("DialogBoxParamW"), 0u);  // one language: no dialog
+
+    // The worker quit the main loop; shutdown waited for it before tearing down.
+    EXPECT_EQ(sim.CallsNamed("GetMessageW"), std::vector<std::string>{"GetMessageW(quit)"});
+    EXPECT_LT(sim.IndexOf("WaitForSingleObject"), sim.IndexOf("DestroyWindow"));
+    EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 0u);
+}
+
+TEST_F(InstallRunTest, TheWorkerRunsSuspendedUntilOwnedAndThenResumed) {
+    sim.AddPackage(kLocalX64, u"5.1");
+    Run();
+    auto created = sim.CallsNamed("CreateThread");
+    ASSERT_EQ(created.size(), 1u);
+    EXPECT_EQ(created[0], "CreateThread(0, null, 0x4)");
+    EXPECT_LT(sim.IndexOf("CreateDialogParamW"), sim.IndexOf("CreateThread"));
+    EXPECT_EQ(sim.CallsNamed("CreateDialogParamW")[0], "CreateDialogParamW(1101, 0x10010)");
+}
+
+TEST_F(InstallRunTest, LocalCopyWithAnotherVersionIsNotUsed) {
+    for (const char16_t* version : {u"5.1.0", u"5.10", u"", u"5.1 "}) {
+        sim.messageBoxes.clear();
+        sim.calls.clear();
+        sim.AddPackage(kLocalX64, version);
+        EXPECT_EQ(Run(), 2) << Utf8(version);
+        EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
+        EXPECT_EQ(Boxes(), std::vector<std::string>{
+                               "Setup was unable to find the MSI package or patch "
+                               "'https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi'."});
+    }
+    // The version comparison ignores case.
+    sim.AddPackage(kLocalX64, u"5.1");
+    sim.calls.clear();
+    EXPECT_EQ(Run(), 0);
+}
+
+TEST_F(InstallRunTest, AVersionTooLongForTheBufferIsNeverUsedNorReadPastItsEnd) {
+    sim.AddPackage(kLocalX64, u"5.1.0000000000000000");  // 20 characters
+    EXPECT_EQ(Run(), 2);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
+    // Every engine handle was closed, in the order database, view, record.
+    EXPECT_EQ(sim.CallsNamed("MsiCloseHandle"),
+              (std::vector<std::string>{"MsiCloseHandle(database)", "MsiCloseHandle(view)",
+                                        "MsiCloseHandle(record)"}));
+}
+
+TEST_F(InstallRunTest, SystemsThatAreNotNtHaveNoPackage) {
+    sim.SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 90);
+    sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00020000;
+    EXPECT_EQ(Run(), 1602);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{
+                           "The setup was unable to find appropriate install package for your "
+                           "operating system."});
+    EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_ICONERROR));
+    // Boxes of the worker are owned by the progress window.
+    EXPECT_EQ(sim.messageBoxes[0].owner, sim.DialogOf(IDD_PROGRESS));
+}
+
+TEST_F(InstallRunTest, AWorkerThatCannotStartNeverEndsAsSuccess) {
+    sim.createThreadFails = true;
+    EXPECT_EQ(Run(), ERROR_NOT_ENOUGH_MEMORY);
+    HWND dialog = sim.DialogOf(IDD_PROGRESS);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(sim.windows[dialog].alive);
+    EXPECT_TRUE(sim.messageBoxes.empty());
+}
+
+TEST_F(InstallRunTest, EngineTooOldAndUserNoAdministrator) {
+    sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;  // 1.20
+    sim.adminMember = FALSE;
+    EXPECT_EQ(Run(), 1603);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{
+                           "Admin priviledges are required for upgrading the Windows Installer."});
+    for (const auto& lookup : sim.CallsNamed("GetProcAddress"))  // nothing bound, no package
+        EXPECT_EQ(lookup.find("Msi"), std::string::npos) << lookup;
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
+}
+
+TEST_F(InstallRunTest, EngineTooOldAndTheUserDeclinesTheUpgrade) {
+    sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;
+    sim.messageBoxAnswers = {IDNO};
+    EXPECT_EQ(Run(), 1602);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           "This package requires a newer version of the Windows Installer. Do you "
+                           "want to update the version of the Windows Installer on your system?",
+                           "Setup was cancelled."}));
+    EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_EQ(sim.messageBoxes[1].style, static_cast<UINT>(MB_ICONWARNING));
+    EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 0u);
+}
+
+TEST_F(InstallRunTest, EngineVersionTwoIsRecentEnough) {
+    sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00020000;
+    sim.AddPackage(kLocalX64, u"5.1");
+    EXPECT_EQ(Run(), 0);
+    // A registered directory is used even when it holds no engine: then it counts as too old.
+    sim.registry[u"software\\microsoft\\windows\\currentversion\\installer"][u"InstallerLocation"] =
+        SimRegistryValue{REG_SZ, {'D', 0, ':', 0, 0, 0}};
+    sim.adminMember = FALSE;
+    sim.messageBoxes.clear();
+    EXPECT_EQ(Run(), 1603);
+    EXPECT_EQ(sim.CallsNamed("GetFileVersionInfoSizeW").back(), "GetFileVersionInfoSizeW(D:\\msi.dll)");
+}
+
+TEST_F(InstallRunTest, AnEngineWithoutOneOfItsElevenFunctionsIsNotBound) {
+    sim.AddEngine({"MsiReinstallProductW"});
+    sim.AddPackage(kLocalX64, u"5.1");
+    EXPECT_EQ(Run(), 1603);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"Setup was unable to upgrade the Windows Installer."});
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
+    // The lookup stopped at the missing name.
+    auto lookups = sim.CallsNamed("GetProcAddress");
+    EXPECT_NE(lookups.back().find("MsiReinstallProductW"), std::string::npos);
+}
+
+TEST_F(InstallRunTest, ARestartRequestedByThePackageEndsTheRunWithoutAQuestion) {
+    sim.AddPackage(kLocalX64, u"5.1");
+    sim.installResults = {3010};
+    EXPECT_EQ(Run(), 3010);
+    EXPECT_TRUE(sim.messageBoxes.empty());
+    EXPECT_FALSE(theApp.restartPending);
+}
+
+TEST_F(InstallRunTest, RestartQuestionAfterAnEngineUpgradeComesLast) {
+    sim.AddPackage(kLocalX64, u"5.1");
+    sim.onCall = [](SimWindows& s, const std::string& call) {
+        // The upgrade step asked for a restart.
+        if (call.rfind("CreateThread(", 0) == 0) theApp.restartPending = TRUE;
+        (void)s;
+    };
+    sim.messageBoxAnswers = {IDYES};
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_EQ(sim.messageBoxes[0].owner, nullptr);  // the window is gone
+    EXPECT_LT(sim.IndexOf("DestroyWindow"), sim.IndexOf("MessageBoxW"));
+    // NT: the privilege first, then the restart.
+    EXPECT_EQ(sim.CallsNamed("LookupPrivilegeValueW"),
+              std::vector<std::string>{"LookupPrivilegeValueW(null, \"SeShutdownPrivilege\")"});
+    EXPECT_EQ(sim.CallsNamed("AdjustTokenPrivileges"),
+              std::vector<std::string>{"AdjustTokenPrivileges(token, 0, 1:19:2, 0, null, null)"});
+    EXPECT_LT(sim.IndexOf("AdjustTokenPrivileges"), sim.IndexOf("ExitWindowsEx"));
+    EXPECT_EQ(sim.CallsNamed("ExitWindowsEx"), std::vector<std::string>{"ExitWindowsEx(0x2, 0)"});
+}
+
+TEST_F(InstallRunTest, RestartOnSystemsThatAreNotNtNeedsNoPrivilege) {
+    theApp.restartPending = TRUE;
+    theApp.notNt = TRUE;
+    sim.messageBoxAnswers = {IDYES};
+    theApp.ExitInstance();
+    EXPECT_EQ(sim.CountCalls("AdjustTokenPrivileges"), 0u);
+    EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 1u);
+
+    theApp.restartPending = TRUE;
+    sim.messageBoxAnswers = {IDNO};
+    theApp.ExitInstance();
+    EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 1u);
+    theApp.restartPending = FALSE;
+    theApp.notNt = FALSE;
+}
+
+TEST_F(InstallRunTest, ShutdownPrivilegeReportsWhatTheTokenSays) {
+    EXPECT_TRUE(EnableShutdownPrivilege());
+    sim.privilegeNotAssigned = true;
+    EXPECT_FALSE(EnableShutdownPrivilege());
+    sim.openTokenFails = true;
+    EXPECT_FALSE(EnableShutdownPrivilege());
+    sim.AddSystemModule(u"advapi32.dll", {"OpenProcessToken", "AdjustTokenPrivileges"});
+    EXPECT_FALSE(EnableShutdownPrivilege());
+}
+
+}  // namespace
