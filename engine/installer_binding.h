@@ -56,3 +56,7 @@ bool InstallerNeedsUpgrade();
 // Brings the engine up to the configured minimum with the Windows Installer redistributable.
 // 0: upgraded; 3010: upgraded, restart needed; anything else ends the run.
 DWORD UpgradeInstaller();
+
+// Runs the redistributable at `path` with its delayed-reboot option and gives its exit code,
+// or an error of its own (14, 1603, or the system error of a failed start or wait).
+DWORD RunInstMsi(const char16_t* path);

@@ -189,3 +189,23 @@ HDC RealWin32::BeginPaint(HWND window, PAINTSTRUCT* paint) { return ::BeginPaint
 BOOL RealWin32::EndPaint(HWND window, const PAINTSTRUCT* paint) { return ::EndPaint(window, paint); }
 BOOL RealWin32::GetClientRect(HWND window, RECT* rect) { return ::GetClientRect(window, rect); }
 BOOL RealWin32::DrawIcon(HDC dc, int x, int y, HICON icon) { return ::DrawIcon(dc, x, y, icon); }
+BOOL RealWin32::CreateProcessW(const char16_t* application, char16_t* commandLine,
+                               void* processAttributes, void* threadAttributes, BOOL inheritHandles,
+                               DWORD flags, void* environment, const char16_t* directory,
+                               STARTUPINFOW* startup, PROCESS_INFORMATION* process) {
+    return ::CreateProcessW(W(application), W(commandLine),
+                            static_cast<LPSECURITY_ATTRIBUTES>(processAttributes),
+                            static_cast<LPSECURITY_ATTRIBUTES>(threadAttributes), inheritHandles,
+                            flags, environment, W(directory), startup, process);
+}
+BOOL RealWin32::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
+    return ::GetExitCodeProcess(process, exitCode);
+}
+int RealWin32::lstrlenW(const char16_t* text) { return ::lstrlenW(W(text)); }
+DWORD RealWin32::MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                           DWORD milliseconds, DWORD wakeMask) {
+    return ::MsgWaitForMultipleObjects(count, handles, waitAll, milliseconds, wakeMask);
+}
+BOOL RealWin32::PeekMessageW(MSG* msg, HWND window, UINT first, UINT last, UINT remove) {
+    return ::PeekMessageW(msg, window, first, last, remove);
+}

@@ -29,6 +29,15 @@ public:
     DWORD ResumeThread(HANDLE thread) override;
     DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
     BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) override;
+    BOOL CreateProcessW(const char16_t* application, char16_t* commandLine, void* processAttributes,
+                        void* threadAttributes, BOOL inheritHandles, DWORD flags, void* environment,
+                        const char16_t* directory, STARTUPINFOW* startup,
+                        PROCESS_INFORMATION* process) override;
+    BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) override;
+    int lstrlenW(const char16_t* text) override;
+    DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                    DWORD milliseconds, DWORD wakeMask) override;
+    BOOL PeekMessageW(MSG* msg, HWND window, UINT first, UINT last, UINT remove) override;
     HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override;
     HGLOBAL GlobalFree(HGLOBAL memory) override;
     HLOCAL LocalFree(HLOCAL memory) override;

@@ -45,6 +45,18 @@ public:
     virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;
     virtual BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) = 0;
 
+    // kernel32: child processes and waiting while serving messages
+    virtual BOOL CreateProcessW(const char16_t* application, char16_t* commandLine,
+                                void* processAttributes, void* threadAttributes,
+                                BOOL inheritHandles, DWORD flags, void* environment,
+                                const char16_t* directory, STARTUPINFOW* startup,
+                                PROCESS_INFORMATION* process) = 0;
+    virtual BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) = 0;
+    virtual int lstrlenW(const char16_t* text) = 0;
+    virtual DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                            DWORD milliseconds, DWORD wakeMask) = 0;
+    virtual BOOL PeekMessageW(MSG* msg, HWND window, UINT first, UINT last, UINT remove) = 0;
+
     // kernel32: memory and message formatting
     virtual HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) = 0;
     virtual HGLOBAL GlobalFree(HGLOBAL memory) = 0;

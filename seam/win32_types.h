@@ -140,6 +140,33 @@ protected:
     ~IBindStatusCallback() = default;
 };
 
+struct STARTUPINFOW {
+    DWORD cb;
+    LPWSTR lpReserved;
+    LPWSTR lpDesktop;
+    LPWSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    BYTE* lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+};
+struct PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+};
+
 struct PAINTSTRUCT {
     HDC hdc;
     BOOL fErase;
@@ -352,6 +379,13 @@ struct WINTRUST_FILE_INFO {
 #define CSTR_LESS_THAN 1
 #define CSTR_EQUAL 2
 #define CSTR_GREATER_THAN 3
+
+#define CREATE_DEFAULT_ERROR_MODE 0x04000000
+#define STARTF_USESHOWWINDOW 0x00000001
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
+#define ERROR_SUCCESS_REBOOT_INITIATED 1641L
+#define ERROR_INSTALL_PLATFORM_UNSUPPORTED 1633L
 
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010

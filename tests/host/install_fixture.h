@@ -17,6 +17,7 @@ protected:
         sim.AddEngine();
         sim.AddSystemModule(u"comctl32.dll", {"InitCommonControlsEx"});
         sim.AddSystemModule(u"msimsg.dll", {});
+        sim.AddSystemModule(u"urlmon.dll", {"URLDownloadToCacheFileW"});
         sim.nativeMachine = IMAGE_FILE_MACHINE_AMD64;
         sim.adminMember = TRUE;
         ForgetNativeMachine();

@@ -14,6 +14,10 @@ std::string Q(const char16_t* s) { return s ? "\"" + Utf8(s) + "\"" : "null"; }
 SimWindows& S() { return SimWindows::Current(); }
 
 BOOL WINAPI XInitCommonControlsEx(const void* i) { return S().InitCommonControlsEx(i); }
+HRESULT WINAPI XURLDownloadToCacheFileW(void* c, const char16_t* u, char16_t* p, DWORD s, DWORD r,
+                                        IBindStatusCallback* b) {
+    return S().URLDownloadToCacheFileW(c, u, p, s, r, b);
+}
 BOOL WINAPI XOpenProcessToken(HANDLE p, DWORD a, HANDLE* t) { return S().OpenProcessToken(p, a, t); }
 BOOL WINAPI XLookupPrivilegeValueW(const char16_t* s, const char16_t* n, LUID* l) {
     return S().LookupPrivilegeValueW(s, n, l);
@@ -52,6 +56,7 @@ const char* const kEngineFunctions[] = {
 FARPROC SimEngineExport(const std::string& name) {
     static const std::map<std::string, void*> table = {
         {"InitCommonControlsEx", reinterpret_cast<void*>(&XInitCommonControlsEx)},
+        {"URLDownloadToCacheFileW", reinterpret_cast<void*>(&XURLDownloadToCacheFileW)},
         {"OpenProcessToken", reinterpret_cast<void*>(&XOpenProcessToken)},
         {"LookupPrivilegeValueW", reinterpret_cast<void*>(&XLookupPrivilegeValueW)},
         {"AdjustTokenPrivileges", reinterpret_cast<void*>(&XAdjustTokenPrivileges)},

@@ -147,6 +147,23 @@ public:
     std::map<std::u16string, int> productStates;
     std::deque<UINT> installResults;
 
+    // Child processes: what each started command line exits with (0 when not scripted).
+    std::function<DWORD(SimWindows&, const std::u16string&)> onProcess;
+    std::vector<std::u16string> processes;  // command lines, in start order
+    bool createProcessFails = false;
+    DWORD createProcessError = ERROR_FILE_NOT_FOUND;
+    bool exitCodeUnreadable = false;
+    bool waitFails = false;
+    int pendingMessages = 0;  // messages waiting in the worker's queue while it waits
+
+    // Downloads by URL: progress steps (progress, maximum), the result, the cache file.
+    struct Download {
+        HRESULT result = S_OK;
+        std::vector<std::pair<ULONG, ULONG>> progress;
+        std::u16string cachePath;
+    };
+    std::map<std::u16string, Download> downloads;
+
     // Runs while a modal dialog is up (the test plays the user); without it OK is pressed.
     std::function<void(SimWindows&, HWND)> onModalDialog;
     // Runs after every recorded call, to act at a chosen moment (press Cancel, say).
@@ -221,6 +238,15 @@ public:
     DWORD ResumeThread(HANDLE thread) override;
     DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
     BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) override;
+    BOOL CreateProcessW(const char16_t* application, char16_t* commandLine, void* processAttributes,
+                        void* threadAttributes, BOOL inheritHandles, DWORD flags, void* environment,
+                        const char16_t* directory, STARTUPINFOW* startup,
+                        PROCESS_INFORMATION* process) override;
+    BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) override;
+    int lstrlenW(const char16_t* text) override;
+    DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                    DWORD milliseconds, DWORD wakeMask) override;
+    BOOL PeekMessageW(MSG* msg, HWND window, UINT first, UINT last, UINT remove) override;
     HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override;
     HGLOBAL GlobalFree(HGLOBAL memory) override;
     HLOCAL LocalFree(HLOCAL memory) override;
@@ -285,6 +311,8 @@ public:
 
     // ---- functions reached through GetProcAddress ---------------------------------------
     BOOL InitCommonControlsEx(const void* init);
+    HRESULT URLDownloadToCacheFileW(void* caller, const char16_t* url, char16_t* path, DWORD size,
+                                    DWORD reserved, IBindStatusCallback* callback);
     BOOL LookupPrivilegeValueW(const char16_t* system, const char16_t* name, LUID* luid);
     BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* state, DWORD length,
                                TOKEN_PRIVILEGES* previous, DWORD* returned);
@@ -371,6 +399,7 @@ private:
     std::map<int, std::unique_ptr<Cert>> certs_;
     std::map<HANDLE, std::unique_ptr<TrustState>> trustStates_;
     std::map<HANDLE, Thread> threads_;
+    std::map<HANDLE, DWORD> processExitCodes_;
     uintptr_t nextWindow_ = 0x20000;
     bool inHook_ = false;
     std::map<DWORD, EngineHandle> engineHandles_;

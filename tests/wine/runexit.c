@@ -8,11 +8,13 @@
  * blanks reach the child exactly as written.
  *
  * Watching for windows: the child starts suspended and a WinEvent hook for its process
- * (EVENT_OBJECT_CREATE; Wine 8 sends no EVENT_OBJECT_SHOW) is installed before it runs.
- * Every top-level window it creates is remembered and checked for visibility as soon as
- * the event arrives and then every 5 ms, together with a scan of all top-level windows
- * of the process. A window that is visible for less than a few milliseconds can still
- * go unseen; anything that waits for the user cannot.
+ * (EVENT_OBJECT_CREATE to EVENT_OBJECT_SHOW; Wine 8 sends create and destroy events but
+ * no show events) is installed before it runs. Every top-level window it creates is
+ * remembered and checked for visibility every 5 ms, together with a scan of all
+ * top-level windows of the process, and once more when its destroy event arrives.
+ * Wine delivers these events synchronously, so a window destroyed while visible is
+ * always seen; one hidden again before it is destroyed and visible for less than a few
+ * milliseconds can still go unseen.
  *
  * When TIMEOUT_MS passes, or STOPFILE appears, or (with --kill-on-window) a visible
  * window of the child has been seen, the child is terminated (exit status 0xDEAD).
@@ -73,13 +75,18 @@ static void check_tracked(void)
 static void CALLBACK event_proc(HWINEVENTHOOK hook, DWORD event, HWND h, LONG obj, LONG child,
                                 DWORD thread, DWORD time)
 {
-    (void)hook; (void)event; (void)thread; (void)time;
+    (void)hook; (void)thread; (void)time;
     if (obj != OBJID_WINDOW || child != CHILDID_SELF || !h || !IsWindow(h)) return;
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
     if (pid != child_pid || !is_top_level(h)) return;
-    n_created++;
-    if (n_tracked < MAX_TRACKED) tracked[n_tracked++] = h;
+    if (event == EVENT_OBJECT_CREATE) {
+        n_created++;
+        if (n_tracked < MAX_TRACKED) tracked[n_tracked++] = h;
+    }
+    /* Wine delivers these events while the child waits, so a window that is still
+     * visible when it is destroyed is caught here however short its life was. */
+    if (IsWindowVisible(h)) note_window(h, event == EVENT_OBJECT_DESTROY ? L"destroyed" : L"event");
     check_tracked();
 }
 

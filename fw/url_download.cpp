@@ -1,0 +1,26 @@
+#include "fw/url_download.h"
+
+#include "fw/system_library.h"
+
+namespace {
+typedef HRESULT(WINAPI* URLDownloadToCacheFileFn)(void* caller, const char16_t* url, char16_t* path,
+                                                  DWORD size, DWORD reserved, IBindStatusCallback* callback);
+const DWORD kCachePathSize = 520;
+const HRESULT kDownloadUnavailable = static_cast<HRESULT>(0x8007007E);  // HRESULT of ERROR_MOD_NOT_FOUND
+}  // namespace
+
+HRESULT DownloadToCache(const char16_t* url, IBindStatusCallback* callback, OwnedText* path) {
+    path->Clear();
+    ModuleRef urlmon(LoadSystemLibrary(u"urlmon.dll"));
+    auto download = urlmon ? urlmon.Find<URLDownloadToCacheFileFn>("URLDownloadToCacheFileW") : nullptr;
+    if (!download) return kDownloadUnavailable;
+
+    char16_t buffer[kCachePathSize];
+    buffer[0] = 0;
+    HRESULT result = download(nullptr, url, buffer, kCachePathSize, 0, callback);
+    if (result >= 0) {
+        buffer[kCachePathSize - 1] = 0;
+        path->Assign(buffer);
+    }
+    return result;
+}

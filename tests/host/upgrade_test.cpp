@@ -1,0 +1,204 @@
+// The engine upgrade: the redistributable beside the setup or downloaded and verified by a
+// child copy of the setup, its version rule, its command line and the meaning of its exit.
+#include "engine/installer_binding.h"
+#include "tests/host/install_fixture.h"
+#include "trust/verify_child.h"
+
+namespace {
+
+const char16_t kLocal[] = u"C:\\Down loads\\InstMSIW.exe";
+const char16_t kUrl[] = u"https://msi.quorvex.com/MSI/2.0/InstMSIW.exe";
+const char16_t kCache[] = u"C:\\Cache Dir\\InstMSIW[1].exe";
+
+class UpgradeTest : public InstallFixture {
+protected:
+    void SetUp() override {
+        InstallFixture::SetUp();
+        sim.modulePath = u"C:\\Down loads\\setup.exe";
+        sim.nativeMachine = IMAGE_FILE_MACHINE_I386;
+        sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;  // 1.20: too old
+        sim.AddPackage(u"C:\\Down loads\\Lumora.Win32.msi", u"5.1");
+        sim.messageBoxAnswers = {IDYES};
+        SimWindows::Download download;
+        download.cachePath = kCache;
+        sim.downloads[kUrl] = download;
+    }
+    void Redistributable(const char16_t* path, DWORD versionMS) {
+        sim.files[path] = SimFile{true, true, versionMS, false};
+    }
+    // Exit codes of the children: the verify child and the redistributable.
+    void Children(DWORD verifyStatus, DWORD redistExit) {
+        sim.onProcess = [=](SimWindows&, const std::u16string& line) {
+            return line.find(u" /v ") != std::u16string::npos ? verifyStatus : redistExit;
+        };
+    }
+};
+
+TEST_F(UpgradeTest, LocalRedistributableRunsWithoutVerification) {
+    Redistributable(kLocal, 0x00020000);
+    Children(0, 0);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim.processes, std::vector<std::u16string>{u"\"C:\\Down loads\\InstMSIW.exe\" /c:\"msiinst /delayreboot\""});
+    EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), 0u);
+    auto started = sim.CallsNamed("CreateProcessW");
+    EXPECT_NE(started[0].find(", null, null, 0, 0x4000000, null, null, cb="), std::string::npos);
+    EXPECT_NE(started[0].find(" flags=1 show=5)"), std::string::npos);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);  // then the packages
+}
+
+TEST_F(UpgradeTest, DownloadedRedistributableIsVerifiedByAChildSetup) {
+    Redistributable(kCache, 0x00020000);
+    Children(0, 0);
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(sim.processes.size(), 2u);
+    EXPECT_EQ(Utf8(sim.processes[0]), "\"C:\\Down loads\\setup.exe\" /v \"C:\\Cache Dir\\InstMSIW[1].exe\"");
+    EXPECT_EQ(Utf8(sim.processes[1]), "\"C:\\Cache Dir\\InstMSIW[1].exe\" /c:\"msiinst /delayreboot\"");
+    HWND dialog = sim.DialogOf(IDD_PROGRESS);
+    EXPECT_EQ(Utf8(sim.Control(dialog, IDC_PROGRESS_TITLE).text),
+              "Please wait while 'Quorvex Lumora' is downloaded...");
+    // While the redistributable came, the title was still empty.
+    int downloading = sim.IndexOf("URLDownloadToCacheFileW");
+    int title = sim.IndexOf("SetWindowTextW", downloading);
+    while (title >= 0 && sim.calls[title].find("Please wait") == std::string::npos)
+        title = sim.IndexOf("SetWindowTextW", title + 1);
+    EXPECT_GT(title, downloading);
+}
+
+TEST_F(UpgradeTest, VerifyChildVerdicts) {
+    Redistributable(kCache, 0x00020000);
+    const struct {
+        DWORD verdict;
+        int result;
+        const char* message;
+    } cases[] = {
+        {0x800B0004, 4, "Installation failed. 'C:\\Cache Dir\\InstMSIW[1].exe' is not trusted."},
+        {160, 4, "Installation failed. 'C:\\Cache Dir\\InstMSIW[1].exe' is not trusted."},
+        {0x800B0001, 120, "This version of Windows does not support digital signatures."},
+    };
+    for (const auto& c : cases) {
+        sim.messageBoxes.clear();
+        sim.messageBoxAnswers = {IDYES};
+        sim.processes.clear();
+        Children(c.verdict, 0);
+        EXPECT_EQ(Run(), c.result);
+        ASSERT_EQ(Boxes().size(), 2u);
+        EXPECT_EQ(Boxes()[1], c.message);
+        EXPECT_EQ(sim.processes.size(), 1u);  // never run
+    }
+}
+
+TEST_F(UpgradeTest, AChildWhoseStatusCannotBeReadIsNotTrusted) {
+    Redistributable(kCache, 0x00020000);
+    sim.exitCodeUnreadable = true;
+    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", kCache), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(Run(), 4);
+    EXPECT_EQ(Boxes().back(), "Installation failed. 'C:\\Cache Dir\\InstMSIW[1].exe' is not trusted.");
+}
+
+TEST_F(UpgradeTest, ChildStartAndWaitFailuresAreErrors) {
+    sim.createProcessFails = true;
+    sim.createProcessError = 5;
+    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", u"C:\\f.exe"), 5u);
+    EXPECT_EQ(RunInstMsi(u"C:\\f.exe"), 5u);
+    sim.createProcessFails = false;
+    sim.waitFails = true;
+    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", u"C:\\f.exe"), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(sim.openHandles(), 0);  // the child's handles are closed on every way out
+}
+
+TEST_F(UpgradeTest, WaitingServesOneMessagePerWake) {
+    sim.pendingMessages = 3;
+    Children(0, 0);
+    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", u"C:\\f.exe"), 0u);
+    EXPECT_EQ(sim.CountCalls("PeekMessageW"), 3u);
+    EXPECT_EQ(sim.CountCalls("MsgWaitForMultipleObjects"), 4u);
+    for (size_t i = 0; i + 1 < sim.calls.size(); ++i)
+        if (sim.calls[i].rfind("PeekMessageW(", 0) == 0) {
+            EXPECT_EQ(sim.calls[i + 1].rfind("MsgWaitForMultipleObjects(1, 0, 0xffffffff, 0x4ff)", 0), 0u);
+        }
+}
+
+TEST_F(UpgradeTest, VersionRangeOfTheRedistributable) {
+    const struct {
+        DWORD versionMS;
+        bool accepted;
+    } cases[] = {{0x000903E7 /* 9.999 */, true}, {0x0009000A /* 9.10 = 910 */, true},
+                 {0x000A0000 /* 10.0 = 1000 */, false}, {0x000B0063 /* 11.99 = 1199 */, false},
+                 {0x000C0000 /* 12.0 = 1200 */, true}};
+    for (const auto& c : cases) {
+        sim.messageBoxes.clear();
+        sim.messageBoxAnswers = {IDYES};
+        sim.processes.clear();
+        Redistributable(kLocal, c.versionMS);
+        EXPECT_EQ(Run(), c.accepted ? 0 : 87) << std::hex << c.versionMS;
+        EXPECT_EQ(sim.processes.size(), c.accepted ? 1u : 0u);
+        if (!c.accepted) {
+            EXPECT_EQ(Boxes().back(), "The provided InstMSI upgrade executable 'C:\\Down loads\\InstMSIW.exe' is invalid.");
+        }
+    }
+    sim.files[kLocal].hasVersionResource = false;
+    sim.messageBoxAnswers = {IDYES};
+    EXPECT_EQ(Run(), 87);
+}
+
+TEST_F(UpgradeTest, ExitCodesOfTheRedistributable) {
+    Redistributable(kLocal, 0x00020000);
+    const struct {
+        DWORD exit;
+        int result;
+        const char* message;
+        bool packages;
+    } cases[] = {
+        {3010, 0, nullptr, true},
+        {1641, 1641, nullptr, false},
+        {1602, 1602, "Setup was cancelled.", false},
+        {2, 2, "Setup was unable to find the InstMSI file 'C:\\Down loads\\InstMSIW.exe'.", false},
+        {1234, 1234, "Setup was unable to upgrade the Windows Installer.", false},
+    };
+    for (const auto& c : cases) {
+        sim.messageBoxes.clear();
+        sim.messageBoxAnswers = {IDYES, IDNO};
+        sim.calls.clear();
+        Children(0, c.exit);
+        EXPECT_EQ(Run(), c.result) << c.exit;
+        EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), c.packages ? 1u : 0u) << c.exit;
+        if (c.message) {
+            EXPECT_EQ(Boxes().back(), c.message);
+        }
+        if (c.exit == 3010) {
+            // The restart question comes at the very end; No leaves the machine running.
+            EXPECT_EQ(Boxes().back(),
+                      "You must restart your system for the configuration changes to take effect. Click "
+                      "Yes to restart now or No if you plan to manually restart later.");
+            EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 0u);
+            theApp.restartPending = FALSE;
+        }
+    }
+}
+
+TEST_F(UpgradeTest, NoRedistributableForOtherProcessors) {
+    sim.nativeMachine = IMAGE_FILE_MACHINE_AMD64;
+    ForgetNativeMachine();
+    EXPECT_EQ(Run(), 1633);
+    EXPECT_EQ(Boxes().size(), 1u);  // only the question
+    EXPECT_TRUE(sim.processes.empty());
+}
+
+TEST_F(UpgradeTest, CancelDuringTheRedistributableDownload) {
+    sim.downloads[kUrl].progress = {{10, 100}, {20, 100}};
+    sim.onCall = [](SimWindows& s, const std::string& call) {
+        if (call.find("0x402, 0xa") != std::string::npos) s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
+    };
+    EXPECT_EQ(Run(), 1602);
+    EXPECT_EQ(Boxes().back(), "Setup was cancelled.");
+    EXPECT_TRUE(sim.processes.empty());
+    theApp.progress.cancelRequested = 0;
+}
+
+TEST_F(UpgradeTest, FailedRedistributableDownloadNamesTheAddress) {
+    sim.downloads.clear();
+    EXPECT_EQ(Run(), 2);
+    EXPECT_EQ(Boxes().back(), "Setup was unable to find the InstMSI file '" + Utf8(kUrl) + "'.");
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+// Child processes, waiting while serving messages, and downloads of the simulated Windows.
+#include <string.h>
+
+#include <sstream>
+
+#include "tests/sim/sim_windows.h"
+
+namespace {
+std::string Hex(uintptr_t v) {
+    std::ostringstream out;
+    out << "0x" << std::hex << v;
+    return out.str();
+}
+}  // namespace
+
+BOOL SimWindows::CreateProcessW(const char16_t* application, char16_t* line16,
+                                void* processAttributes, void* threadAttributes, BOOL inheritHandles,
+                                DWORD flags, void* environment, const char16_t* directory,
+                                STARTUPINFOW* startup, PROCESS_INFORMATION* process) {
+    std::ostringstream out;
+    out << "CreateProcessW(" << (application ? Utf8(application) : "null") << ", "
+        << Utf8(line16 ? line16 : u"") << ", " << (processAttributes ? "sa" : "null") << ", "
+        << (threadAttributes ? "sa" : "null") << ", " << inheritHandles << ", " << Hex(flags) << ", "
+        << (environment ? "env" : "null") << ", " << (directory ? Utf8(directory) : "null") << ", cb="
+        << startup->cb << " flags=" << startup->dwFlags << " show=" << startup->wShowWindow << ")";
+    Record(out.str());
+    if (createProcessFails) {
+        lastError_ = createProcessError;
+        return FALSE;
+    }
+    std::u16string line = line16 ? line16 : u"";
+    processes.push_back(line);
+    DWORD exitCode = onProcess ? onProcess(*this, line) : 0;
+    process->hProcess = NewHandle("process");
+    process->hThread = NewHandle("process thread");
+    process->dwProcessId = 100 + static_cast<DWORD>(processes.size());
+    process->dwThreadId = 200 + static_cast<DWORD>(processes.size());
+    processExitCodes_[process->hProcess] = exitCode;
+    return TRUE;
+}
+
+BOOL SimWindows::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
+    Record("GetExitCodeProcess(" + std::string(handles_.count(process) ? "process" : "bad") + ")");
+    if (exitCodeUnreadable || !processExitCodes_.count(process)) {
+        lastError_ = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    *exitCode = processExitCodes_[process];
+    return TRUE;
+}
+
+int SimWindows::lstrlenW(const char16_t* text) {
+    return text ? static_cast<int>(std::u16string(text).size()) : 0;
+}
+
+// The child has ended by the time the queue is empty: each waiting message wakes the wait
+// once before the handle does.
+DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL waitAll, DWORD milliseconds,
+                                            DWORD wakeMask) {
+    Record("MsgWaitForMultipleObjects(" + std::to_string(count) + ", " + std::to_string(waitAll) + ", " +
+           Hex(milliseconds) + ", " + Hex(wakeMask) + ")");
+    if (waitFails) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return WAIT_FAILED;
+    }
+    return pendingMessages > 0 ? WAIT_OBJECT_0 + 1 : WAIT_OBJECT_0;
+}
+
+BOOL SimWindows::PeekMessageW(MSG* msg, HWND, UINT, UINT, UINT remove) {
+    Record("PeekMessageW(" + Hex(remove) + ")");
+    if (pendingMessages <= 0) return FALSE;
+    --pendingMessages;
+    memset(msg, 0, sizeof(*msg));
+    msg->message = WM_NULL;
+    return TRUE;
+}
+
+HRESULT SimWindows::URLDownloadToCacheFileW(void* caller, const char16_t* url, char16_t* path, DWORD size,
+                                            DWORD reserved, IBindStatusCallback* callback) {
+    Record("URLDownloadToCacheFileW(" + std::string(caller ? "caller" : "null") + ", " + Utf8(url) + ", " +
+           std::to_string(size) + ", " + std::to_string(reserved) + ", " + (callback ? "callback" : "null") + ")");
+    auto it = downloads.find(url ? url : u"");
+    if (it == downloads.end()) return static_cast<HRESULT>(0x800C0005);  // INET_E_RESOURCE_NOT_FOUND
+    Download download = it->second;
+    if (callback) callback->AddRef();
+    HRESULT result = download.result;
+    for (const auto& step : download.progress) {
+        if (callback && callback->OnProgress(step.first, step.second, 5, nullptr) == E_ABORT) {
+            result = E_ABORT;
+            break;
+        }
+    }
+    if (callback) callback->Release();
+    if (result >= 0) {
+        size_t n = std::min<size_t>(download.cachePath.size(), size - 1);
+        memcpy(path, download.cachePath.data(), n * sizeof(char16_t));
+        path[n] = 0;
+        files[download.cachePath];
+    }
+    return result;
+}
