@@ -23,16 +23,19 @@ function(add_setup_resources target)
 
   find_package(Python3 COMPONENTS Interpreter REQUIRED)
 
-  # The icon is drawn by a script rather than kept as a binary in the repository.
-  add_custom_command(
-    OUTPUT "${icon}"
-    COMMAND "${CMAKE_COMMAND}" -E make_directory "${gen_dir}"
-    COMMAND "${Python3_EXECUTABLE}" "${res_dir}/icon/make_icon.py" "${icon}"
-    DEPENDS "${res_dir}/icon/make_icon.py"
-    COMMENT "Drawing the setup icon"
-    VERBATIM)
-  add_custom_target(${target}_icon DEPENDS "${icon}")
-  add_dependencies(${target} ${target}_icon)
+  # The icon is drawn by a script rather than kept as a binary in the repository. One rule
+  # draws it for every executable of the build.
+  if(NOT TARGET setup_icon_file)
+    add_custom_command(
+      OUTPUT "${icon}"
+      COMMAND "${CMAKE_COMMAND}" -E make_directory "${gen_dir}"
+      COMMAND "${Python3_EXECUTABLE}" "${res_dir}/icon/make_icon.py" "${icon}"
+      DEPENDS "${res_dir}/icon/make_icon.py"
+      COMMENT "Drawing the setup icon"
+      VERBATIM)
+    add_custom_target(setup_icon_file DEPENDS "${icon}")
+  endif()
+  add_dependencies(${target} setup_icon_file)
 
   # windres finds windows.h through the cross compiler's preprocessor; the mingw
   # header directory is named as well in case windres falls back to another one.
