@@ -1,7 +1,7 @@
 # The two commands that matter:
 #   make demo   builds setup.exe and runs the install run under Wine (comes with the demo)
 #   make test   installs what it needs, builds everything and runs every test level
-.PHONY: all deps windows host test test-host test-wine clean
+.PHONY: all deps windows host fuzz fuzz-build test clean
 
 BUILD := build
 JOBS ?= $(shell nproc)
@@ -22,6 +22,24 @@ windows: deps
 host: deps
 	cmake -S . -B $(BUILD)/host -G Ninja -DCMAKE_BUILD_TYPE=Debug
 	cmake --build $(BUILD)/host -j $(JOBS)
+
+# libFuzzer with ASan and UBSan over the command line, "InstallerLocation", "ProductSuite"
+# and the message formatter. FUZZ_SECONDS per fuzzer; new inputs go to build/fuzz-corpus.
+FUZZ_SECONDS ?= 600
+FUZZERS := command_line installer_location product_suite message_format
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -G Ninja -DKAVRIN_FUZZ=ON \
+	    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	@for f in $(FUZZERS); do \
+	    mkdir -p $(BUILD)/fuzz-corpus/$$f; \
+	    echo "== $$f for $(FUZZ_SECONDS) s"; \
+	    $(BUILD)/fuzz/tests/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	        -artifact_prefix=$(BUILD)/fuzz-corpus/$$f- $(BUILD)/fuzz-corpus/$$f tests/fuzz/corpus/$$f \
+	        || exit 1; \
+	done
 
 test: deps
 	@scripts/run-tests.sh

@@ -4,6 +4,12 @@ namespace {
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 }  // namespace
 
+const char16_t* ArgumentEnd(const char16_t* last) {
+    // A lone opening quote at the very end gives an empty argument that sits on the
+    // terminator itself; never step past the end of the text for it.
+    return *last ? last + 1 : last;
+}
+
 DWORD GetNextArgument(const char16_t* position, const char16_t** first, const char16_t** last,
                       BOOL* quoted) {
     if (!position) return ERROR_NO_MORE_ITEMS;
@@ -56,13 +62,11 @@ DWORD TakeVerifyFile(char16_t* arguments, const char16_t** file) {
 
     const char16_t* fileFirst = nullptr;
     const char16_t* fileLast = nullptr;
-    if (GetNextArgument(switchLast + 1, &fileFirst, &fileLast, nullptr) != 0)
+    if (GetNextArgument(ArgumentEnd(switchLast), &fileFirst, &fileLast, nullptr) != 0)
         return ERROR_BAD_ARGUMENTS;
 
     // The character after the file: its closing quote, the blank that ended it, or the end.
-    // A lone opening quote at the very end gives an empty argument that sits on the
-    // terminator itself; never step past the end of the text for it.
-    char16_t* after = arguments + (fileLast - arguments) + (*fileLast ? 1 : 0);
+    char16_t* after = arguments + (ArgumentEnd(fileLast) - arguments);
     if (*after != 0 && GetNextArgument(after + 1, nullptr, nullptr, nullptr) == 0)
         return ERROR_BAD_ARGUMENTS;
 

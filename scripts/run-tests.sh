@@ -44,6 +44,27 @@ else
     failed=$((failed + ${f:-0}))
 fi
 
+step "fuzzers (short runs on the committed corpus)"
+if ! make --no-print-directory fuzz-build > "$logdir/fuzz-build.log" 2>&1; then
+    tail -n 30 "$logdir/fuzz-build.log"
+    echo "fuzz build failed"
+    failed=$((failed + 1))
+else
+    for f in command_line installer_location product_suite message_format; do
+        work=$(mktemp -d)
+        if build/fuzz/tests/fuzz/fuzz_$f -max_total_time=10 -artifact_prefix="$work/" "$work" \
+            tests/fuzz/corpus/$f > "$logdir/fuzz-$f.log" 2>&1; then
+            echo "PASS fuzz_$f ($(grep -Eo 'DONE.*cov: [0-9]+' "$logdir/fuzz-$f.log" | tail -n 1))"
+            passed=$((passed + 1))
+        else
+            echo "FAIL fuzz_$f"
+            tail -n 20 "$logdir/fuzz-$f.log"
+            failed=$((failed + 1))
+        fi
+        rm -rf "$work"
+    done
+fi
+
 step "resource checks"
 python3 tests/res/check_resources.py > "$logdir/resources.log" 2>&1
 tail -n 5 "$logdir/resources.log"

@@ -82,6 +82,7 @@ TEST_F(CommandLineTest, VerifyRuleTakesExactlyOneFileAndCutsItInPlace) {
         {u"/v \"a b\"c", ERROR_BAD_ARGUMENTS, nullptr},
         // A lone opening quote at the end: an empty file name, and nothing read past the end.
         {u"/v \"", 0, u""},
+        {u"\"", ERROR_BAD_ARGUMENTS, nullptr},
     };
     for (const auto& c : cases) {
         std::u16string buffer(c.arguments);

@@ -159,6 +159,7 @@ TEST_F(InstallPackageTest, AdminTargetRule) {
         {u"/a C:\\Some Dir", 0, u"C:\\Some"},
         {u"/a x\ty", 0, u"x"},
         {u"/a \"", 0, u""},
+        {u"\"", 0, nullptr},
         {u"", 160, nullptr},
         {u" \t", 160, nullptr},
     };

@@ -627,7 +627,7 @@ LSTATUS SimWindows::RegQueryValueExW(HKEY key, const char16_t* name, DWORD* rese
         *size = needed;
         return ERROR_MORE_DATA;
     }
-    memcpy(data, v->second.data.data(), needed);
+    if (needed) memcpy(data, v->second.data.data(), needed);
     *size = needed;
     return ERROR_SUCCESS;
 }

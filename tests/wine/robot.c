@@ -334,7 +334,7 @@ static void out_dialog(HWND dlg)
     int scores[N_ICONS];
     HICON shown = NULL;
     const char *icon = "blank";
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 3000;) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000;) {
         icon = classify_icon(dlg, scores, &shown);
         if (strcmp(icon, "blank") && strcmp(icon, "unknown")) break;
         Sleep(50);
