@@ -14,6 +14,8 @@ Xvfb and ImageMagick's import (screenshots only).
 """
 
 import argparse
+import glob
+import importlib
 import json
 import os
 import select
@@ -548,6 +550,18 @@ class Suite:
             self.case("verify " + name, self.verify, exe, args, want)
 
         self.case("second instance exits 1618 without a window", self.second_instance)
+
+        # Further groups of cases live in cases_*.py beside this file; each module has a
+        # function add_cases(suite) that runs its cases through suite.case(...).
+        here = os.path.dirname(os.path.abspath(__file__))
+        sys.path.insert(0, here)
+        for module_file in sorted(glob.glob(os.path.join(here, "cases_*.py"))):
+            name = os.path.splitext(os.path.basename(module_file))[0]
+            try:
+                module = importlib.import_module(name)
+                module.add_cases(self)
+            except SetupError as e:
+                self.report("setup of %s" % name, [str(e)])
 
     # --- driver -------------------------------------------------------------------------
 
