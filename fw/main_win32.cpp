@@ -27,6 +27,8 @@ void RestrictLibrarySearch() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     RestrictLibrarySearch();
     SetApi(&g_realApi);
+    // Without user32 there is no window and no message box to tell anything with.
+    if (!g_realApi.BindUser32()) return ERROR_MOD_NOT_FOUND;
     CWinApp* app = AfxGetApp();
     return app ? app->WinMain() : 1;
 }

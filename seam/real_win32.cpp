@@ -3,6 +3,72 @@
 #include "fw/system_library.h"
 
 namespace {
+
+// user32 is not imported: Wine's user32 itself imports version.dll, and an import would be
+// resolved from the setup's own folder first, where a planted version.dll could wait. It is
+// loaded from the system directory instead, with its own imports searched from there.
+#define KAVRIN_USER32_FUNCTIONS(X) \
+    X(BeginPaint) \
+    X(CharNextW) \
+    X(CharPrevW) \
+    X(CreateDialogParamW) \
+    X(DestroyIcon) \
+    X(DestroyWindow) \
+    X(DialogBoxParamW) \
+    X(DispatchMessageW) \
+    X(DrawIcon) \
+    X(EndDialog) \
+    X(EndPaint) \
+    X(ExitWindowsEx) \
+    X(GetClientRect) \
+    X(GetDesktopWindow) \
+    X(GetDlgItem) \
+    X(GetMessageW) \
+    X(GetSystemMetrics) \
+    X(IsDialogMessageW) \
+    X(IsIconic) \
+    X(IsWindow) \
+    X(LoadCursorW) \
+    X(LoadIconW) \
+    X(LoadImageW) \
+    X(LoadStringW) \
+    X(MessageBoxW) \
+    X(MsgWaitForMultipleObjects) \
+    X(PeekMessageW) \
+    X(PostThreadMessageW) \
+    X(SendMessageW) \
+    X(SetCursor) \
+    X(SetFocus) \
+    X(SetWindowTextW) \
+    X(ShowWindow) \
+    X(TranslateMessage) \
+    X(GetWindowLongW) \
+    X(SetWindowLongW) \
+
+struct User32Functions {
+#define KAVRIN_USER32_FIELD(name) decltype(&::name) name = nullptr;
+    KAVRIN_USER32_FUNCTIONS(KAVRIN_USER32_FIELD)
+#undef KAVRIN_USER32_FIELD
+};
+User32Functions g_user32;
+
+}  // namespace
+
+bool RealWin32::BindUser32() {
+    HMODULE user32 = LoadSystemLibrary(u"user32.dll");
+    if (!user32) return false;
+    bool complete = true;
+#define KAVRIN_USER32_BIND(name)                                                              \
+    g_user32.name =                                                                           \
+        reinterpret_cast<decltype(g_user32.name)>(reinterpret_cast<void*>(::GetProcAddress(user32, #name))); \
+    complete = complete && g_user32.name != nullptr;
+    KAVRIN_USER32_FUNCTIONS(KAVRIN_USER32_BIND)
+#undef KAVRIN_USER32_BIND
+    // Kept loaded for the life of the process.
+    return complete;
+}
+
+namespace {
 inline LPCWSTR W(const char16_t* s) { return reinterpret_cast<LPCWSTR>(s); }
 inline LPWSTR W(char16_t* s) { return reinterpret_cast<LPWSTR>(s); }
 inline char16_t* U(LPWSTR s) { return reinterpret_cast<char16_t*>(s); }
@@ -122,73 +188,73 @@ BOOL RealWin32::VerQueryValueW(const void* block, const char16_t* subBlock, LPVO
     return verQueryValue_(block, W(subBlock), buffer, length);
 }
 
-char16_t* RealWin32::CharNextW(const char16_t* p) { return U(::CharNextW(W(p))); }
+char16_t* RealWin32::CharNextW(const char16_t* p) { return U(g_user32.CharNextW(W(p))); }
 char16_t* RealWin32::CharPrevW(const char16_t* start, const char16_t* p) {
-    return U(::CharPrevW(W(start), W(p)));
+    return U(g_user32.CharPrevW(W(start), W(p)));
 }
 int RealWin32::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int size) {
-    return ::LoadStringW(instance, id, W(buffer), size);
+    return g_user32.LoadStringW(instance, id, W(buffer), size);
 }
 int RealWin32::MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
-    return ::MessageBoxW(owner, W(text), W(caption), type);
+    return g_user32.MessageBoxW(owner, W(text), W(caption), type);
 }
-HWND RealWin32::GetDesktopWindow() { return ::GetDesktopWindow(); }
+HWND RealWin32::GetDesktopWindow() { return g_user32.GetDesktopWindow(); }
 HWND RealWin32::CreateDialogParamW(HINSTANCE instance, const char16_t* templateName, HWND parent,
                                    DLGPROC proc, LPARAM param) {
-    return ::CreateDialogParamW(instance, W(templateName), parent, proc, param);
+    return g_user32.CreateDialogParamW(instance, W(templateName), parent, proc, param);
 }
 INT_PTR RealWin32::DialogBoxParamW(HINSTANCE instance, const char16_t* templateName, HWND parent,
                                    DLGPROC proc, LPARAM param) {
-    return ::DialogBoxParamW(instance, W(templateName), parent, proc, param);
+    return g_user32.DialogBoxParamW(instance, W(templateName), parent, proc, param);
 }
-BOOL RealWin32::EndDialog(HWND dialog, INT_PTR result) { return ::EndDialog(dialog, result); }
-BOOL RealWin32::DestroyWindow(HWND window) { return ::DestroyWindow(window); }
-BOOL RealWin32::IsWindow(HWND window) { return ::IsWindow(window); }
-HWND RealWin32::GetDlgItem(HWND dialog, int id) { return ::GetDlgItem(dialog, id); }
+BOOL RealWin32::EndDialog(HWND dialog, INT_PTR result) { return g_user32.EndDialog(dialog, result); }
+BOOL RealWin32::DestroyWindow(HWND window) { return g_user32.DestroyWindow(window); }
+BOOL RealWin32::IsWindow(HWND window) { return g_user32.IsWindow(window); }
+HWND RealWin32::GetDlgItem(HWND dialog, int id) { return g_user32.GetDlgItem(dialog, id); }
 BOOL RealWin32::SetWindowTextW(HWND window, const char16_t* text) {
-    return ::SetWindowTextW(window, W(text));
+    return g_user32.SetWindowTextW(window, W(text));
 }
 LRESULT RealWin32::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::SendMessageW(window, message, wParam, lParam);
+    return g_user32.SendMessageW(window, message, wParam, lParam);
 }
-BOOL RealWin32::ShowWindow(HWND window, int command) { return ::ShowWindow(window, command); }
-HWND RealWin32::SetFocus(HWND window) { return ::SetFocus(window); }
+BOOL RealWin32::ShowWindow(HWND window, int command) { return g_user32.ShowWindow(window, command); }
+HWND RealWin32::SetFocus(HWND window) { return g_user32.SetFocus(window); }
 BOOL RealWin32::GetMessageW(MSG* msg, HWND window, UINT first, UINT last) {
-    return ::GetMessageW(msg, window, first, last);
+    return g_user32.GetMessageW(msg, window, first, last);
 }
-BOOL RealWin32::IsDialogMessageW(HWND dialog, MSG* msg) { return ::IsDialogMessageW(dialog, msg); }
-BOOL RealWin32::TranslateMessage(const MSG* msg) { return ::TranslateMessage(msg); }
-LRESULT RealWin32::DispatchMessageW(const MSG* msg) { return ::DispatchMessageW(msg); }
+BOOL RealWin32::IsDialogMessageW(HWND dialog, MSG* msg) { return g_user32.IsDialogMessageW(dialog, msg); }
+BOOL RealWin32::TranslateMessage(const MSG* msg) { return g_user32.TranslateMessage(msg); }
+LRESULT RealWin32::DispatchMessageW(const MSG* msg) { return g_user32.DispatchMessageW(msg); }
 BOOL RealWin32::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::PostThreadMessageW(threadId, message, wParam, lParam);
+    return g_user32.PostThreadMessageW(threadId, message, wParam, lParam);
 }
 
 DWORD RealWin32::GetFileAttributesW(const char16_t* path) { return ::GetFileAttributesW(W(path)); }
-BOOL RealWin32::ExitWindowsEx(UINT flags, DWORD reason) { return ::ExitWindowsEx(flags, reason); }
+BOOL RealWin32::ExitWindowsEx(UINT flags, DWORD reason) { return g_user32.ExitWindowsEx(flags, reason); }
 LONG_PTR RealWin32::GetWindowLongPtrW(HWND window, int index) {
-    return ::GetWindowLongPtrW(window, index);
+    return static_cast<LONG_PTR>(g_user32.GetWindowLongW(window, index));
 }
 LONG_PTR RealWin32::SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
-    return ::SetWindowLongPtrW(window, index, value);
+    return static_cast<LONG_PTR>(g_user32.SetWindowLongW(window, index, static_cast<LONG>(value)));
 }
 HANDLE RealWin32::LoadImageW(HINSTANCE instance, const char16_t* name, UINT type, int cx, int cy,
                              UINT flags) {
-    return ::LoadImageW(instance, W(name), type, cx, cy, flags);
+    return g_user32.LoadImageW(instance, W(name), type, cx, cy, flags);
 }
 HICON RealWin32::LoadIconW(HINSTANCE instance, const char16_t* name) {
-    return ::LoadIconW(instance, W(name));
+    return g_user32.LoadIconW(instance, W(name));
 }
 HCURSOR RealWin32::LoadCursorW(HINSTANCE instance, const char16_t* name) {
-    return ::LoadCursorW(instance, W(name));
+    return g_user32.LoadCursorW(instance, W(name));
 }
-BOOL RealWin32::DestroyIcon(HICON icon) { return ::DestroyIcon(icon); }
-HCURSOR RealWin32::SetCursor(HCURSOR cursor) { return ::SetCursor(cursor); }
-int RealWin32::GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
-BOOL RealWin32::IsIconic(HWND window) { return ::IsIconic(window); }
-HDC RealWin32::BeginPaint(HWND window, PAINTSTRUCT* paint) { return ::BeginPaint(window, paint); }
-BOOL RealWin32::EndPaint(HWND window, const PAINTSTRUCT* paint) { return ::EndPaint(window, paint); }
-BOOL RealWin32::GetClientRect(HWND window, RECT* rect) { return ::GetClientRect(window, rect); }
-BOOL RealWin32::DrawIcon(HDC dc, int x, int y, HICON icon) { return ::DrawIcon(dc, x, y, icon); }
+BOOL RealWin32::DestroyIcon(HICON icon) { return g_user32.DestroyIcon(icon); }
+HCURSOR RealWin32::SetCursor(HCURSOR cursor) { return g_user32.SetCursor(cursor); }
+int RealWin32::GetSystemMetrics(int index) { return g_user32.GetSystemMetrics(index); }
+BOOL RealWin32::IsIconic(HWND window) { return g_user32.IsIconic(window); }
+HDC RealWin32::BeginPaint(HWND window, PAINTSTRUCT* paint) { return g_user32.BeginPaint(window, paint); }
+BOOL RealWin32::EndPaint(HWND window, const PAINTSTRUCT* paint) { return g_user32.EndPaint(window, paint); }
+BOOL RealWin32::GetClientRect(HWND window, RECT* rect) { return g_user32.GetClientRect(window, rect); }
+BOOL RealWin32::DrawIcon(HDC dc, int x, int y, HICON icon) { return g_user32.DrawIcon(dc, x, y, icon); }
 BOOL RealWin32::CreateProcessW(const char16_t* application, char16_t* commandLine,
                                void* processAttributes, void* threadAttributes, BOOL inheritHandles,
                                DWORD flags, void* environment, const char16_t* directory,
@@ -204,8 +270,8 @@ BOOL RealWin32::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
 int RealWin32::lstrlenW(const char16_t* text) { return ::lstrlenW(W(text)); }
 DWORD RealWin32::MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                                            DWORD milliseconds, DWORD wakeMask) {
-    return ::MsgWaitForMultipleObjects(count, handles, waitAll, milliseconds, wakeMask);
+    return g_user32.MsgWaitForMultipleObjects(count, handles, waitAll, milliseconds, wakeMask);
 }
 BOOL RealWin32::PeekMessageW(MSG* msg, HWND window, UINT first, UINT last, UINT remove) {
-    return ::PeekMessageW(msg, window, first, last, remove);
+    return g_user32.PeekMessageW(msg, window, first, last, remove);
 }

@@ -5,6 +5,9 @@
 
 class RealWin32 final : public Win32Api {
 public:
+    // Loads user32 from the system directory and binds its functions; false when it cannot.
+    bool BindUser32();
+
     DWORD GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) override;
     HMODULE GetModuleHandleW(const char16_t* name) override;
     HMODULE GetModuleHandleA(const char* name) override;

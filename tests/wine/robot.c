@@ -115,7 +115,10 @@ static WCHAR *window_text(HWND h, int *len_out)
     return buf;
 }
 
-struct find_ctx { const WCHAR *caption; HWND found; };
+/* need_id: the dialog must hold a control with this id (-1: any dialog). Disabled dialogs
+   are skipped: while a message box is up, the setup's progress window (same caption) is
+   disabled, so the box is the one found. */
+struct find_ctx { const WCHAR *caption; int need_id; HWND found; };
 
 static BOOL CALLBACK find_proc(HWND h, LPARAM lp)
 {
@@ -126,15 +129,17 @@ static BOOL CALLBACK find_proc(HWND h, LPARAM lp)
     cap[0] = 0;
     GetWindowTextW(h, cap, 1024);
     if (lstrcmpW(cap, ctx->caption)) return TRUE;
+    if (!IsWindowEnabled(h)) return TRUE;
+    if (ctx->need_id >= 0 && !GetDlgItem(h, ctx->need_id)) return TRUE;
     ctx->found = h;
     return FALSE;
 }
 
-static HWND wait_dialog(const WCHAR *caption, DWORD timeout_ms)
+static HWND wait_dialog(const WCHAR *caption, DWORD timeout_ms, int need_id)
 {
     DWORD start = GetTickCount();
     for (;;) {
-        struct find_ctx ctx = { caption, NULL };
+        struct find_ctx ctx = { caption, need_id, NULL };
         EnumWindows(find_proc, (LPARAM)&ctx);
         if (ctx.found) return ctx.found;
         if (GetTickCount() - start >= timeout_ms) return NULL;
@@ -419,7 +424,11 @@ int wmain(int argc, WCHAR **argv)
         int press = -1;
         if (!caption) return 2;
         if (argc >= 6 && !lstrcmpW(argv[4], L"--press")) press = _wtoi(argv[5]);
-        HWND dlg = wait_dialog(caption, timeout);
+        /* --box: only a message box (it holds the text control 0xFFFF). */
+        int need = -1;
+        for (int i = 4; i < argc; ++i)
+            if (!lstrcmpW(argv[i], L"--box")) need = 0xFFFF;
+        HWND dlg = wait_dialog(caption, timeout, need);
         if (!dlg) { not_found(); return 1; }
         out_dialog(dlg);
         flush_out();
@@ -428,10 +437,10 @@ int wmain(int argc, WCHAR **argv)
     if (argc >= 5 && !lstrcmpW(argv[1], L"press")) {
         WCHAR *caption = from_hex_utf8(argv[2]);
         if (!caption) return 2;
-        HWND dlg = wait_dialog(caption, (DWORD)_wtoi(argv[4]));
+        HWND dlg = wait_dialog(caption, (DWORD)_wtoi(argv[4]), _wtoi(argv[3]));
         if (!dlg) { not_found(); return 1; }
         return press_button(dlg, _wtoi(argv[3]));
     }
-    fputs("usage: robot inspect CAPTION_HEX TIMEOUT_MS [--press ID] | press CAPTION_HEX ID TIMEOUT_MS | list\n", stderr);
+    fputs("usage: robot inspect CAPTION_HEX TIMEOUT_MS [--press ID] [--box] | press CAPTION_HEX ID TIMEOUT_MS | list\n", stderr);
     return 2;
 }
