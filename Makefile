@@ -1,7 +1,7 @@
 # The two commands that matter:
 #   make demo   builds setup.exe and runs the install run under Wine (comes with the demo)
 #   make test   installs what it needs, builds everything and runs every test level
-.PHONY: all deps windows host fuzz fuzz-build test clean
+.PHONY: all deps windows host fuzz fuzz-build bench test clean
 
 BUILD := build
 JOBS ?= $(shell nproc)
@@ -40,6 +40,11 @@ fuzz: fuzz-build
 	        -artifact_prefix=$(BUILD)/fuzz-corpus/$$f- $(BUILD)/fuzz-corpus/$$f tests/fuzz/corpus/$$f \
 	        || exit 1; \
 	done
+
+# Size and speed figures under Wine, with their floors, medians of BENCH_RUNS runs.
+BENCH_RUNS ?= 5
+bench: windows
+	python3 scripts/bench.py out/setup.exe --runs $(BENCH_RUNS)
 
 test: deps
 	@scripts/run-tests.sh

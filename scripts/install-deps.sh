@@ -6,7 +6,7 @@ set -u
 
 need_pkgs=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64 wixl msitools
     osslsigncode openssl xvfb xauth xdotool imagemagick cmake ninja-build g++ libgtest-dev
-    googletest clang libclang-rt-14-dev python3)
+    googletest clang libclang-rt-14-dev python3 curl)
 
 missing=()
 for p in "${need_pkgs[@]}"; do
