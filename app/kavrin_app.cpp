@@ -84,7 +84,8 @@ void CKavrinApp::RegisterProgressBarClass() {
     if (!commonControls_) return;
     auto init = reinterpret_cast<InitCommonControlsExFn>(
         reinterpret_cast<void*>(Api().GetProcAddress(commonControls_, "InitCommonControlsEx")));
-    const InitCommonControlsExData data = {sizeof(InitCommonControlsExData), 0x00000020 /* ICC_PROGRESS_CLASS */};
+    const InitCommonControlsExData data = {sizeof(InitCommonControlsExData),
+                                           0x00000020 /* ICC_PROGRESS_CLASS */};
     if (init) init(&data);
 }
 
@@ -115,7 +116,8 @@ void CKavrinApp::RunVerifyMode() {
         exitStatus = kResultBadArguments;
         return;
     }
-    exitStatus = static_cast<LONG>(VerifyModeStatus(CompareSigners(exePath.c_str(), file, nullptr)));
+    exitStatus =
+        static_cast<LONG>(VerifyModeStatus(CompareSigners(exePath.c_str(), file, nullptr)));
 }
 
 bool CKavrinApp::TakeSingleInstance() {
@@ -131,7 +133,8 @@ int CKavrinApp::ExitInstance() {
         // The install run ends with the worker's result, so that scripts can tell success
         // from failure.
         DWORD result = 0;
-        if (Api().GetExitCodeThread(worker->m_hThread, &result)) exitStatus = static_cast<LONG>(result);
+        if (Api().GetExitCodeThread(worker->m_hThread, &result))
+            exitStatus = static_cast<LONG>(result);
         delete worker;
         worker = nullptr;
     }

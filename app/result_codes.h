@@ -8,26 +8,26 @@
 enum ResultCode : DWORD {
     kResultSuccess = 0,
     // A package or redistributable could not be found or downloaded.
-    kResultFileNotFound = 2,        // ERROR_FILE_NOT_FOUND
+    kResultFileNotFound = 2,  // ERROR_FILE_NOT_FOUND
     // A downloaded file is not trusted.
-    kResultNotTrusted = 4,          // ERROR_ACCESS_DENIED
+    kResultNotTrusted = 4,  // ERROR_ACCESS_DENIED
     // An operation keyword the setup does not accept, or an invalid redistributable.
-    kResultInvalidParameter = 87,   // ERROR_INVALID_PARAMETER
+    kResultInvalidParameter = 87,  // ERROR_INVALID_PARAMETER
     // Signatures cannot be verified on this system.
-    kResultCannotVerify = 120,      // ERROR_CALL_NOT_IMPLEMENTED
+    kResultCannotVerify = 120,  // ERROR_CALL_NOT_IMPLEMENTED
     // Bad command-line arguments, or a package row without languages.
-    kResultBadArguments = 160,      // ERROR_BAD_ARGUMENTS
+    kResultBadArguments = 160,  // ERROR_BAD_ARGUMENTS
     // The user cancelled, or there is no file for this machine.
-    kResultCancelled = 1602,        // ERROR_INSTALL_USEREXIT
+    kResultCancelled = 1602,  // ERROR_INSTALL_USEREXIT
     // The engine cannot be bound, the upgrade needs an administrator, or admin mode lacks
     // a command line.
-    kResultInstallFailure = 1603,   // ERROR_INSTALL_FAILURE
+    kResultInstallFailure = 1603,  // ERROR_INSTALL_FAILURE
     // Another instance of the setup is running.
-    kResultAlreadyRunning = 1618,   // ERROR_INSTALL_ALREADY_RUNNING
+    kResultAlreadyRunning = 1618,  // ERROR_INSTALL_ALREADY_RUNNING
     // No redistributable exists for this processor.
     kResultPlatformUnsupported = 1633,  // ERROR_INSTALL_PLATFORM_UNSUPPORTED
     // The engine or the redistributable asks for a restart.
-    kResultRebootRequired = 3010,   // ERROR_SUCCESS_REBOOT_REQUIRED
+    kResultRebootRequired = 3010,  // ERROR_SUCCESS_REBOOT_REQUIRED
 };
 
 // Exit statuses of the verify mode (/v FILE).

@@ -5,7 +5,13 @@
 #include "seam/win32_types.h"
 
 // Columns of the file names: systems that are not NT, then the native processors.
-enum FileColumn { kColumnNonNt = 0, kColumnX86 = 1, kColumnX64 = 2, kColumnArm64 = 3, kColumnCount = 4 };
+enum FileColumn {
+    kColumnNonNt = 0,
+    kColumnX86 = 1,
+    kColumnX64 = 2,
+    kColumnArm64 = 3,
+    kColumnCount = 4
+};
 
 // One language in which a package is offered. A row with langId 0 ends a list.
 struct LanguageEntry {
@@ -17,8 +23,8 @@ struct LanguageEntry {
 
 // One product to install, in table order. A row with a null productName ends the table.
 struct PackageEntry {
-    const char16_t* downloadUrl;      // prefix the file name is appended to; null: never downloaded
-    const char16_t* operation;        // INSTALL, INSTALLUPD, MINPATCH, MAJPATCH, DEFAULT; null: DEFAULT
+    const char16_t* downloadUrl;  // prefix the file name is appended to; null: never downloaded
+    const char16_t* operation;    // INSTALL, INSTALLUPD, MINPATCH, MAJPATCH, DEFAULT; null: DEFAULT
     const char16_t* productName;
     const char16_t* properties;       // replaces the reinstall properties when present
     const char16_t* expectedVersion;  // ProductVersion a local copy must carry; null: any copy

@@ -20,9 +20,5 @@ const PackageEntry kPackages[] = {
 }  // namespace
 
 const SetupConfig setupConfig = {
-    u"https://msi.quorvex.com/MSI/2.0/",
-    u"InstMSIA.exe",
-    u"InstMSIW.exe",
-    200,
-    kPackages,
+    u"https://msi.quorvex.com/MSI/2.0/", u"InstMSIA.exe", u"InstMSIW.exe", 200, kPackages,
 };

@@ -5,7 +5,7 @@ bool EnableShutdownPrivilege() {
     typedef BOOL(WINAPI * OpenProcessTokenFn)(HANDLE, DWORD, HANDLE*);
     typedef BOOL(WINAPI * LookupPrivilegeValueFn)(const char16_t*, const char16_t*, LUID*);
     typedef BOOL(WINAPI * AdjustTokenPrivilegesFn)(HANDLE, BOOL, TOKEN_PRIVILEGES*, DWORD,
-                                                  TOKEN_PRIVILEGES*, DWORD*);
+                                                   TOKEN_PRIVILEGES*, DWORD*);
     ModuleRef advapi(LoadSystemLibrary(u"advapi32.dll"));
     if (!advapi) return false;
     auto openToken = advapi.Find<OpenProcessTokenFn>("OpenProcessToken");

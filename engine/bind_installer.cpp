@@ -35,7 +35,8 @@ DWORD BindInstaller() {
 
     OwnedText registered = RegisteredEnginePath();
     if (!registered.empty())
-        engine.module = Api().LoadLibraryExW(registered.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        engine.module =
+            Api().LoadLibraryExW(registered.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 
     // Without a usable registration the engine comes from the system directory, never from
     // the library search path, which would start in the (download) folder of the setup.

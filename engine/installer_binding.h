@@ -17,19 +17,21 @@ enum { kInstallTypeDefault = 0, kInstallTypeNetworkImage = 1 };
 struct InstallerBinding {
     HMODULE module = nullptr;
     int(WINAPI* MsiSetInternalUI)(int level, HWND* owner) = nullptr;
-    UINT(WINAPI* MsiInstallProductW)(const char16_t* package, const char16_t* commandLine) = nullptr;
-    UINT(WINAPI* MsiApplyPatchW)(const char16_t* patch, const char16_t* product, int installType,
-                                 const char16_t* commandLine) = nullptr;
+    UINT(WINAPI* MsiInstallProductW)
+    (const char16_t* package, const char16_t* commandLine) = nullptr;
+    UINT(WINAPI* MsiApplyPatchW)
+    (const char16_t* patch, const char16_t* product, int installType,
+     const char16_t* commandLine) = nullptr;
     UINT(WINAPI* MsiReinstallProductW)(const char16_t* productCode, DWORD mode) = nullptr;
     int(WINAPI* MsiQueryProductStateW)(const char16_t* productCode) = nullptr;
-    UINT(WINAPI* MsiOpenDatabaseW)(const char16_t* path, const char16_t* persist,
-                                   MSIHANDLE* database) = nullptr;
-    UINT(WINAPI* MsiDatabaseOpenViewW)(MSIHANDLE database, const char16_t* query,
-                                       MSIHANDLE* view) = nullptr;
+    UINT(WINAPI* MsiOpenDatabaseW)
+    (const char16_t* path, const char16_t* persist, MSIHANDLE* database) = nullptr;
+    UINT(WINAPI* MsiDatabaseOpenViewW)
+    (MSIHANDLE database, const char16_t* query, MSIHANDLE* view) = nullptr;
     UINT(WINAPI* MsiViewExecute)(MSIHANDLE view, MSIHANDLE record) = nullptr;
     UINT(WINAPI* MsiViewFetch)(MSIHANDLE view, MSIHANDLE* record) = nullptr;
-    UINT(WINAPI* MsiRecordGetStringW)(MSIHANDLE record, UINT field, char16_t* buffer,
-                                      DWORD* length) = nullptr;
+    UINT(WINAPI* MsiRecordGetStringW)
+    (MSIHANDLE record, UINT field, char16_t* buffer, DWORD* length) = nullptr;
     UINT(WINAPI* MsiCloseHandle)(MSIHANDLE handle) = nullptr;
 };
 

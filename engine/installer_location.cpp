@@ -14,7 +14,8 @@ bool ReadInstallerLocation(HKEY key, OwnedText* location) {
 
     // As many characters as the value has bytes: twice the room it needs, so that a value
     // stored without its terminator still reads safely.
-    char16_t* buffer = static_cast<char16_t*>(calloc(static_cast<size_t>(size) + 1, sizeof(char16_t)));
+    char16_t* buffer =
+        static_cast<char16_t*>(calloc(static_cast<size_t>(size) + 1, sizeof(char16_t)));
     if (!buffer) return false;
     DWORD type = 0;
     DWORD written = size * 2;
@@ -41,7 +42,8 @@ OwnedText RegisteredEnginePath() {
     OwnedText location;
     // A separator is always inserted, even after a directory that already ends in one.
     if (ReadInstallerLocation(key, &location) && !location.empty()) {
-        if (!path.Assign(location.c_str(), location.size()) || !path.Append(u"\\msi.dll")) path.Clear();
+        if (!path.Assign(location.c_str(), location.size()) || !path.Append(u"\\msi.dll"))
+            path.Clear();
     }
     Api().RegCloseKey(key);
     return path;

@@ -9,8 +9,12 @@ class CButton : public CWnd {};
 
 class CProgressCtrl : public CWnd {
 public:
-    void SetRange32(int low, int high) { SendMessage(PBM_SETRANGE32, static_cast<WPARAM>(low), high); }
-    int SetPos(int position) { return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(position))); }
+    void SetRange32(int low, int high) {
+        SendMessage(PBM_SETRANGE32, static_cast<WPARAM>(low), high);
+    }
+    int SetPos(int position) {
+        return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(position)));
+    }
 };
 
 class CComboBox : public CWnd {
@@ -26,6 +30,8 @@ public:
     void* GetItemDataPtr(int index) {
         return reinterpret_cast<void*>(SendMessage(CB_GETITEMDATA, static_cast<WPARAM>(index)));
     }
-    int SetCurSel(int index) { return static_cast<int>(SendMessage(CB_SETCURSEL, static_cast<WPARAM>(index))); }
+    int SetCurSel(int index) {
+        return static_cast<int>(SendMessage(CB_SETCURSEL, static_cast<WPARAM>(index)));
+    }
     int GetCurSel() { return static_cast<int>(SendMessage(CB_GETCURSEL)); }
 };

@@ -11,9 +11,9 @@ BOOL CDialog::Create(HWND parent) {
     modal_ = false;
     CWinApp* app = AfxGetApp();
     t_creating = this;
-    HWND window = Api().CreateDialogParamW(app ? app->m_hInstance : nullptr,
-                                           RESOURCE_ID(templateId_), parent, &DialogProc,
-                                           reinterpret_cast<LPARAM>(this));
+    HWND window =
+        Api().CreateDialogParamW(app ? app->m_hInstance : nullptr, RESOURCE_ID(templateId_), parent,
+                                 &DialogProc, reinterpret_cast<LPARAM>(this));
     t_creating = nullptr;
     if (!window) m_hWnd = nullptr;
     return window != nullptr;
@@ -22,11 +22,12 @@ BOOL CDialog::Create(HWND parent) {
 INT_PTR CDialog::DoModal() {
     modal_ = true;
     CWinApp* app = AfxGetApp();
-    HWND owner = app && app->m_pMainWnd && app->m_pMainWnd->IsWindow() ? app->m_pMainWnd->m_hWnd : nullptr;
+    HWND owner =
+        app && app->m_pMainWnd && app->m_pMainWnd->IsWindow() ? app->m_pMainWnd->m_hWnd : nullptr;
     t_creating = this;
-    INT_PTR result = Api().DialogBoxParamW(app ? app->m_hInstance : nullptr,
-                                           RESOURCE_ID(templateId_), owner, &DialogProc,
-                                           reinterpret_cast<LPARAM>(this));
+    INT_PTR result =
+        Api().DialogBoxParamW(app ? app->m_hInstance : nullptr, RESOURCE_ID(templateId_), owner,
+                              &DialogProc, reinterpret_cast<LPARAM>(this));
     t_creating = nullptr;
     m_hWnd = nullptr;
     return result;

@@ -4,15 +4,18 @@
 
 namespace {
 typedef HRESULT(WINAPI* URLDownloadToCacheFileFn)(void* caller, const char16_t* url, char16_t* path,
-                                                  DWORD size, DWORD reserved, IBindStatusCallback* callback);
+                                                  DWORD size, DWORD reserved,
+                                                  IBindStatusCallback* callback);
 const DWORD kCachePathSize = 520;
-const HRESULT kDownloadUnavailable = static_cast<HRESULT>(0x8007007E);  // HRESULT of ERROR_MOD_NOT_FOUND
+const HRESULT kDownloadUnavailable =
+    static_cast<HRESULT>(0x8007007E);  // HRESULT of ERROR_MOD_NOT_FOUND
 }  // namespace
 
 HRESULT DownloadToCache(const char16_t* url, IBindStatusCallback* callback, OwnedText* path) {
     path->Clear();
     ModuleRef urlmon(LoadSystemLibrary(u"urlmon.dll"));
-    auto download = urlmon ? urlmon.Find<URLDownloadToCacheFileFn>("URLDownloadToCacheFileW") : nullptr;
+    auto download =
+        urlmon ? urlmon.Find<URLDownloadToCacheFileFn>("URLDownloadToCacheFileW") : nullptr;
     if (!download) return kDownloadUnavailable;
 
     char16_t buffer[kCachePathSize];

@@ -51,8 +51,8 @@ int CWinApp::WinMain() {
 void CWinApp::LoadAppName() {
     // A zero buffer size asks for a pointer to the resource text itself.
     const char16_t* title = nullptr;
-    int length = Api().LoadStringW(m_hInstance, AFX_IDS_APP_TITLE,
-                                   reinterpret_cast<char16_t*>(&title), 0);
+    int length =
+        Api().LoadStringW(m_hInstance, AFX_IDS_APP_TITLE, reinterpret_cast<char16_t*>(&title), 0);
     if (length > 0 && title && m_appName.Assign(title, static_cast<size_t>(length))) return;
 
     char16_t path[520];

@@ -14,7 +14,8 @@ const char16_t kReinstallPatch[] = u"REINSTALL=ALL REINSTALLMODE=omus";
 bool ProductIsPresent(const InstallerBinding& engine, const char16_t* packagePath) {
     char16_t productCode[40];
     DWORD length = 0;
-    if (!ReadPackageProperty(packagePath, kProductCodeQuery, productCode, 40, &length)) return false;
+    if (!ReadPackageProperty(packagePath, kProductCodeQuery, productCode, 40, &length))
+        return false;
     int state = engine.MsiQueryProductStateW(productCode);
     return state == kInstallStateAdvertised || state == kInstallStateDefault;
 }
@@ -31,7 +32,8 @@ UINT ApplyPatch(const CKavrinApp& app, const PackageChoice& choice) {
 
 // The command line of a package install: the row's properties, or the reinstall
 // properties, or nothing; then the administrative additions. False when out of memory.
-bool ComposeCommandLine(const CKavrinApp& app, const PackageChoice& choice, OwnedText* commandLine) {
+bool ComposeCommandLine(const CKavrinApp& app, const PackageChoice& choice,
+                        OwnedText* commandLine) {
     const char16_t* base = choice.row->properties ? choice.row->properties
                            : choice.reinstall     ? kReinstallPackage
                                                   : u"";
@@ -55,7 +57,8 @@ DWORD InvokeInstaller(CKavrinApp& app, PackageChoice& choice) {
     if (choice.isPatch) {
         result = ApplyPatch(app, choice);
     } else {
-        if (choice.reinstall) choice.reinstall = ProductIsPresent(app.engine, choice.packagePath.c_str());
+        if (choice.reinstall)
+            choice.reinstall = ProductIsPresent(app.engine, choice.packagePath.c_str());
         OwnedText commandLine;
         if (!ComposeCommandLine(app, choice, &commandLine)) {
             ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
@@ -87,7 +90,8 @@ void ReportInstallerResult(UINT result) {
     ModuleRef messages(LoadSystemLibraryAsData(u"msimsg.dll"));
     if (messages) {
         char16_t text[1024];
-        int length = Api().LoadStringW(reinterpret_cast<HINSTANCE>(messages.get()), code, text, 1024);
+        int length =
+            Api().LoadStringW(reinterpret_cast<HINSTANCE>(messages.get()), code, text, 1024);
         if (length > 0) {
             ShowMessageText(text, MB_ICONERROR);
             return;

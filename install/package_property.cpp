@@ -5,7 +5,8 @@
 
 const char16_t kProductVersionQuery[] =
     u"SELECT `Value` FROM `Property` WHERE `Property`='ProductVersion'";
-const char16_t kProductCodeQuery[] = u"SELECT `Value` FROM `Property` WHERE `Property`='ProductCode'";
+const char16_t kProductCodeQuery[] =
+    u"SELECT `Value` FROM `Property` WHERE `Property`='ProductCode'";
 
 bool ReadPackageProperty(const char16_t* packagePath, const char16_t* query, char16_t* buffer,
                          DWORD capacity, DWORD* length) {

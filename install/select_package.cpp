@@ -11,7 +11,8 @@ namespace {
 const LCID kEnglishUs = 1033;
 
 bool KeywordIs(const char16_t* keyword, const char16_t* accepted) {
-    return Api().CompareStringW(kEnglishUs, NORM_IGNORECASE, keyword, -1, accepted, -1) == CSTR_EQUAL;
+    return Api().CompareStringW(kEnglishUs, NORM_IGNORECASE, keyword, -1, accepted, -1) ==
+           CSTR_EQUAL;
 }
 
 // The file of this machine's column, or null. No other column is ever tried.
@@ -42,12 +43,14 @@ DWORD OutOfMemory() {
 // The local copy is used when it carries the expected ProductVersion (or any copy when no
 // version is expected); a directory of that name counts as present.
 bool LocalCopyIsUsable(const PackageChoice& choice) {
-    if (Api().GetFileAttributesW(choice.packagePath.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    if (Api().GetFileAttributesW(choice.packagePath.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return false;
     const char16_t* expected = choice.row->expectedVersion;
     if (!expected) return true;
     char16_t version[16];
     DWORD length = 0;
-    if (!ReadPackageProperty(choice.packagePath.c_str(), kProductVersionQuery, version, 16, &length))
+    if (!ReadPackageProperty(choice.packagePath.c_str(), kProductVersionQuery, version, 16,
+                             &length))
         return false;
     return Api().CompareStringW(kEnglishUs, NORM_IGNORECASE, expected, -1, version,
                                 static_cast<int>(length)) == CSTR_EQUAL;
@@ -116,7 +119,8 @@ DWORD InstallPackage(CKavrinApp& app, const PackageEntry* row) {
     choice.reinstall = choice.isPatch ? (match == 0 || match == 2) : match == 1;
 
     // 9. The copy beside the executable.
-    if (!choice.packagePath.Assign(app.exeDir.c_str()) || !choice.packagePath.Append(choice.fileName))
+    if (!choice.packagePath.Assign(app.exeDir.c_str()) ||
+        !choice.packagePath.Append(choice.fileName))
         return OutOfMemory();
     if (!LocalCopyIsUsable(choice)) {
         DWORD result = DownloadPackage(app, choice);

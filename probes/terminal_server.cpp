@@ -25,8 +25,7 @@ bool MultiStringHasTerminalServer(const char16_t* data, size_t bytes) {
         size_t start = i;
         while (i < count && data[i] != 0) ++i;
         if (i == count) return false;  // last string not terminated inside the value
-        if (i - start == wanted && Api().lstrcmpW(data + start, kTerminalServer) == 0)
-            return true;
+        if (i - start == wanted && Api().lstrcmpW(data + start, kTerminalServer) == 0) return true;
         ++i;
     }
     return false;
@@ -34,8 +33,9 @@ bool MultiStringHasTerminalServer(const char16_t* data, size_t bytes) {
 
 bool ProductSuiteSaysTerminalServer() {
     HKEY key = nullptr;
-    if (Api().RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"System\\CurrentControlSet\\Control\\ProductOptions",
-                            0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (Api().RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                            u"System\\CurrentControlSet\\Control\\ProductOptions", 0, KEY_READ,
+                            &key) != ERROR_SUCCESS)
         return false;
 
     bool result = false;
@@ -44,7 +44,8 @@ bool ProductSuiteSaysTerminalServer() {
             ERROR_SUCCESS &&
         size != 0 && type == REG_MULTI_SZ) {
         // One extra zeroed character, so that an odd size still ends on a whole character.
-        char16_t* data = static_cast<char16_t*>(calloc(size / sizeof(char16_t) + 1, sizeof(char16_t)));
+        char16_t* data =
+            static_cast<char16_t*>(calloc(size / sizeof(char16_t) + 1, sizeof(char16_t)));
         if (data) {
             DWORD read = size;
             if (Api().RegQueryValueExW(key, u"ProductSuite", nullptr, &type,

@@ -8,42 +8,42 @@ namespace {
 // resolved from the setup's own folder first, where a planted version.dll could wait. It is
 // loaded from the system directory instead, with its own imports searched from there.
 #define KAVRIN_USER32_FUNCTIONS(X) \
-    X(BeginPaint) \
-    X(CharNextW) \
-    X(CharPrevW) \
-    X(CreateDialogParamW) \
-    X(DestroyIcon) \
-    X(DestroyWindow) \
-    X(DialogBoxParamW) \
-    X(DispatchMessageW) \
-    X(DrawIcon) \
-    X(EndDialog) \
-    X(EndPaint) \
-    X(ExitWindowsEx) \
-    X(GetClientRect) \
-    X(GetDesktopWindow) \
-    X(GetDlgItem) \
-    X(GetMessageW) \
-    X(GetSystemMetrics) \
-    X(IsDialogMessageW) \
-    X(IsIconic) \
-    X(IsWindow) \
-    X(LoadCursorW) \
-    X(LoadIconW) \
-    X(LoadImageW) \
-    X(LoadStringW) \
-    X(MessageBoxW) \
-    X(MsgWaitForMultipleObjects) \
-    X(PeekMessageW) \
-    X(PostThreadMessageW) \
-    X(SendMessageW) \
-    X(SetCursor) \
-    X(SetFocus) \
-    X(SetWindowTextW) \
-    X(ShowWindow) \
-    X(TranslateMessage) \
-    X(GetWindowLongW) \
-    X(SetWindowLongW) \
+    X(BeginPaint)                  \
+    X(CharNextW)                   \
+    X(CharPrevW)                   \
+    X(CreateDialogParamW)          \
+    X(DestroyIcon)                 \
+    X(DestroyWindow)               \
+    X(DialogBoxParamW)             \
+    X(DispatchMessageW)            \
+    X(DrawIcon)                    \
+    X(EndDialog)                   \
+    X(EndPaint)                    \
+    X(ExitWindowsEx)               \
+    X(GetClientRect)               \
+    X(GetDesktopWindow)            \
+    X(GetDlgItem)                  \
+    X(GetMessageW)                 \
+    X(GetSystemMetrics)            \
+    X(IsDialogMessageW)            \
+    X(IsIconic)                    \
+    X(IsWindow)                    \
+    X(LoadCursorW)                 \
+    X(LoadIconW)                   \
+    X(LoadImageW)                  \
+    X(LoadStringW)                 \
+    X(MessageBoxW)                 \
+    X(MsgWaitForMultipleObjects)   \
+    X(PeekMessageW)                \
+    X(PostThreadMessageW)          \
+    X(SendMessageW)                \
+    X(SetCursor)                   \
+    X(SetFocus)                    \
+    X(SetWindowTextW)              \
+    X(ShowWindow)                  \
+    X(TranslateMessage)            \
+    X(GetWindowLongW)              \
+    X(SetWindowLongW)
 
 struct User32Functions {
 #define KAVRIN_USER32_FIELD(name) decltype(&::name) name = nullptr;
@@ -58,9 +58,9 @@ bool RealWin32::BindUser32() {
     HMODULE user32 = LoadSystemLibrary(u"user32.dll");
     if (!user32) return false;
     bool complete = true;
-#define KAVRIN_USER32_BIND(name)                                                              \
-    g_user32.name =                                                                           \
-        reinterpret_cast<decltype(g_user32.name)>(reinterpret_cast<void*>(::GetProcAddress(user32, #name))); \
+#define KAVRIN_USER32_BIND(name)                                   \
+    g_user32.name = reinterpret_cast<decltype(g_user32.name)>(     \
+        reinterpret_cast<void*>(::GetProcAddress(user32, #name))); \
     complete = complete && g_user32.name != nullptr;
     KAVRIN_USER32_FUNCTIONS(KAVRIN_USER32_BIND)
 #undef KAVRIN_USER32_BIND
@@ -126,15 +126,14 @@ BOOL RealWin32::GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
 HGLOBAL RealWin32::GlobalAlloc(UINT flags, SIZE_T bytes) { return ::GlobalAlloc(flags, bytes); }
 HGLOBAL RealWin32::GlobalFree(HGLOBAL memory) { return ::GlobalFree(memory); }
 HLOCAL RealWin32::LocalFree(HLOCAL memory) { return ::LocalFree(memory); }
-DWORD RealWin32::FormatMessageW(DWORD flags, const void* source, DWORD messageId,
-                                DWORD languageId, char16_t* buffer, DWORD size,
-                                DWORD_PTR* arguments) {
+DWORD RealWin32::FormatMessageW(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
+                                char16_t* buffer, DWORD size, DWORD_PTR* arguments) {
     return ::FormatMessageW(flags, source, messageId, languageId, W(buffer), size,
                             reinterpret_cast<va_list*>(arguments));
 }
-BOOL RealWin32::AllocateAndInitializeSid(SID_IDENTIFIER_AUTHORITY* authority, BYTE count,
-                                         DWORD s0, DWORD s1, DWORD s2, DWORD s3, DWORD s4,
-                                         DWORD s5, DWORD s6, DWORD s7, PSID* sid) {
+BOOL RealWin32::AllocateAndInitializeSid(SID_IDENTIFIER_AUTHORITY* authority, BYTE count, DWORD s0,
+                                         DWORD s1, DWORD s2, DWORD s3, DWORD s4, DWORD s5, DWORD s6,
+                                         DWORD s7, PSID* sid) {
     return ::AllocateAndInitializeSid(authority, count, s0, s1, s2, s3, s4, s5, s6, s7, sid);
 }
 PVOID RealWin32::FreeSid(PSID sid) { return ::FreeSid(sid); }
@@ -207,7 +206,9 @@ INT_PTR RealWin32::DialogBoxParamW(HINSTANCE instance, const char16_t* templateN
                                    DLGPROC proc, LPARAM param) {
     return g_user32.DialogBoxParamW(instance, W(templateName), parent, proc, param);
 }
-BOOL RealWin32::EndDialog(HWND dialog, INT_PTR result) { return g_user32.EndDialog(dialog, result); }
+BOOL RealWin32::EndDialog(HWND dialog, INT_PTR result) {
+    return g_user32.EndDialog(dialog, result);
+}
 BOOL RealWin32::DestroyWindow(HWND window) { return g_user32.DestroyWindow(window); }
 BOOL RealWin32::IsWindow(HWND window) { return g_user32.IsWindow(window); }
 HWND RealWin32::GetDlgItem(HWND dialog, int id) { return g_user32.GetDlgItem(dialog, id); }
@@ -217,12 +218,16 @@ BOOL RealWin32::SetWindowTextW(HWND window, const char16_t* text) {
 LRESULT RealWin32::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return g_user32.SendMessageW(window, message, wParam, lParam);
 }
-BOOL RealWin32::ShowWindow(HWND window, int command) { return g_user32.ShowWindow(window, command); }
+BOOL RealWin32::ShowWindow(HWND window, int command) {
+    return g_user32.ShowWindow(window, command);
+}
 HWND RealWin32::SetFocus(HWND window) { return g_user32.SetFocus(window); }
 BOOL RealWin32::GetMessageW(MSG* msg, HWND window, UINT first, UINT last) {
     return g_user32.GetMessageW(msg, window, first, last);
 }
-BOOL RealWin32::IsDialogMessageW(HWND dialog, MSG* msg) { return g_user32.IsDialogMessageW(dialog, msg); }
+BOOL RealWin32::IsDialogMessageW(HWND dialog, MSG* msg) {
+    return g_user32.IsDialogMessageW(dialog, msg);
+}
 BOOL RealWin32::TranslateMessage(const MSG* msg) { return g_user32.TranslateMessage(msg); }
 LRESULT RealWin32::DispatchMessageW(const MSG* msg) { return g_user32.DispatchMessageW(msg); }
 BOOL RealWin32::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -230,7 +235,9 @@ BOOL RealWin32::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, 
 }
 
 DWORD RealWin32::GetFileAttributesW(const char16_t* path) { return ::GetFileAttributesW(W(path)); }
-BOOL RealWin32::ExitWindowsEx(UINT flags, DWORD reason) { return g_user32.ExitWindowsEx(flags, reason); }
+BOOL RealWin32::ExitWindowsEx(UINT flags, DWORD reason) {
+    return g_user32.ExitWindowsEx(flags, reason);
+}
 LONG_PTR RealWin32::GetWindowLongPtrW(HWND window, int index) {
     return static_cast<LONG_PTR>(g_user32.GetWindowLongW(window, index));
 }
@@ -251,10 +258,18 @@ BOOL RealWin32::DestroyIcon(HICON icon) { return g_user32.DestroyIcon(icon); }
 HCURSOR RealWin32::SetCursor(HCURSOR cursor) { return g_user32.SetCursor(cursor); }
 int RealWin32::GetSystemMetrics(int index) { return g_user32.GetSystemMetrics(index); }
 BOOL RealWin32::IsIconic(HWND window) { return g_user32.IsIconic(window); }
-HDC RealWin32::BeginPaint(HWND window, PAINTSTRUCT* paint) { return g_user32.BeginPaint(window, paint); }
-BOOL RealWin32::EndPaint(HWND window, const PAINTSTRUCT* paint) { return g_user32.EndPaint(window, paint); }
-BOOL RealWin32::GetClientRect(HWND window, RECT* rect) { return g_user32.GetClientRect(window, rect); }
-BOOL RealWin32::DrawIcon(HDC dc, int x, int y, HICON icon) { return g_user32.DrawIcon(dc, x, y, icon); }
+HDC RealWin32::BeginPaint(HWND window, PAINTSTRUCT* paint) {
+    return g_user32.BeginPaint(window, paint);
+}
+BOOL RealWin32::EndPaint(HWND window, const PAINTSTRUCT* paint) {
+    return g_user32.EndPaint(window, paint);
+}
+BOOL RealWin32::GetClientRect(HWND window, RECT* rect) {
+    return g_user32.GetClientRect(window, rect);
+}
+BOOL RealWin32::DrawIcon(HDC dc, int x, int y, HICON icon) {
+    return g_user32.DrawIcon(dc, x, y, icon);
+}
 BOOL RealWin32::CreateProcessW(const char16_t* application, char16_t* commandLine,
                                void* processAttributes, void* threadAttributes, BOOL inheritHandles,
                                DWORD flags, void* environment, const char16_t* directory,

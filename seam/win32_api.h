@@ -66,9 +66,9 @@ public:
                                  char16_t* buffer, DWORD size, DWORD_PTR* arguments) = 0;
 
     // advapi32: security and registry
-    virtual BOOL AllocateAndInitializeSid(SID_IDENTIFIER_AUTHORITY* authority, BYTE count,
-                                          DWORD s0, DWORD s1, DWORD s2, DWORD s3, DWORD s4,
-                                          DWORD s5, DWORD s6, DWORD s7, PSID* sid) = 0;
+    virtual BOOL AllocateAndInitializeSid(SID_IDENTIFIER_AUTHORITY* authority, BYTE count, DWORD s0,
+                                          DWORD s1, DWORD s2, DWORD s3, DWORD s4, DWORD s5,
+                                          DWORD s6, DWORD s7, PSID* sid) = 0;
     virtual PVOID FreeSid(PSID sid) = 0;
     virtual BOOL EqualSid(PSID a, PSID b) = 0;
     virtual BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) = 0;
@@ -86,7 +86,8 @@ public:
 
     // version
     virtual DWORD GetFileVersionInfoSizeW(const char16_t* path, DWORD* handle) = 0;
-    virtual BOOL GetFileVersionInfoW(const char16_t* path, DWORD handle, DWORD size, LPVOID data) = 0;
+    virtual BOOL GetFileVersionInfoW(const char16_t* path, DWORD handle, DWORD size,
+                                     LPVOID data) = 0;
     virtual BOOL VerQueryValueW(const void* block, const char16_t* subBlock, LPVOID* buffer,
                                 UINT* length) = 0;
 
@@ -94,7 +95,8 @@ public:
     virtual char16_t* CharNextW(const char16_t* p) = 0;
     virtual char16_t* CharPrevW(const char16_t* start, const char16_t* p) = 0;
     virtual int LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int size) = 0;
-    virtual int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) = 0;
+    virtual int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption,
+                            UINT type) = 0;
 
     // user32: windows, dialogs and the message loop
     virtual HWND GetDesktopWindow() = 0;

@@ -10,12 +10,14 @@
 
 #ifdef _WIN32
 
+// windows.h first: the other platform headers rely on its types.
 #include <windows.h>
+
 #include <commctrl.h>
-#include <wincrypt.h>
-#include <wintrust.h>
 #include <softpub.h>
 #include <urlmon.h>
+#include <wincrypt.h>
+#include <wintrust.h>
 
 #else  // host
 
@@ -128,8 +130,8 @@ struct IBindStatusCallback : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
-                                                 LPCWSTR statusText) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax,
+                                                 ULONG statusCode, LPCWSTR statusText) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR error) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* bindFlags, BINDINFO* bindInfo) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
@@ -436,7 +438,8 @@ struct WINTRUST_FILE_INFO {
 #endif  // _WIN32
 
 // A resource named by number, as the seam's text parameters take it.
-#define RESOURCE_ID(i) (reinterpret_cast<const char16_t*>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
+#define RESOURCE_ID(i) \
+    (reinterpret_cast<const char16_t*>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
 
 // Text in the core is UTF-16 as char16_t; on Windows wchar_t has the same size and encoding.
 #ifdef _WIN32

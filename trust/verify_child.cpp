@@ -6,7 +6,8 @@
 
 #include "app/result_codes.h"
 
-DWORD ComposeCommandLine(const char16_t* const* pieces, int count, DWORD length, char16_t** commandLine) {
+DWORD ComposeCommandLine(const char16_t* const* pieces, int count, DWORD length,
+                         char16_t** commandLine) {
     *commandLine = nullptr;
     // A byte count that would not fit 32 bits counts as a failed allocation.
     if (static_cast<uint64_t>(length) * sizeof(char16_t) > 0xFFFFFFFFull) return ERROR_OUTOFMEMORY;
@@ -56,8 +57,8 @@ DWORD RunChildProcess(char16_t* commandLine, DWORD* exitCode) {
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION process;
     memset(&process, 0, sizeof(process));
-    if (!Api().CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
-                              nullptr, nullptr, &startup, &process)) {
+    if (!Api().CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE,
+                              CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &process)) {
         DWORD error = Api().GetLastError();
         return error ? error : kResultInstallFailure;
     }

@@ -7,7 +7,8 @@
 
 const IID kIIDBindStatusCallback = {
     0x79EAC9C1, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
-const IID kIIDUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kIIDUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 CNapredekDlg::CNapredekDlg() : CDialog(IDD_PROGRESS) {}
 
@@ -25,9 +26,9 @@ int CNapredekDlg::OnCreate() {
     smallIcon = static_cast<HICON>(Api().LoadImageW(
         instance, RESOURCE_ID(IDI_SETUP), IMAGE_ICON, Api().GetSystemMetrics(SM_CXSMICON),
         Api().GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
-    bigIcon = static_cast<HICON>(Api().LoadImageW(instance, RESOURCE_ID(IDI_SETUP), IMAGE_ICON,
-                                                  Api().GetSystemMetrics(SM_CXICON),
-                                                  Api().GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+    bigIcon = static_cast<HICON>(Api().LoadImageW(
+        instance, RESOURCE_ID(IDI_SETUP), IMAGE_ICON, Api().GetSystemMetrics(SM_CXICON),
+        Api().GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
     waitCursor = Api().LoadCursorW(nullptr, RESOURCE_ID(32514) /* IDC_WAIT */);
     return 0;
 }
@@ -94,7 +95,8 @@ HRESULT STDMETHODCALLTYPE CNapredekDlg::OnStartBinding(DWORD, IBinding*) { retur
 HRESULT STDMETHODCALLTYPE CNapredekDlg::GetPriority(LONG*) { return S_OK; }
 HRESULT STDMETHODCALLTYPE CNapredekDlg::OnLowResource(DWORD) { return S_OK; }
 
-HRESULT STDMETHODCALLTYPE CNapredekDlg::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
+HRESULT STDMETHODCALLTYPE CNapredekDlg::OnProgress(ULONG progress, ULONG progressMax, ULONG,
+                                                   LPCWSTR) {
     if (progressCtrl.m_hWnd && Api().IsWindow(progressCtrl.m_hWnd)) {
         progressCtrl.SetRange32(0, static_cast<int>(progressMax));
         progressCtrl.SetPos(static_cast<int>(progress));

@@ -9,7 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     SimWindows sim;
     const std::u16string key = u"software\\microsoft\\windows\\currentversion\\installer";
-    SimRegistryValue value{static_cast<DWORD>(data[0] % 12), std::vector<BYTE>(data + 1, data + size)};
+    SimRegistryValue value{static_cast<DWORD>(data[0] % 12),
+                           std::vector<BYTE>(data + 1, data + size)};
     sim.registry[key][u"InstallerLocation"] = value;
 
     HKEY handle = nullptr;

@@ -10,13 +10,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SimWindows sim;
     sim.LoadEnglishStrings();
     std::u16string insert = FuzzArguments(data, size);
-    for (UINT id : {IDS_PACKAGE_NOT_FOUND, IDS_REQUIRES_PACKAGE, IDS_NOT_TRUSTED, IDS_INVALID_OPERATION}) {
+    for (UINT id :
+         {IDS_PACKAGE_NOT_FOUND, IDS_REQUIRES_PACKAGE, IDS_NOT_TRUSTED, IDS_INVALID_OPERATION}) {
         OwnedText text = FormatById(id, insert.c_str());
         std::u16string out = text.c_str();
         FUZZ_CHECK(out.find(insert) != std::u16string::npos);
         std::u16string format = sim.strings[id];
         size_t inserts = 0;
-        for (size_t at = format.find(u"%1"); at != std::u16string::npos; at = format.find(u"%1", at + 2)) ++inserts;
+        for (size_t at = format.find(u"%1"); at != std::u16string::npos;
+             at = format.find(u"%1", at + 2))
+            ++inserts;
         FUZZ_CHECK(out.size() == format.size() - 2 * inserts + insert.size() * inserts);
     }
     FUZZ_CHECK(sim.localBlocks() == 0);

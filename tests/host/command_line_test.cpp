@@ -18,8 +18,8 @@ TEST_F(CommandLineTest, ModeLooksAtTheFirstArgumentOnly) {
     EXPECT_EQ(GetSetupMode(u""), kModeInstall);
     EXPECT_EQ(GetSetupMode(u" \t  \t"), kModeInstall);
 
-    for (const char16_t* usage : {u"/?", u"/x", u"-h", u"/ab", u"/", u"\"/a\"", u"a", u"//", u"\"\"",
-                                  u"\"", u"--", u"/a\"b\"", u"x/a"})
+    for (const char16_t* usage : {u"/?", u"/x", u"-h", u"/ab", u"/", u"\"/a\"", u"a", u"//",
+                                  u"\"\"", u"\"", u"--", u"/a\"b\"", u"x/a"})
         EXPECT_EQ(GetSetupMode(usage), kModeUsage) << Utf8(usage);
 
     for (const char16_t* admin : {u"/a", u"-a", u"/A", u"-A", u"  /a  ", u"/a C:\\Target",
@@ -35,8 +35,10 @@ TEST_F(CommandLineTest, NextArgumentReportsBoundsAndQuoting) {
     const char16_t* last = nullptr;
     BOOL quoted = TRUE;
 
-    EXPECT_EQ(GetNextArgument(nullptr, &first, &last, &quoted), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-    EXPECT_EQ(GetNextArgument(u"  \t ", &first, &last, &quoted), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_EQ(GetNextArgument(nullptr, &first, &last, &quoted),
+              static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_EQ(GetNextArgument(u"  \t ", &first, &last, &quoted),
+              static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
 
     const char16_t* text = u"  abc def";
     ASSERT_EQ(GetNextArgument(text, &first, &last, &quoted), 0u);

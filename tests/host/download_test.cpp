@@ -24,15 +24,18 @@ protected:
             if (call.find(text) != std::string::npos) s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
         };
     }
-    std::string Status() { return Utf8(sim.Control(sim.DialogOf(IDD_PROGRESS), IDC_PROGRESS_STATUS).text); }
+    std::string Status() {
+        return Utf8(sim.Control(sim.DialogOf(IDD_PROGRESS), IDC_PROGRESS_STATUS).text);
+    }
 };
 
 TEST_F(DownloadTest, TrustedDownloadIsInstalledFromTheCache) {
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.CallsNamed("URLDownloadToCacheFileW"),
-              std::vector<std::string>{"URLDownloadToCacheFileW(null, "
-                                       "https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi, "
-                                       "520, 0, callback)"});
+              std::vector<std::string>{
+                  "URLDownloadToCacheFileW(null, "
+                  "https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi, "
+                  "520, 0, callback)"});
     EXPECT_EQ(EngineCalls("MsiInstallProductW"),
               std::vector<std::string>{"MsiInstallProductW(\"" + Utf8(kCache) + "\", \"\")"});
     EXPECT_TRUE(sim.messageBoxes.empty());
@@ -46,18 +49,22 @@ TEST_F(DownloadTest, TrustedDownloadIsInstalledFromTheCache) {
     EXPECT_EQ(bar.position, 8192);
     EXPECT_EQ(Status(), "Verifying digital signature of 'Lumora.x64.msi'...");
     int downloading = sim.IndexOf("SetWindowTextW");
-    while (downloading >= 0 && sim.calls[downloading].find("Downloading package") == std::string::npos)
+    while (downloading >= 0 &&
+           sim.calls[downloading].find("Downloading package") == std::string::npos)
         downloading = sim.IndexOf("SetWindowTextW", downloading + 1);
     ASSERT_GE(downloading, 0);
-    EXPECT_NE(sim.calls[downloading].find("Downloading package 'Lumora.x64.msi' ..."), std::string::npos);
+    EXPECT_NE(sim.calls[downloading].find("Downloading package 'Lumora.x64.msi' ..."),
+              std::string::npos);
     EXPECT_LT(downloading, sim.IndexOf("URLDownloadToCacheFileW"));
-    EXPECT_EQ(sim.CallsNamed("LoadLibraryExW")[0].find("LoadLibraryExW(C:\\Windows\\system32\\"), 0u);
+    EXPECT_EQ(sim.CallsNamed("LoadLibraryExW")[0].find("LoadLibraryExW(C:\\Windows\\system32\\"),
+              0u);
 }
 
 TEST_F(DownloadTest, VerdictsDecideTheResult) {
     sim.trustFiles[kCache] = SimTrustFile{};  // unsigned
     EXPECT_EQ(Run(), 4);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"Installation failed. '" + Utf8(kCache) + "' is not trusted."});
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"Installation failed. '" + Utf8(kCache) +
+                                                "' is not trusted."});
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
 
     // Another publisher: the full UI decides; here the user accepts.
@@ -70,14 +77,16 @@ TEST_F(DownloadTest, VerdictsDecideTheResult) {
     sim.messageBoxes.clear();
     sim.modules.erase(u"c:\\windows\\system32\\wintrust.dll");
     EXPECT_EQ(Run(), 120);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"This version of Windows does not support digital signatures."});
+    EXPECT_EQ(Boxes(), std::vector<std::string>{
+                           "This version of Windows does not support digital signatures."});
 }
 
 TEST_F(DownloadTest, FailedDownloadsNameTheAddress) {
     sim.downloads[kUrl].result = static_cast<HRESULT>(0x800C0008);
     EXPECT_EQ(Run(), 2);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"Setup was unable to find the MSI package or patch '" +
-                                                Utf8(kUrl) + "'."});
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string>{"Setup was unable to find the MSI package or patch '" +
+                                       Utf8(kUrl) + "'."});
     // A success with an empty path is a failure too.
     sim.messageBoxes.clear();
     sim.downloads[kUrl] = SimWindows::Download{};
@@ -108,13 +117,16 @@ TEST_F(DownloadTest, CancelAtEachCheckIsACancellationNeverNotFound) {
 TEST_F(DownloadTest, ALocalCopyWithoutDownloadAddressNamesTheLocalPath) {
     static const LanguageEntry languages[] = {
         {1060, u"Slovenščina", {nullptr, nullptr, u"Lumora.x64.msi", nullptr}, {}}, {}};
-    static const PackageEntry rows[] = {{nullptr, u"INSTALL", u"Quorvex Lumora", nullptr, u"5.1", 0, 5, languages}, {}};
+    static const PackageEntry rows[] = {
+        {nullptr, u"INSTALL", u"Quorvex Lumora", nullptr, u"5.1", 0, 5, languages}, {}};
     static const SetupConfig config = {u"https://r/", u"A.exe", u"W.exe", 200, rows};
     theApp.config = &config;
     sim.AddPackage(u"C:\\Downloads\\Lumora.x64.msi", u"5.0");
     EXPECT_EQ(Run(), 2);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{
-                           "Setup was unable to find the MSI package or patch 'C:\\Downloads\\Lumora.x64.msi'."});
+    EXPECT_EQ(
+        Boxes(),
+        std::vector<std::string>{
+            "Setup was unable to find the MSI package or patch 'C:\\Downloads\\Lumora.x64.msi'."});
     EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), 0u);
 }
 

@@ -24,7 +24,9 @@ protected:
         theApp.engine = InstallerBinding();
         InstallFixture::TearDown();
     }
-    void Register(const SimRegistryValue& value) { sim.registry[kKey][u"InstallerLocation"] = value; }
+    void Register(const SimRegistryValue& value) {
+        sim.registry[kKey][u"InstallerLocation"] = value;
+    }
     std::string Location(bool* ok) {
         HKEY key = nullptr;
         sim.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key);
@@ -56,8 +58,10 @@ TEST_F(EngineBindingTest, LocationReadToleratesBadlyStoredValues) {
     Register(Value(REG_SZ, std::u16string(u"C:\\A") + u'\0' + u"junk" + u'\0'));
     EXPECT_EQ(Location(&ok), "C:\\A");
 
-    for (const auto& bad : {Value(REG_SZ, u"C:\\NoTerminator"), Value(REG_SZ, std::u16string(u"C:\\X") + u'\0', 1),
-                            Value(REG_DWORD, u"\x0001\x0000"), Value(REG_MULTI_SZ, std::u16string(u"C:\\") + u'\0')}) {
+    for (const auto& bad :
+         {Value(REG_SZ, u"C:\\NoTerminator"), Value(REG_SZ, std::u16string(u"C:\\X") + u'\0', 1),
+          Value(REG_DWORD, u"\x0001\x0000"),
+          Value(REG_MULTI_SZ, std::u16string(u"C:\\") + u'\0')}) {
         Register(bad);
         EXPECT_EQ(Location(&ok), "");
         EXPECT_FALSE(ok);
@@ -69,17 +73,20 @@ TEST_F(EngineBindingTest, LocationReadToleratesBadlyStoredValues) {
 
 TEST_F(EngineBindingTest, TheRegisteredDirectoryIsTriedFirstWithAnAddedSeparator) {
     Register(Value(REG_SZ, std::u16string(u"C:\\Windows\\system32\\") + u'\0'));
-    sim.modules[u"c:\\windows\\system32\\\\msi.dll"] = sim.modules[u"c:\\windows\\system32\\msi.dll"];
+    sim.modules[u"c:\\windows\\system32\\\\msi.dll"] =
+        sim.modules[u"c:\\windows\\system32\\msi.dll"];
     EXPECT_EQ(BindInstaller(), 0u);
-    EXPECT_EQ(sim.CallsNamed("LoadLibraryExW"),
-              std::vector<std::string>{"LoadLibraryExW(C:\\Windows\\system32\\\\msi.dll, null, 0x8)"});
+    EXPECT_EQ(
+        sim.CallsNamed("LoadLibraryExW"),
+        std::vector<std::string>{"LoadLibraryExW(C:\\Windows\\system32\\\\msi.dll, null, 0x8)"});
     EXPECT_NE(theApp.engine.MsiCloseHandle, nullptr);
     EXPECT_EQ(sim.openKeys(), 0);
 }
 
 TEST_F(EngineBindingTest, WithoutAUsableRegistrationTheSystemDirectoryIsUsed) {
-    for (const auto& value : {Value(REG_DWORD, u"\x0001\x0000"), Value(REG_SZ, std::u16string(1, u'\0')),
-                              Value(REG_EXPAND_SZ, std::u16string(u"%SystemRoot%\\System32") + u'\0')}) {
+    for (const auto& value :
+         {Value(REG_DWORD, u"\x0001\x0000"), Value(REG_SZ, std::u16string(1, u'\0')),
+          Value(REG_EXPAND_SZ, std::u16string(u"%SystemRoot%\\System32") + u'\0')}) {
         sim.calls.clear();
         Register(value);
         EXPECT_EQ(BindInstaller(), 0u);
@@ -95,7 +102,8 @@ TEST_F(EngineBindingTest, WithoutAUsableRegistrationTheSystemDirectoryIsUsed) {
 TEST_F(EngineBindingTest, NoEngineAtAllShowsOneBox) {
     sim.modules.erase(u"c:\\windows\\system32\\msi.dll");
     EXPECT_EQ(BindInstaller(), 1603u);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"Setup was unable to upgrade the Windows Installer."});
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string>{"Setup was unable to upgrade the Windows Installer."});
     EXPECT_EQ(theApp.engine.module, nullptr);
 }
 

@@ -40,7 +40,9 @@ protected:
         for (const auto& b : sim.messageBoxes) out.push_back(Utf8(b.text));
         return out;
     }
-    std::vector<std::string> EngineCalls(const std::string& name) const { return sim.CallsNamed(name); }
+    std::vector<std::string> EngineCalls(const std::string& name) const {
+        return sim.CallsNamed(name);
+    }
 
     SimWindows sim;
 };

@@ -10,7 +10,10 @@ const char16_t kDir[] = u"C:\\Downloads\\";
 
 LanguageEntry Language(LANGID id, const char16_t* name, const char16_t* x64Package,
                        const char16_t* x64Patch = nullptr, const char16_t* x86Package = nullptr) {
-    return LanguageEntry{id, name, {nullptr, x86Package, x64Package, nullptr}, {nullptr, nullptr, x64Patch, nullptr}};
+    return LanguageEntry{id,
+                         name,
+                         {nullptr, x86Package, x64Package, nullptr},
+                         {nullptr, nullptr, x64Patch, nullptr}};
 }
 
 class InstallPackageTest : public InstallFixture {
@@ -75,14 +78,16 @@ TEST_F(InstallPackageTest, AdvertisedProductsAreReinstalledToo) {
     row_.operation = u"INSTALLUPD";
     sim.productStates[u"{CODE}"] = 1;
     RunRow();
-    EXPECT_EQ(EngineCalls("MsiQueryProductStateW"), std::vector<std::string>{"MsiQueryProductStateW(\"{CODE}\")"});
+    EXPECT_EQ(EngineCalls("MsiQueryProductStateW"),
+              std::vector<std::string>{"MsiQueryProductStateW(\"{CODE}\")"});
     EXPECT_NE(EngineCalls("MsiInstallProductW")[0].find("vomus"), std::string::npos);
     // The row's own properties replace the reinstall properties, whatever the state.
     row_.properties = u"FOO=1";
     sim.calls.clear();
     RunRow();
-    EXPECT_EQ(EngineCalls("MsiInstallProductW"),
-              std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"FOO=1\")"});
+    EXPECT_EQ(
+        EngineCalls("MsiInstallProductW"),
+        std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"FOO=1\")"});
 }
 
 TEST_F(InstallPackageTest, PatchesOfTheSameColumnOnly) {
@@ -92,8 +97,12 @@ TEST_F(InstallPackageTest, PatchesOfTheSameColumnOnly) {
         const char16_t* operation;
         const char* call;
     } cases[] = {
-        {u"MINPATCH", "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", null, 0, \"REINSTALL=ALL REINSTALLMODE=omus\")"},
-        {nullptr, "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", null, 0, \"REINSTALL=ALL REINSTALLMODE=omus\")"},
+        {u"MINPATCH",
+         "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", null, 0, \"REINSTALL=ALL "
+         "REINSTALLMODE=omus\")"},
+        {nullptr,
+         "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", null, 0, \"REINSTALL=ALL "
+         "REINSTALLMODE=omus\")"},
         {u"majpatch", "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", null, 0, null)"},
     };
     for (const auto& c : cases) {
@@ -114,23 +123,27 @@ TEST_F(InstallPackageTest, NoFileForThisMachine) {
         sim.nativeMachine = machine;
         sim.messageBoxes.clear();
         EXPECT_EQ(RunRow(), 1602);
-        EXPECT_EQ(Boxes(), std::vector<std::string>{"The setup was unable to find appropriate install "
-                                                    "package for your operating system."});
+        EXPECT_EQ(Boxes(),
+                  std::vector<std::string>{"The setup was unable to find appropriate install "
+                                           "package for your operating system."});
     }
 }
 
 TEST_F(InstallPackageTest, AdministrativeInstallsWithAndWithoutTarget) {
     EXPECT_EQ(RunRow(u"/a"), 0);
     EXPECT_EQ(EngineCalls("MsiInstallProductW"),
-              std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \" ACTION=ADMIN\")"});
+              std::vector<std::string>{
+                  "MsiInstallProductW(\"C:\\Downloads\\App.msi\", \" ACTION=ADMIN\")"});
     sim.calls.clear();
     EXPECT_EQ(RunRow(u"-A \"C:\\Some Dir\" ignored"), 0);
-    EXPECT_EQ(EngineCalls("MsiInstallProductW"),
-              std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \" ACTION=ADMIN "
-                                       "TARGETDIR=\"C:\\Some Dir\"\")"});
+    EXPECT_EQ(
+        EngineCalls("MsiInstallProductW"),
+        std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \" ACTION=ADMIN "
+                                 "TARGETDIR=\"C:\\Some Dir\"\")"});
     sim.calls.clear();
     EXPECT_EQ(RunRow(u"/a C:\\Some Dir"), 0);
-    EXPECT_NE(EngineCalls("MsiInstallProductW")[0].find("TARGETDIR=\"C:\\Some\"\")"), std::string::npos);
+    EXPECT_NE(EngineCalls("MsiInstallProductW")[0].find("TARGETDIR=\"C:\\Some\"\")"),
+              std::string::npos);
 
     // A patch gets the target as its product and a network image install type.
     languages_[0] = Language(1033, u"English", nullptr, u"App.msp");
@@ -139,11 +152,12 @@ TEST_F(InstallPackageTest, AdministrativeInstallsWithAndWithoutTarget) {
     sim.calls.clear();
     EXPECT_EQ(RunRow(u"/a"), 0);
     EXPECT_EQ(EngineCalls("MsiApplyPatchW"),
-              std::vector<std::string>{
-                  "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", null, 1, \"REINSTALL=ALL REINSTALLMODE=omus\")"});
+              std::vector<std::string>{"MsiApplyPatchW(\"C:\\Downloads\\App.msp\", null, 1, "
+                                       "\"REINSTALL=ALL REINSTALLMODE=omus\")"});
     sim.calls.clear();
     EXPECT_EQ(RunRow(u"/a \"D:\\Image\""), 0);
-    EXPECT_EQ(EngineCalls("MsiApplyPatchW")[0].find("MsiApplyPatchW(\"C:\\Downloads\\App.msp\", \"D:\\Image\", 1"),
+    EXPECT_EQ(EngineCalls("MsiApplyPatchW")[0].find(
+                  "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", \"D:\\Image\", 1"),
               0u);
 }
 
@@ -187,13 +201,15 @@ TEST_F(InstallPackageTest, ADirectoryBesideTheSetupCountsAsPresent) {
     sim.calls.clear();
     sim.messageBoxes.clear();
     EXPECT_EQ(RunRow(), 2);  // the version cannot be read, and there is no download address
-    EXPECT_EQ(Boxes(), std::vector<std::string>{
-                           "Setup was unable to find the MSI package or patch 'C:\\Downloads\\App.msi'."});
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string>{
+                  "Setup was unable to find the MSI package or patch 'C:\\Downloads\\App.msi'."});
 }
 
 TEST_F(InstallPackageTest, CancelBeforeTheFileIsChosen) {
     sim.onCall = [](SimWindows& s, const std::string& call) {
-        if (call.find("Please wait while") != std::string::npos) s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
+        if (call.find("Please wait while") != std::string::npos)
+            s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
     };
     EXPECT_EQ(RunRow(), 1602);
     EXPECT_EQ(Boxes(), std::vector<std::string>{"Setup was cancelled."});
@@ -248,7 +264,9 @@ TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
     ASSERT_NE(seen, nullptr);
     EXPECT_EQ(shown, (std::vector<std::string>{"English", "Slovenščina"}));
     EXPECT_EQ(selectedAtOpening, 0);
-    EXPECT_EQ(EngineCalls("MsiInstallProductW")[0].find("MsiInstallProductW(\"C:\\Downloads\\App.msi\""), 0u);
+    EXPECT_EQ(
+        EngineCalls("MsiInstallProductW")[0].find("MsiInstallProductW(\"C:\\Downloads\\App.msi\""),
+        0u);
     EXPECT_EQ(theApp.currentLangId, 1033);
     // The dialog is owned by the progress window.
     EXPECT_EQ(sim.CallsNamed("DialogBoxParamW")[0].find("DialogBoxParamW(129, 0x"), 0u);
@@ -261,7 +279,9 @@ TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
     };
     sim.AddPackage(u"C:\\Downloads\\App.sl.msi", u"1.0");
     EXPECT_EQ(RunRow(), 0);
-    EXPECT_EQ(EngineCalls("MsiInstallProductW")[0].find("MsiInstallProductW(\"C:\\Downloads\\App.sl.msi\""), 0u);
+    EXPECT_EQ(EngineCalls("MsiInstallProductW")[0].find(
+                  "MsiInstallProductW(\"C:\\Downloads\\App.sl.msi\""),
+              0u);
     EXPECT_EQ(theApp.currentLangId, 1060);
 }
 
@@ -286,12 +306,16 @@ TEST_F(InstallPackageTest, LanguageDialogCancelOrNoMatch) {
     };
     EXPECT_EQ(RunRow(), 0);
     EXPECT_EQ(selection, -1);
-    EXPECT_EQ(EngineCalls("MsiInstallProductW").back().find("MsiInstallProductW(\"C:\\Downloads\\App.sl.msi\""), 0u);
+    EXPECT_EQ(EngineCalls("MsiInstallProductW")
+                  .back()
+                  .find("MsiInstallProductW(\"C:\\Downloads\\App.sl.msi\""),
+              0u);
 }
 
 TEST_F(InstallPackageTest, EngineResultsAreReportedInTheEnginesWords) {
     sim.AddSystemModule(u"msimsg.dll", {});
-    sim.modules[u"c:\\windows\\system32\\msimsg.dll"].strings = {{1619, u"Cannot open %1."}, {1605, u"Unknown product."}};
+    sim.modules[u"c:\\windows\\system32\\msimsg.dll"].strings = {{1619, u"Cannot open %1."},
+                                                                 {1605, u"Unknown product."}};
     const struct {
         UINT result;
         const char* message;
@@ -325,8 +349,9 @@ TEST_F(InstallPackageTest, EngineResultsAreReportedInTheEnginesWords) {
     sim.messageBoxes.clear();
     sim.installResults = {2};
     EXPECT_EQ(RunRow(), 2);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{
-                           "An error occured installing the package. Windows Installer returned '1619'."});
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string>{
+                  "An error occured installing the package. Windows Installer returned '1619'."});
 }
 
 }  // namespace

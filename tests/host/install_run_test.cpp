@@ -12,9 +12,11 @@ TEST_F(InstallRunTest, LocalPackageWithTheExpectedVersionIsInstalledAsItLies) {
     sim.AddPackage(kLocalX64, u"5.1");
     EXPECT_EQ(Run(), 0);
 
-    EXPECT_EQ(EngineCalls("MsiInstallProductW"),
-              std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\Lumora.x64.msi\", \"\")"});
-    EXPECT_EQ(EngineCalls("MsiSetInternalUI"), std::vector<std::string>{"MsiSetInternalUI(5, null)"});
+    EXPECT_EQ(
+        EngineCalls("MsiInstallProductW"),
+        std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\Lumora.x64.msi\", \"\")"});
+    EXPECT_EQ(EngineCalls("MsiSetInternalUI"),
+              std::vector<std::string>{"MsiSetInternalUI(5, null)"});
     EXPECT_TRUE(sim.messageBoxes.empty());
     EXPECT_EQ(theApp.currentLangId, 1060);  // the only language of the row
 
@@ -54,9 +56,10 @@ TEST_F(InstallRunTest, LocalCopyWithAnotherVersionIsNotUsed) {
         sim.AddPackage(kLocalX64, version);
         EXPECT_EQ(Run(), 2) << Utf8(version);
         EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
-        EXPECT_EQ(Boxes(), std::vector<std::string>{
-                               "Setup was unable to find the MSI package or patch "
-                               "'https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi'."});
+        EXPECT_EQ(Boxes(),
+                  std::vector<std::string>{
+                      "Setup was unable to find the MSI package or patch "
+                      "'https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi'."});
     }
     // The version comparison ignores case.
     sim.AddPackage(kLocalX64, u"5.1");
@@ -129,14 +132,16 @@ TEST_F(InstallRunTest, EngineVersionTwoIsRecentEnough) {
     sim.adminMember = FALSE;
     sim.messageBoxes.clear();
     EXPECT_EQ(Run(), 1603);
-    EXPECT_EQ(sim.CallsNamed("GetFileVersionInfoSizeW").back(), "GetFileVersionInfoSizeW(D:\\msi.dll)");
+    EXPECT_EQ(sim.CallsNamed("GetFileVersionInfoSizeW").back(),
+              "GetFileVersionInfoSizeW(D:\\msi.dll)");
 }
 
 TEST_F(InstallRunTest, AnEngineWithoutOneOfItsElevenFunctionsIsNotBound) {
     sim.AddEngine({"MsiReinstallProductW"});
     sim.AddPackage(kLocalX64, u"5.1");
     EXPECT_EQ(Run(), 1603);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"Setup was unable to upgrade the Windows Installer."});
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string>{"Setup was unable to upgrade the Windows Installer."});
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
     // The lookup stopped at the missing name.
     auto lookups = sim.CallsNamed("GetProcAddress");

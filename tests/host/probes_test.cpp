@@ -44,8 +44,9 @@ TEST_F(ProbesTest, Nt5AsksCheckTokenMembershipFromTheSystemAdvapi) {
     EXPECT_TRUE(IsUserAdmin(false, 5));
     EXPECT_EQ(sim.CallsNamed("AllocateAndInitializeSid"),
               std::vector<std::string>{"AllocateAndInitializeSid(0.0.0.0.0.5, 2, 32, 544)"});
-    EXPECT_EQ(sim.CallsNamed("LoadLibraryExW"),
-              std::vector<std::string>{"LoadLibraryExW(C:\\Windows\\system32\\advapi32.dll, null, 0x8)"});
+    EXPECT_EQ(
+        sim.CallsNamed("LoadLibraryExW"),
+        std::vector<std::string>{"LoadLibraryExW(C:\\Windows\\system32\\advapi32.dll, null, 0x8)"});
     // The caller's own effective token, and the Administrators group.
     EXPECT_EQ(sim.CallsNamed("CheckTokenMembership"),
               std::vector<std::string>{"CheckTokenMembership(null, 32-544)"});
@@ -74,7 +75,8 @@ TEST_F(ProbesTest, BeforeNt5TheTokenGroupsDecideWhateverTheirAttributes) {
     sim.tokenGroups = {kUsers, kAdmins};  // the simulated groups are all deny-only
     EXPECT_TRUE(IsUserAdmin(false, 4));
     EXPECT_EQ(sim.CountCalls("CheckTokenMembership"), 0u);
-    EXPECT_EQ(sim.CallsNamed("OpenProcessToken")[0], "OpenProcessToken(0xffffffffffffffff, 0x20008)");
+    EXPECT_EQ(sim.CallsNamed("OpenProcessToken")[0],
+              "OpenProcessToken(0xffffffffffffffff, 0x20008)");
 
     sim.tokenGroups = {kUsers};
     EXPECT_FALSE(IsUserAdmin(false, 4));
@@ -117,10 +119,12 @@ TEST_F(ProbesTest, TerminalServerOnNt5FollowsTheSuiteMask) {
 TEST_F(ProbesTest, TerminalServerBeforeNt5ReadsProductSuite) {
     EXPECT_FALSE(IsTerminalServer(false, 4));  // no key at all
 
-    sim.SetMultiString(kProductOptions, u"ProductSuite", {u"Enterprise", u"Terminal Server", u"BackOffice"});
+    sim.SetMultiString(kProductOptions, u"ProductSuite",
+                       {u"Enterprise", u"Terminal Server", u"BackOffice"});
     EXPECT_TRUE(IsTerminalServer(false, 4));
     EXPECT_EQ(sim.CallsNamed("RegOpenKeyExW").back(),
-              "RegOpenKeyExW(0xffffffff80000002, System\\CurrentControlSet\\Control\\ProductOptions, 0, 0x20019)");
+              "RegOpenKeyExW(0xffffffff80000002, "
+              "System\\CurrentControlSet\\Control\\ProductOptions, 0, 0x20019)");
 
     sim.SetMultiString(kProductOptions, u"ProductSuite", {u"Enterprise", u"terminal server"});
     EXPECT_FALSE(IsTerminalServer(false, 4));
@@ -130,9 +134,11 @@ TEST_F(ProbesTest, TerminalServerBeforeNt5ReadsProductSuite) {
     sim.SetMultiString(kProductOptions, u"ProductSuite", {u"Enterprise", u"", u"Terminal Server"});
     EXPECT_FALSE(IsTerminalServer(false, 4));
 
-    sim.registry[u"system\\currentcontrolset\\control\\productoptions"][u"ProductSuite"].type = REG_SZ;
+    sim.registry[u"system\\currentcontrolset\\control\\productoptions"][u"ProductSuite"].type =
+        REG_SZ;
     EXPECT_FALSE(IsTerminalServer(false, 4));
-    sim.registry[u"system\\currentcontrolset\\control\\productoptions"][u"ProductSuite"] = {REG_MULTI_SZ, {}};
+    sim.registry[u"system\\currentcontrolset\\control\\productoptions"][u"ProductSuite"] = {
+        REG_MULTI_SZ, {}};
     EXPECT_FALSE(IsTerminalServer(false, 4));
 }
 
@@ -187,9 +193,11 @@ TEST_F(ProbesTest, FileVersionReadsTheFixedRecord) {
     // Without a version resource: the platform's error and no version.
     sim.files[u"C:\\plain.txt"] = SimFile{false, false, 0, false};
     version = 0;
-    EXPECT_EQ(GetFileVersionMS(u"C:\\plain.txt", &version), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
+    EXPECT_EQ(GetFileVersionMS(u"C:\\plain.txt", &version),
+              static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
     EXPECT_EQ(version, 0xFFFFFFFFu);
-    EXPECT_EQ(GetFileVersionMS(u"C:\\missing.dll", nullptr), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(GetFileVersionMS(u"C:\\missing.dll", nullptr),
+              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
     // A version resource without a fixed record is success with the largest version.
     sim.files[u"C:\\odd.dll"] = SimFile{true, false, 0, false};
@@ -197,7 +205,8 @@ TEST_F(ProbesTest, FileVersionReadsTheFixedRecord) {
     EXPECT_EQ(version, 0xFFFFFFFFu);
 
     sim.files[u"C:\\broken.dll"] = SimFile{true, true, 0x00020000, true};
-    EXPECT_EQ(GetFileVersionMS(u"C:\\broken.dll", &version), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
+    EXPECT_EQ(GetFileVersionMS(u"C:\\broken.dll", &version),
+              static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
     EXPECT_EQ(version, 0xFFFFFFFFu);
 }
 

@@ -28,7 +28,8 @@ TEST_F(ProgressDialogTest, CreationLoadsIconsSetsTitleAndFocusesCancel) {
     EXPECT_EQ(sim.windows[window].smallIcon, dialog.smallIcon);
     EXPECT_EQ(sim.windows[window].bigIcon, dialog.bigIcon);
     EXPECT_EQ(sim.CallsNamed("LoadImageW"),
-              (std::vector<std::string>{"LoadImageW(128, 1, 16, 16, 0x0)", "LoadImageW(128, 1, 32, 32, 0x0)"}));
+              (std::vector<std::string>{"LoadImageW(128, 1, 16, 16, 0x0)",
+                                        "LoadImageW(128, 1, 32, 32, 0x0)"}));
     EXPECT_EQ(sim.CallsNamed("LoadCursorW"), std::vector<std::string>{"LoadCursorW(null, 32514)"});
     EXPECT_EQ(sim.focus, dialog.cancelButton.m_hWnd);
     EXPECT_FALSE(dialog.CancelRequested());
@@ -56,7 +57,8 @@ TEST_F(ProgressDialogTest, WaitCursorEverywhereButOverCancel) {
     EXPECT_EQ(sim.SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), 2), TRUE);
     EXPECT_EQ(sim.cursor, dialog.waitCursor);
     sim.cursor = nullptr;
-    EXPECT_EQ(sim.SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(dialog.cancelButton.m_hWnd), 1),
+    EXPECT_EQ(sim.SendMessageW(window, WM_SETCURSOR,
+                               reinterpret_cast<WPARAM>(dialog.cancelButton.m_hWnd), 1),
               FALSE);
     EXPECT_EQ(sim.cursor, nullptr);
 }

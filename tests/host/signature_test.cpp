@@ -26,7 +26,9 @@ protected:
         for (const auto& c : sim.trustCalls)
             if (c.stateAction != WTD_STATEACTION_CLOSE)
                 out.push_back(Utf8(c.path) + " ui=" + std::to_string(c.uiChoice) +
-                              (c.window == kNoWindow ? " none" : c.window == kWindow ? " caller" : " other"));
+                              (c.window == kNoWindow ? " none"
+                               : c.window == kWindow ? " caller"
+                                                     : " other"));
         return out;
     }
     SimWindows sim;
@@ -37,15 +39,16 @@ TEST_F(SignatureTest, SameSignerIsVerifiedLastWithoutPositiveUi) {
     Sign(kFile, 7);
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrusted);
     EXPECT_EQ(Verifications(), (std::vector<std::string>{
-                                    "C:\\Downloads\\setup.exe ui=2 none",
-                                    "C:\\Cache\\Lumora.x64.msi ui=2 none",
-                                    "C:\\Cache\\Lumora.x64.msi ui=4 caller",
-                                }));
+                                   "C:\\Downloads\\setup.exe ui=2 none",
+                                   "C:\\Cache\\Lumora.x64.msi ui=2 none",
+                                   "C:\\Cache\\Lumora.x64.msi ui=4 caller",
+                               }));
     EXPECT_EQ(sim.CallsNamed("CertCompareCertificate"),
               std::vector<std::string>{"CertCompareCertificate(0x10001, 7, 7)"});
     // Both signer references are released, the reference's first.
     EXPECT_EQ(sim.CallsNamed("CertFreeCertificateContext"),
-              (std::vector<std::string>{"CertFreeCertificateContext(7)", "CertFreeCertificateContext(7)"}));
+              (std::vector<std::string>{"CertFreeCertificateContext(7)",
+                                        "CertFreeCertificateContext(7)"}));
 }
 
 TEST_F(SignatureTest, EveryCallCarriesTheTwelveFieldStructuresAndTheGenericAction) {
@@ -86,9 +89,9 @@ TEST_F(SignatureTest, UnsignedSetupVerifiesTheFileDirectlyWithFullUi) {
     Sign(kFile, 7);
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrusted);
     EXPECT_EQ(Verifications(), (std::vector<std::string>{
-                                    "C:\\Downloads\\setup.exe ui=2 none",
-                                    "C:\\Cache\\Lumora.x64.msi ui=1 caller",
-                                }));
+                                   "C:\\Downloads\\setup.exe ui=2 none",
+                                   "C:\\Cache\\Lumora.x64.msi ui=1 caller",
+                               }));
     EXPECT_EQ(sim.CountCalls("CertCompareCertificate"), 0u);
 }
 
@@ -102,7 +105,7 @@ TEST_F(SignatureTest, UntrustedSetupStillSuppliesItsSigner) {
 TEST_F(SignatureTest, UnsignedOrUntrustedFilesAreNotTrusted) {
     Sign(kSetup, 7);
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kNotTrusted);  // no signature at all
-    Sign(kFile, 7, static_cast<LONG>(0x800B0109));                    // untrusted root
+    Sign(kFile, 7, static_cast<LONG>(0x800B0109));                   // untrusted root
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kNotTrusted);
 }
 
@@ -121,14 +124,16 @@ TEST_F(SignatureTest, UnknownProviderMeansVerificationNotAvailable) {
 TEST_F(SignatureTest, MissingLibrariesOrFunctionsMeanNotAvailable) {
     Sign(kSetup, 7);
     Sign(kFile, 7);
-    sim.AddSystemModule(u"crypt32.dll", {"CertDuplicateCertificateContext", "CertFreeCertificateContext"});
+    sim.AddSystemModule(u"crypt32.dll",
+                        {"CertDuplicateCertificateContext", "CertFreeCertificateContext"});
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrustNotAvailable);
     EXPECT_TRUE(sim.trustCalls.empty());
 
     sim.AddTrustLibraries();
     sim.AddSystemModule(u"wintrust.dll", {"WinVerifyTrust", "WTHelperProvDataFromStateData",
                                           "WTHelperGetProvSignerFromChain"});
-    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_NONE, nullptr, nullptr), kTrustNotAvailable);
+    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_NONE, nullptr, nullptr),
+              kTrustNotAvailable);
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrustNotAvailable);
     EXPECT_TRUE(sim.trustCalls.empty());
 }
@@ -158,7 +163,8 @@ TEST_F(SignatureTest, ClosingCallsFollowTheStateRules) {
 
     sim.trustCalls.clear();
     Sign(kFile, 7, TRUST_E_PROVIDER_UNKNOWN);
-    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr), kTrustNotAvailable);
+    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr),
+              kTrustNotAvailable);
     EXPECT_EQ(isSigned, 0);
     EXPECT_EQ(sim.trustCalls.size(), 2u);
 }

@@ -75,9 +75,10 @@ TEST_F(StartupTest, SecondInstanceEndsSilentlyWith1618) {
     sim.existingMutexes.insert(kGlobalMutexName);
     EXPECT_EQ(Run(u""), 1618);
     EXPECT_TRUE(sim.messageBoxes.empty());
-    EXPECT_EQ(sim.CallsNamed("CreateMutexW"),
-              std::vector<std::string>{
-                  "CreateMutexW(null, 0, Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA})"});
+    EXPECT_EQ(
+        sim.CallsNamed("CreateMutexW"),
+        std::vector<std::string>{
+            "CreateMutexW(null, 0, Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA})"});
 
     sim.existingMutexes.clear();
     sim.createMutexFails = true;
@@ -102,8 +103,8 @@ TEST_F(StartupTest, MutexNameFollowsPlatformAndTerminalServer) {
         sim.SetVersion(c.platform, c.major);
         sim.registry.clear();
         if (c.terminalServer)
-            sim.SetMultiString(u"System\\CurrentControlSet\\Control\\ProductOptions", u"ProductSuite",
-                               {u"Terminal Server"});
+            sim.SetMultiString(u"System\\CurrentControlSet\\Control\\ProductOptions",
+                               u"ProductSuite", {u"Terminal Server"});
         sim.existingMutexes.clear();
         sim.calls.clear();
         Run(u"");

@@ -38,7 +38,8 @@ TEST_F(UpgradeTest, LocalRedistributableRunsWithoutVerification) {
     Redistributable(kLocal, 0x00020000);
     Children(0, 0);
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(sim.processes, std::vector<std::u16string>{u"\"C:\\Down loads\\InstMSIW.exe\" /c:\"msiinst /delayreboot\""});
+    EXPECT_EQ(sim.processes, std::vector<std::u16string>{
+                                 u"\"C:\\Down loads\\InstMSIW.exe\" /c:\"msiinst /delayreboot\""});
     EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), 0u);
     auto started = sim.CallsNamed("CreateProcessW");
     EXPECT_NE(started[0].find(", null, null, 0, 0x4000000, null, null, cb="), std::string::npos);
@@ -51,8 +52,10 @@ TEST_F(UpgradeTest, DownloadedRedistributableIsVerifiedByAChildSetup) {
     Children(0, 0);
     EXPECT_EQ(Run(), 0);
     ASSERT_EQ(sim.processes.size(), 2u);
-    EXPECT_EQ(Utf8(sim.processes[0]), "\"C:\\Down loads\\setup.exe\" /v \"C:\\Cache Dir\\InstMSIW[1].exe\"");
-    EXPECT_EQ(Utf8(sim.processes[1]), "\"C:\\Cache Dir\\InstMSIW[1].exe\" /c:\"msiinst /delayreboot\"");
+    EXPECT_EQ(Utf8(sim.processes[0]),
+              "\"C:\\Down loads\\setup.exe\" /v \"C:\\Cache Dir\\InstMSIW[1].exe\"");
+    EXPECT_EQ(Utf8(sim.processes[1]),
+              "\"C:\\Cache Dir\\InstMSIW[1].exe\" /c:\"msiinst /delayreboot\"");
     HWND dialog = sim.DialogOf(IDD_PROGRESS);
     EXPECT_EQ(Utf8(sim.Control(dialog, IDC_PROGRESS_TITLE).text),
               "Please wait while 'Quorvex Lumora' is downloaded...");
@@ -90,9 +93,11 @@ TEST_F(UpgradeTest, VerifyChildVerdicts) {
 TEST_F(UpgradeTest, AChildWhoseStatusCannotBeReadIsNotTrusted) {
     Redistributable(kCache, 0x00020000);
     sim.exitCodeUnreadable = true;
-    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", kCache), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", kCache),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(Run(), 4);
-    EXPECT_EQ(Boxes().back(), "Installation failed. 'C:\\Cache Dir\\InstMSIW[1].exe' is not trusted.");
+    EXPECT_EQ(Boxes().back(),
+              "Installation failed. 'C:\\Cache Dir\\InstMSIW[1].exe' is not trusted.");
 }
 
 TEST_F(UpgradeTest, ChildStartAndWaitFailuresAreErrors) {
@@ -102,7 +107,8 @@ TEST_F(UpgradeTest, ChildStartAndWaitFailuresAreErrors) {
     EXPECT_EQ(RunInstMsi(u"C:\\f.exe"), 5u);
     sim.createProcessFails = false;
     sim.waitFails = true;
-    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", u"C:\\f.exe"), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", u"C:\\f.exe"),
+              static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(sim.openHandles(), 0);  // the child's handles are closed on every way out
 }
 
@@ -114,7 +120,9 @@ TEST_F(UpgradeTest, WaitingServesOneMessagePerWake) {
     EXPECT_EQ(sim.CountCalls("MsgWaitForMultipleObjects"), 4u);
     for (size_t i = 0; i + 1 < sim.calls.size(); ++i)
         if (sim.calls[i].rfind("PeekMessageW(", 0) == 0) {
-            EXPECT_EQ(sim.calls[i + 1].rfind("MsgWaitForMultipleObjects(1, 0, 0xffffffff, 0x4ff)", 0), 0u);
+            EXPECT_EQ(
+                sim.calls[i + 1].rfind("MsgWaitForMultipleObjects(1, 0, 0xffffffff, 0x4ff)", 0),
+                0u);
         }
 }
 
@@ -122,8 +130,10 @@ TEST_F(UpgradeTest, VersionRangeOfTheRedistributable) {
     const struct {
         DWORD versionMS;
         bool accepted;
-    } cases[] = {{0x000903E7 /* 9.999 */, true}, {0x0009000A /* 9.10 = 910 */, true},
-                 {0x000A0000 /* 10.0 = 1000 */, false}, {0x000B0063 /* 11.99 = 1199 */, false},
+    } cases[] = {{0x000903E7 /* 9.999 */, true},
+                 {0x0009000A /* 9.10 = 910 */, true},
+                 {0x000A0000 /* 10.0 = 1000 */, false},
+                 {0x000B0063 /* 11.99 = 1199 */, false},
                  {0x000C0000 /* 12.0 = 1200 */, true}};
     for (const auto& c : cases) {
         sim.messageBoxes.clear();
@@ -133,7 +143,9 @@ TEST_F(UpgradeTest, VersionRangeOfTheRedistributable) {
         EXPECT_EQ(Run(), c.accepted ? 0 : 87) << std::hex << c.versionMS;
         EXPECT_EQ(sim.processes.size(), c.accepted ? 1u : 0u);
         if (!c.accepted) {
-            EXPECT_EQ(Boxes().back(), "The provided InstMSI upgrade executable 'C:\\Down loads\\InstMSIW.exe' is invalid.");
+            EXPECT_EQ(Boxes().back(),
+                      "The provided InstMSI upgrade executable 'C:\\Down loads\\InstMSIW.exe' is "
+                      "invalid.");
         }
     }
     sim.files[kLocal].hasVersionResource = false;
@@ -167,9 +179,10 @@ TEST_F(UpgradeTest, ExitCodesOfTheRedistributable) {
         }
         if (c.exit == 3010) {
             // The restart question comes at the very end; No leaves the machine running.
-            EXPECT_EQ(Boxes().back(),
-                      "You must restart your system for the configuration changes to take effect. Click "
-                      "Yes to restart now or No if you plan to manually restart later.");
+            EXPECT_EQ(
+                Boxes().back(),
+                "You must restart your system for the configuration changes to take effect. Click "
+                "Yes to restart now or No if you plan to manually restart later.");
             EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 0u);
             theApp.restartPending = FALSE;
         }
@@ -187,7 +200,8 @@ TEST_F(UpgradeTest, NoRedistributableForOtherProcessors) {
 TEST_F(UpgradeTest, CancelDuringTheRedistributableDownload) {
     sim.downloads[kUrl].progress = {{10, 100}, {20, 100}};
     sim.onCall = [](SimWindows& s, const std::string& call) {
-        if (call.find("0x402, 0xa") != std::string::npos) s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
+        if (call.find("0x402, 0xa") != std::string::npos)
+            s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
     };
     EXPECT_EQ(Run(), 1602);
     EXPECT_EQ(Boxes().back(), "Setup was cancelled.");

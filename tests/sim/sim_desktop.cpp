@@ -32,8 +32,8 @@ struct TemplateControl {
 // The controls of the two templates, in template order.
 const std::vector<TemplateControl>* TemplateControls(UINT templateId) {
     static const std::vector<TemplateControl> progress = {
-        {IDC_PROGRESS_ICON, u"Static", u""},          {IDC_PROGRESS_TITLE, u"Static", u""},
-        {IDC_PROGRESS_STATUS, u"Static", u""},        {IDC_PROGRESS_BAR, u"msctls_progress32", u""},
+        {IDC_PROGRESS_ICON, u"Static", u""},   {IDC_PROGRESS_TITLE, u"Static", u""},
+        {IDC_PROGRESS_STATUS, u"Static", u""}, {IDC_PROGRESS_BAR, u"msctls_progress32", u""},
         {IDCANCEL, u"Button", u"Cancel"},
     };
     static const std::vector<TemplateControl> language = {
@@ -82,7 +82,8 @@ HWND SimWindows::CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, 
     (void)parent;
     proc(h, WM_SETFONT, 0, 0);
     if (!windows[h].alive) return nullptr;
-    INT_PTR focusDefault = proc(h, WM_INITDIALOG, reinterpret_cast<WPARAM>(windows[h].children[0]), param);
+    INT_PTR focusDefault =
+        proc(h, WM_INITDIALOG, reinterpret_cast<WPARAM>(windows[h].children[0]), param);
     if (focusDefault) focus = windows[h].children[0];
     return windows[h].alive ? h : nullptr;
 }
@@ -111,7 +112,8 @@ void SimWindows::SelectItem(HWND dialog, int id, int index) {
     for (HWND child : windows.at(dialog).children)
         if (windows[child].id == id) {
             windows[child].currentSelection = index;
-            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(child));
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                         reinterpret_cast<LPARAM>(child));
         }
 }
 
@@ -247,7 +249,8 @@ LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARA
     if (message == BM_CLICK) {
         SimWindow& parent = windows[w.parent];
         if (parent.proc)
-            parent.proc(w.parent, WM_COMMAND, MAKEWPARAM(w.id, BN_CLICKED), reinterpret_cast<LPARAM>(window));
+            parent.proc(w.parent, WM_COMMAND, MAKEWPARAM(w.id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(window));
         return 0;
     }
     if (message == WM_SETICON && w.proc) {
@@ -312,9 +315,10 @@ BOOL SimWindows::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam,
     return TRUE;
 }
 
-HANDLE SimWindows::CreateThread(void*, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
-                                DWORD flags, DWORD* threadId) {
-    Record("CreateThread(" + std::to_string(stackSize) + ", " + Ptr(parameter) + ", " + Hex(flags) + ")");
+HANDLE SimWindows::CreateThread(void*, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                                LPVOID parameter, DWORD flags, DWORD* threadId) {
+    Record("CreateThread(" + std::to_string(stackSize) + ", " + Ptr(parameter) + ", " + Hex(flags) +
+           ")");
     if (createThreadFails) {
         lastError_ = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
@@ -360,7 +364,8 @@ BOOL SimWindows::GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
 
 // ---- icons, cursors, painting ----------------------------------------------------------
 
-HANDLE SimWindows::LoadImageW(HINSTANCE, const char16_t* name, UINT type, int cx, int cy, UINT flags) {
+HANDLE SimWindows::LoadImageW(HINSTANCE, const char16_t* name, UINT type, int cx, int cy,
+                              UINT flags) {
     Record("LoadImageW(" + std::to_string(reinterpret_cast<uintptr_t>(name)) + ", " +
            std::to_string(type) + ", " + std::to_string(cx) + ", " + std::to_string(cy) + ", " +
            Hex(flags) + ")");
@@ -373,7 +378,8 @@ HICON SimWindows::LoadIconW(HINSTANCE, const char16_t* name) {
 }
 
 HCURSOR SimWindows::LoadCursorW(HINSTANCE instance, const char16_t* name) {
-    Record("LoadCursorW(" + Ptr(instance) + ", " + std::to_string(reinterpret_cast<uintptr_t>(name)) + ")");
+    Record("LoadCursorW(" + Ptr(instance) + ", " +
+           std::to_string(reinterpret_cast<uintptr_t>(name)) + ")");
     return reinterpret_cast<HCURSOR>(0x7200 + reinterpret_cast<uintptr_t>(name));
 }
 

@@ -18,20 +18,26 @@ HRESULT WINAPI XURLDownloadToCacheFileW(void* c, const char16_t* u, char16_t* p,
                                         IBindStatusCallback* b) {
     return S().URLDownloadToCacheFileW(c, u, p, s, r, b);
 }
-BOOL WINAPI XOpenProcessToken(HANDLE p, DWORD a, HANDLE* t) { return S().OpenProcessToken(p, a, t); }
+BOOL WINAPI XOpenProcessToken(HANDLE p, DWORD a, HANDLE* t) {
+    return S().OpenProcessToken(p, a, t);
+}
 BOOL WINAPI XLookupPrivilegeValueW(const char16_t* s, const char16_t* n, LUID* l) {
     return S().LookupPrivilegeValueW(s, n, l);
 }
-BOOL WINAPI XAdjustTokenPrivileges(HANDLE t, BOOL d, TOKEN_PRIVILEGES* s, DWORD l, TOKEN_PRIVILEGES* p,
-                                   DWORD* r) {
+BOOL WINAPI XAdjustTokenPrivileges(HANDLE t, BOOL d, TOKEN_PRIVILEGES* s, DWORD l,
+                                   TOKEN_PRIVILEGES* p, DWORD* r) {
     return S().AdjustTokenPrivileges(t, d, s, l, p, r);
 }
 int WINAPI XMsiSetInternalUI(int l, HWND* o) { return S().MsiSetInternalUI(l, o); }
-UINT WINAPI XMsiInstallProductW(const char16_t* p, const char16_t* c) { return S().MsiInstallProductW(p, c); }
+UINT WINAPI XMsiInstallProductW(const char16_t* p, const char16_t* c) {
+    return S().MsiInstallProductW(p, c);
+}
 UINT WINAPI XMsiApplyPatchW(const char16_t* p, const char16_t* i, int t, const char16_t* c) {
     return S().MsiApplyPatchW(p, i, t, c);
 }
-UINT WINAPI XMsiReinstallProductW(const char16_t* p, DWORD m) { return S().MsiReinstallProductW(p, m); }
+UINT WINAPI XMsiReinstallProductW(const char16_t* p, DWORD m) {
+    return S().MsiReinstallProductW(p, m);
+}
 int WINAPI XMsiQueryProductStateW(const char16_t* p) { return S().MsiQueryProductStateW(p); }
 UINT WINAPI XMsiOpenDatabaseW(const char16_t* p, const char16_t* m, DWORD* d) {
     return S().MsiOpenDatabaseW(p, m, d);
@@ -47,9 +53,9 @@ UINT WINAPI XMsiRecordGetStringW(DWORD r, UINT f, char16_t* b, DWORD* l) {
 UINT WINAPI XMsiCloseHandle(DWORD h) { return S().MsiCloseHandle(h); }
 
 const char* const kEngineFunctions[] = {
-    "MsiSetInternalUI",     "MsiInstallProductW", "MsiApplyPatchW",      "MsiReinstallProductW",
-    "MsiQueryProductStateW", "MsiOpenDatabaseW",   "MsiDatabaseOpenViewW", "MsiViewExecute",
-    "MsiViewFetch",         "MsiRecordGetStringW", "MsiCloseHandle"};
+    "MsiSetInternalUI",      "MsiInstallProductW",  "MsiApplyPatchW",       "MsiReinstallProductW",
+    "MsiQueryProductStateW", "MsiOpenDatabaseW",    "MsiDatabaseOpenViewW", "MsiViewExecute",
+    "MsiViewFetch",          "MsiRecordGetStringW", "MsiCloseHandle"};
 
 }  // namespace
 
@@ -100,7 +106,8 @@ DWORD SimWindows::NewEngineHandle(EngineHandle handle) {
 
 BOOL SimWindows::InitCommonControlsEx(const void* init) {
     const DWORD* data = static_cast<const DWORD*>(init);
-    Record("InitCommonControlsEx(" + std::to_string(data[0]) + ", " + std::to_string(data[1]) + ")");
+    Record("InitCommonControlsEx(" + std::to_string(data[0]) + ", " + std::to_string(data[1]) +
+           ")");
     return TRUE;
 }
 
@@ -114,10 +121,10 @@ BOOL SimWindows::LookupPrivilegeValueW(const char16_t* system, const char16_t* n
 BOOL SimWindows::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* state,
                                        DWORD length, TOKEN_PRIVILEGES* previous, DWORD* returned) {
     std::ostringstream out;
-    out << "AdjustTokenPrivileges(" << (handles_.count(token) ? "token" : "bad") << ", " << disableAll
-        << ", " << state->PrivilegeCount << ":" << state->Privileges[0].Luid.LowPart << ":"
-        << state->Privileges[0].Attributes << ", " << length << ", " << (previous ? "prev" : "null")
-        << ", " << (returned ? "ret" : "null") << ")";
+    out << "AdjustTokenPrivileges(" << (handles_.count(token) ? "token" : "bad") << ", "
+        << disableAll << ", " << state->PrivilegeCount << ":" << state->Privileges[0].Luid.LowPart
+        << ":" << state->Privileges[0].Attributes << ", " << length << ", "
+        << (previous ? "prev" : "null") << ", " << (returned ? "ret" : "null") << ")";
     Record(out.str());
     lastError_ = privilegeNotAssigned ? ERROR_NOT_ALL_ASSIGNED : 0;
     return TRUE;
@@ -164,7 +171,8 @@ int SimWindows::MsiQueryProductStateW(const char16_t* product) {
 }
 
 UINT SimWindows::MsiOpenDatabaseW(const char16_t* path, const char16_t* persist, DWORD* database) {
-    Record("MsiOpenDatabaseW(" + Q(path) + ", " + std::to_string(reinterpret_cast<uintptr_t>(persist)) + ")");
+    Record("MsiOpenDatabaseW(" + Q(path) + ", " +
+           std::to_string(reinterpret_cast<uintptr_t>(persist)) + ")");
     std::u16string p = path ? path : u"";
     if (!packages.count(p)) return 110;  // ERROR_OPEN_FAILED
     *database = NewEngineHandle({"database", p, u""});
@@ -174,7 +182,8 @@ UINT SimWindows::MsiOpenDatabaseW(const char16_t* path, const char16_t* persist,
 UINT SimWindows::MsiDatabaseOpenViewW(DWORD database, const char16_t* query, DWORD* view) {
     Record("MsiDatabaseOpenViewW(" + std::to_string(database) + ", " + Q(query) + ")");
     auto db = engineHandles_.find(database);
-    if (db == engineHandles_.end() || db->second.kind != "database") return 6;  // ERROR_INVALID_HANDLE
+    if (db == engineHandles_.end() || db->second.kind != "database")
+        return 6;  // ERROR_INVALID_HANDLE
     // SELECT `Value` FROM `Property` WHERE `Property`='NAME'
     std::u16string q = query ? query : u"";
     const std::u16string prefix = u"SELECT `Value` FROM `Property` WHERE `Property`='";
@@ -220,7 +229,8 @@ UINT SimWindows::MsiRecordGetStringW(DWORD record, UINT field, char16_t* buffer,
 
 UINT SimWindows::MsiCloseHandle(DWORD handle) {
     auto h = engineHandles_.find(handle);
-    Record("MsiCloseHandle(" + (h != engineHandles_.end() ? h->second.kind : std::string("bad")) + ")");
+    Record("MsiCloseHandle(" + (h != engineHandles_.end() ? h->second.kind : std::string("bad")) +
+           ")");
     if (h == engineHandles_.end()) return 6;
     engineHandles_.erase(h);
     return 0;

@@ -14,15 +14,17 @@ std::string Hex(uintptr_t v) {
 }  // namespace
 
 BOOL SimWindows::CreateProcessW(const char16_t* application, char16_t* line16,
-                                void* processAttributes, void* threadAttributes, BOOL inheritHandles,
-                                DWORD flags, void* environment, const char16_t* directory,
-                                STARTUPINFOW* startup, PROCESS_INFORMATION* process) {
+                                void* processAttributes, void* threadAttributes,
+                                BOOL inheritHandles, DWORD flags, void* environment,
+                                const char16_t* directory, STARTUPINFOW* startup,
+                                PROCESS_INFORMATION* process) {
     std::ostringstream out;
     out << "CreateProcessW(" << (application ? Utf8(application) : "null") << ", "
         << Utf8(line16 ? line16 : u"") << ", " << (processAttributes ? "sa" : "null") << ", "
-        << (threadAttributes ? "sa" : "null") << ", " << inheritHandles << ", " << Hex(flags) << ", "
-        << (environment ? "env" : "null") << ", " << (directory ? Utf8(directory) : "null") << ", cb="
-        << startup->cb << " flags=" << startup->dwFlags << " show=" << startup->wShowWindow << ")";
+        << (threadAttributes ? "sa" : "null") << ", " << inheritHandles << ", " << Hex(flags)
+        << ", " << (environment ? "env" : "null") << ", " << (directory ? Utf8(directory) : "null")
+        << ", cb=" << startup->cb << " flags=" << startup->dwFlags
+        << " show=" << startup->wShowWindow << ")";
     Record(out.str());
     if (createProcessFails) {
         lastError_ = createProcessError;
@@ -55,10 +57,10 @@ int SimWindows::lstrlenW(const char16_t* text) {
 
 // The child has ended by the time the queue is empty: each waiting message wakes the wait
 // once before the handle does.
-DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL waitAll, DWORD milliseconds,
-                                            DWORD wakeMask) {
-    Record("MsgWaitForMultipleObjects(" + std::to_string(count) + ", " + std::to_string(waitAll) + ", " +
-           Hex(milliseconds) + ", " + Hex(wakeMask) + ")");
+DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL waitAll,
+                                            DWORD milliseconds, DWORD wakeMask) {
+    Record("MsgWaitForMultipleObjects(" + std::to_string(count) + ", " + std::to_string(waitAll) +
+           ", " + Hex(milliseconds) + ", " + Hex(wakeMask) + ")");
     if (waitFails) {
         lastError_ = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
@@ -75,12 +77,15 @@ BOOL SimWindows::PeekMessageW(MSG* msg, HWND, UINT, UINT, UINT remove) {
     return TRUE;
 }
 
-HRESULT SimWindows::URLDownloadToCacheFileW(void* caller, const char16_t* url, char16_t* path, DWORD size,
-                                            DWORD reserved, IBindStatusCallback* callback) {
-    Record("URLDownloadToCacheFileW(" + std::string(caller ? "caller" : "null") + ", " + Utf8(url) + ", " +
-           std::to_string(size) + ", " + std::to_string(reserved) + ", " + (callback ? "callback" : "null") + ")");
+HRESULT SimWindows::URLDownloadToCacheFileW(void* caller, const char16_t* url, char16_t* path,
+                                            DWORD size, DWORD reserved,
+                                            IBindStatusCallback* callback) {
+    Record("URLDownloadToCacheFileW(" + std::string(caller ? "caller" : "null") + ", " + Utf8(url) +
+           ", " + std::to_string(size) + ", " + std::to_string(reserved) + ", " +
+           (callback ? "callback" : "null") + ")");
     auto it = downloads.find(url ? url : u"");
-    if (it == downloads.end()) return static_cast<HRESULT>(0x800C0005);  // INET_E_RESOURCE_NOT_FOUND
+    if (it == downloads.end())
+        return static_cast<HRESULT>(0x800C0005);  // INET_E_RESOURCE_NOT_FOUND
     Download download = it->second;
     if (callback) callback->AddRef();
     HRESULT result = download.result;

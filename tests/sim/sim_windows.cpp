@@ -205,11 +205,11 @@ void SimWindows::AddSystemModule(const std::u16string& name, std::set<std::strin
 }
 
 void SimWindows::AddTrustLibraries() {
-    AddSystemModule(u"wintrust.dll", {"WinVerifyTrust", "WTHelperProvDataFromStateData",
-                                      "WTHelperGetProvSignerFromChain",
-                                      "WTHelperGetProvCertFromChain"});
-    AddSystemModule(u"crypt32.dll", {"CertDuplicateCertificateContext",
-                                     "CertCompareCertificate", "CertFreeCertificateContext"});
+    AddSystemModule(u"wintrust.dll",
+                    {"WinVerifyTrust", "WTHelperProvDataFromStateData",
+                     "WTHelperGetProvSignerFromChain", "WTHelperGetProvCertFromChain"});
+    AddSystemModule(u"crypt32.dll", {"CertDuplicateCertificateContext", "CertCompareCertificate",
+                                     "CertFreeCertificateContext"});
 }
 
 void SimWindows::SetMultiString(const std::u16string& key, const std::u16string& name,
@@ -272,7 +272,8 @@ std::string SimWindows::Leaks() const {
         if (h.second != "mutex") out << "handle " << h.second << "; ";
     if (openKeys_) out << openKeys_ << " registry keys; ";
     for (const auto& m : loaded_)
-        if (m.second.references) out << "module " << Utf8(m.second.path) << " x" << m.second.references << "; ";
+        if (m.second.references)
+            out << "module " << Utf8(m.second.path) << " x" << m.second.references << "; ";
     if (liveSids_) out << liveSids_ << " SIDs; ";
     if (!globalBlocks_.empty()) out << globalBlocks_.size() << " global blocks; ";
     if (!localBlocks_.empty()) out << localBlocks_.size() << " local blocks; ";
@@ -331,7 +332,8 @@ HMODULE SimWindows::LoadLibraryExW(const char16_t* path, HANDLE reserved, DWORD 
         lastError_ = ERROR_MOD_NOT_FOUND;
         return nullptr;
     }
-    HMODULE handle = reinterpret_cast<HMODULE>(0x10000000 + (std::hash<std::u16string>()(key) & 0xFFFF) * 16);
+    HMODULE handle =
+        reinterpret_cast<HMODULE>(0x10000000 + (std::hash<std::u16string>()(key) & 0xFFFF) * 16);
     auto& entry = loaded_[handle];
     entry.path = key;
     entry.originalPath = path;
@@ -470,9 +472,8 @@ HLOCAL SimWindows::LocalFree(HLOCAL memory) {
 
 // The inserts of a message text: %1..%99 with an optional !printf-format!, and the escapes
 // %0 (end), %% %. %! %space and %n. Inserted text is copied as it stands.
-DWORD SimWindows::FormatMessageW(DWORD flags, const void* source, DWORD messageId,
-                                 DWORD languageId, char16_t* buffer, DWORD size,
-                                 DWORD_PTR* arguments) {
+DWORD SimWindows::FormatMessageW(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
+                                 char16_t* buffer, DWORD size, DWORD_PTR* arguments) {
     const char16_t* format = static_cast<const char16_t*>(source);
     Record("FormatMessageW(" + Hex(flags) + ", " + Str(format) + ", " + std::to_string(messageId) +
            ", " + std::to_string(languageId) + ", " + std::to_string(size) + ")");
@@ -528,9 +529,9 @@ DWORD SimWindows::FormatMessageW(DWORD flags, const void* source, DWORD messageI
 
 // ---- advapi32 --------------------------------------------------------------------------
 
-BOOL SimWindows::AllocateAndInitializeSid(SID_IDENTIFIER_AUTHORITY* authority, BYTE count,
-                                          DWORD s0, DWORD s1, DWORD s2, DWORD s3, DWORD s4,
-                                          DWORD s5, DWORD s6, DWORD s7, PSID* sid) {
+BOOL SimWindows::AllocateAndInitializeSid(SID_IDENTIFIER_AUTHORITY* authority, BYTE count, DWORD s0,
+                                          DWORD s1, DWORD s2, DWORD s3, DWORD s4, DWORD s5,
+                                          DWORD s6, DWORD s7, PSID* sid) {
     std::ostringstream a;
     for (int i = 0; i < 6; ++i) a << int(authority->Value[i]) << (i < 5 ? "." : "");
     Record("AllocateAndInitializeSid(" + a.str() + ", " + std::to_string(count) + ", " +
@@ -574,7 +575,8 @@ BOOL SimWindows::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoC
         return FALSE;
     }
     size_t n = tokenGroups.size();
-    size_t header = offsetof(TOKEN_GROUPS, Groups) + std::max<size_t>(n, 1) * sizeof(SID_AND_ATTRIBUTES);
+    size_t header =
+        offsetof(TOKEN_GROUPS, Groups) + std::max<size_t>(n, 1) * sizeof(SID_AND_ATTRIBUTES);
     DWORD needed = static_cast<DWORD>(header + n * sizeof(SimSid));
     *returnLength = needed;
     if (length < needed) {
@@ -596,8 +598,8 @@ BOOL SimWindows::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoC
 
 LSTATUS SimWindows::RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD options, REGSAM access,
                                   HKEY* result) {
-    Record("RegOpenKeyExW(" + Ptr(key) + ", " + Str(subKey) + ", " + std::to_string(options) + ", " +
-           Hex(access) + ")");
+    Record("RegOpenKeyExW(" + Ptr(key) + ", " + Str(subKey) + ", " + std::to_string(options) +
+           ", " + Hex(access) + ")");
     if (key != HKEY_LOCAL_MACHINE || !registry.count(Lower(subKey))) return ERROR_FILE_NOT_FOUND;
     HKEY h = reinterpret_cast<HKEY>(NewHandle("key"));
     handles_.erase(h);
@@ -713,18 +715,18 @@ BOOL SimWindows::VerQueryValueW(const void* data, const char16_t* subBlock, LPVO
 
 // ---- user32 ----------------------------------------------------------------------------
 
-char16_t* SimWindows::CharNextW(const char16_t* p) {
-    return const_cast<char16_t*>(*p ? p + 1 : p);
-}
+char16_t* SimWindows::CharNextW(const char16_t* p) { return const_cast<char16_t*>(*p ? p + 1 : p); }
 
 char16_t* SimWindows::CharPrevW(const char16_t* start, const char16_t* p) {
     return const_cast<char16_t*>(p > start ? p - 1 : start);
 }
 
 int SimWindows::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int size) {
-    Record("LoadStringW(" + Ptr(instance) + ", " + std::to_string(id) + ", " + std::to_string(size) + ")");
+    Record("LoadStringW(" + Ptr(instance) + ", " + std::to_string(id) + ", " +
+           std::to_string(size) + ")");
     const std::map<UINT, std::u16string>* table = &strings;
-    if (const SimModule* module = ModuleOf(reinterpret_cast<HMODULE>(instance))) table = &module->strings;
+    if (const SimModule* module = ModuleOf(reinterpret_cast<HMODULE>(instance)))
+        table = &module->strings;
     auto s = table->find(id);
     if (s == table->end()) {
         lastError_ = ERROR_RESOURCE_NAME_NOT_FOUND;
@@ -743,7 +745,8 @@ int SimWindows::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int s
 }
 
 int SimWindows::MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
-    Record("MessageBoxW(" + Ptr(owner) + ", " + Str(text) + ", " + Str(caption) + ", " + Hex(type) + ")");
+    Record("MessageBoxW(" + Ptr(owner) + ", " + Str(text) + ", " + Str(caption) + ", " + Hex(type) +
+           ")");
     messageBoxes.push_back({owner, text ? text : u"", caption ? caption : u"", type});
     if (!messageBoxAnswers.empty()) {
         int answer = messageBoxAnswers.front();

@@ -39,7 +39,7 @@ struct SimFile {
 };
 
 struct SimModule {
-    std::set<std::string> exports;            // names of the functions it offers
+    std::set<std::string> exports;           // names of the functions it offers
     std::map<UINT, std::u16string> strings;  // its string table (message libraries)
 };
 
@@ -118,7 +118,7 @@ public:
     std::vector<std::vector<DWORD>> tokenGroups;
     bool openTokenFails = false;
     bool allocateSidFails = false;
-    BOOL adminMember = FALSE;          // what CheckTokenMembership reports
+    BOOL adminMember = FALSE;  // what CheckTokenMembership reports
     bool checkMembershipFails = false;
 
     // IsWow64Process2 / IsWow64Process answers.
@@ -172,7 +172,7 @@ public:
     // ---- helpers to build the world -----------------------------------------------------
     void SetVersion(DWORD platform, DWORD major, DWORD minor = 0, WORD suiteMask = 0);
     void AddSystemModule(const std::u16string& name, std::set<std::string> exports);
-    void AddTrustLibraries();  // wintrust.dll and crypt32.dll with all their functions
+    void AddTrustLibraries();   // wintrust.dll and crypt32.dll with all their functions
     void LoadEnglishStrings();  // the English string table of the setup
     void AddEngine(const std::set<std::string>& missing = {});  // msi.dll in the system directory
     void AddPackage(const std::u16string& path, const std::u16string& productVersion,
@@ -185,9 +185,9 @@ public:
     HWND focus = nullptr;
     HCURSOR cursor = nullptr;
     bool quitPosted = false;
-    HWND DialogOf(UINT templateId) const;       // the latest dialog of a template, or null
-    SimWindow& Control(HWND dialog, int id);    // a control of a dialog
-    void Click(HWND dialog, int id);            // the user presses a button
+    HWND DialogOf(UINT templateId) const;             // the latest dialog of a template, or null
+    SimWindow& Control(HWND dialog, int id);          // a control of a dialog
+    void Click(HWND dialog, int id);                  // the user presses a button
     void SelectItem(HWND dialog, int id, int index);  // the user picks a list item
 
     // ---- what happened ------------------------------------------------------------------
