@@ -98,11 +98,11 @@ class Bench:
 
     def remove_product(self):
         code = self.product_code
-        self.s.run(["wine", rwt.win_path(os.path.join(self.s.bin, "msistate.exe")), "remove", code], 120,
+        self.s.run(["wine", rwt.win_path(os.path.join(self.s.bin, "product_state.exe")), "remove", code], 120,
                    env=self.s.env(), check=False)
 
     def installed(self):
-        p = self.s.run(["wine", rwt.win_path(os.path.join(self.s.bin, "msistate.exe")), "query",
+        p = self.s.run(["wine", rwt.win_path(os.path.join(self.s.bin, "product_state.exe")), "query",
                         self.product_code], 60, env=self.s.env(), check=False)
         return p.stdout.decode().strip() == "5"
 
@@ -112,7 +112,7 @@ class Bench:
         os.makedirs(s.tmp, exist_ok=True)
         s.start_xvfb()
         s.build_helpers()
-        for tool in ("msistate", "mini_install"):
+        for tool in ("product_state", "mini_install"):
             s.run(["i686-w64-mingw32-gcc", "-municode", "-O2", "-s", "-o", os.path.join(s.bin, tool + ".exe"),
                    os.path.join(ROOT, "tests", "wine", tool + ".c"), "-lmsi"], 120, what=tool)
         s.make_files()
