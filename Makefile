@@ -1,7 +1,7 @@
 # The two commands that matter:
 #   make demo   builds setup.exe and runs the install run under Wine (comes with the demo)
 #   make test   installs what it needs, builds everything and runs every test level
-.PHONY: all deps windows host fuzz fuzz-build bench test clean
+.PHONY: all deps demo windows host fuzz fuzz-build bench test clean
 
 BUILD := build
 JOBS ?= $(shell nproc)
@@ -10,6 +10,11 @@ all: windows
 
 deps:
 	@scripts/install-deps.sh
+
+# The main job on a fresh machine: builds setup.exe and a demo variant, serves signed demo
+# packages from a local HTTPS server and installs the product under Wine.
+demo:
+	scripts/demo.sh
 
 # The 32-bit Windows executable, cross-compiled with mingw-w64.
 windows: deps

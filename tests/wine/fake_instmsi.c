@@ -1,0 +1,60 @@
+/*
+ * fake_instmsi.c - a stand-in for the Windows Installer redistributable ("InstMSIW.exe")
+ * in the Wine tests. It installs nothing. It appends its full command line, as one UTF-8
+ * line, to C:\fake-instmsi\calls.log, and exits with the decimal number found in the file
+ * "instmsi-exit.txt" beside it, or else in C:\fake-instmsi\instmsi-exit.txt (a downloaded
+ * copy runs from the download cache, where no such file is), or 0 when neither exists.
+ * Its file version comes from fake_instmsi.rc (FAKE_VERSION_MAJOR/MINOR at build time).
+ */
+#include <windows.h>
+#include <stdlib.h>
+
+#define CONTROL_DIR L"C:\\fake-instmsi"
+
+static int read_code(const WCHAR *path, DWORD *code)
+{
+    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    char buf[32];
+    DWORD got = 0;
+    if (f == INVALID_HANDLE_VALUE) return 0;
+    if (!ReadFile(f, buf, sizeof buf - 1, &got, NULL)) got = 0;
+    CloseHandle(f);
+    buf[got] = 0;
+    *code = strtoul(buf, NULL, 10);
+    return 1;
+}
+
+int WINAPI wWinMain(HINSTANCE inst, HINSTANCE prev, LPWSTR args, int show)
+{
+    (void)inst; (void)prev; (void)args; (void)show;
+    const WCHAR *cmd = GetCommandLineW();
+
+    CreateDirectoryW(CONTROL_DIR, NULL);
+    HANDLE log = CreateFileW(CONTROL_DIR L"\\calls.log", FILE_APPEND_DATA, FILE_SHARE_READ, NULL,
+                             OPEN_ALWAYS, 0, NULL);
+    if (log != INVALID_HANDLE_VALUE) {
+        int n = WideCharToMultiByte(CP_UTF8, 0, cmd, -1, NULL, 0, NULL, NULL);
+        char *line = malloc((size_t)n + 1);
+        if (line) {
+            WideCharToMultiByte(CP_UTF8, 0, cmd, -1, line, n, NULL, NULL);
+            line[n - 1] = '\n';
+            DWORD done;
+            WriteFile(log, line, (DWORD)n, &done, NULL);
+            free(line);
+        }
+        CloseHandle(log);
+    }
+
+    WCHAR path[MAX_PATH + 32];
+    DWORD len = GetModuleFileNameW(NULL, path, MAX_PATH);
+    DWORD code = 0;
+    if (len && len < MAX_PATH) {
+        WCHAR *slash = wcsrchr(path, L'\\');
+        if (slash) {
+            lstrcpyW(slash + 1, L"instmsi-exit.txt");
+            if (read_code(path, &code)) return (int)code;
+        }
+    }
+    read_code(CONTROL_DIR L"\\instmsi-exit.txt", &code);
+    return (int)code;
+}
