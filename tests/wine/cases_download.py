@@ -257,6 +257,13 @@ class Downloads:
         self.redist_signed = os.path.join(self.dir, "instmsi-2-signed", REDIST)
         os.makedirs(os.path.dirname(self.redist_signed), exist_ok=True)
         s.sign("leaf", self.redist[2], self.redist_signed)
+        # The signed redistributable with one byte of its code changed after signing.
+        self.redist_tampered = os.path.join(self.dir, "instmsi-2-tampered", REDIST)
+        os.makedirs(os.path.dirname(self.redist_tampered), exist_ok=True)
+        data = bytearray(open(self.redist_signed, "rb").read())
+        data[0x600] ^= 0xFF  # inside .text, covered by the signature's digest
+        with open(self.redist_tampered, "wb") as f:
+            f.write(bytes(data))
 
     def make_server_certificate(self):
         s = self.suite
@@ -310,6 +317,9 @@ class Downloads:
         s.sign("leaf2", self.msi["51"], self.msi["51-other"])
         self.msi["51-padded-signed"] = os.path.join(src, "lumora-51-padded-signed.msi")
         s.sign("leaf", self.msi["51-padded"], self.msi["51-padded-signed"])
+        # Another publisher whose root the prefix trusts.
+        self.msi["51-third"] = os.path.join(src, "lumora-51-third.msi")
+        s.sign("leaf3", self.msi["51"], self.msi["51-third"])
 
     # --- one case's surroundings -----------------------------------------------------------
 
@@ -360,7 +370,7 @@ class Downloads:
             shutil.rmtree(path, ignore_errors=True)
 
     @contextlib.contextmanager
-    def server(self, files, status=None, delay_ms=0):
+    def server(self, files, status=None, delay_ms=0, faults=()):
         """scripts/https_server.py on the variants' port serving `files` ({name: source});
         yields a function returning the request lines it has logged so far."""
         s = self.suite
@@ -381,6 +391,7 @@ class Downloads:
             args += ["--status", "%s=%d" % (name, code)]
         if delay_ms:
             args += ["--delay-ms", str(delay_ms)]
+        args += list(faults)
         proc = s.start(args)
         try:
             deadline = time.time() + 15
@@ -669,6 +680,35 @@ class Downloads:
             self.expect_cached(problems, box, served)
         return problems
 
+    def other_publisher(self):
+        # Signed by a publisher other than the setup's: the last verification shows the
+        # platform's full trust user interface (Wine shows none and trusts the trusted root).
+        self.prepare()
+        with self.own_prefix(), self.server({PACKAGE: self.msi["51-third"]}) as requests:
+            exe = self.setup_dir("download")
+            problems, _ = self.run_case(exe, [], 0)
+            self.expect_requests(problems, requests, [QUERY])
+            self.expect_installed(problems, from_cache=True)
+        return problems
+
+    def broken_transfer(self, fault):
+        # The server sends half the body and then closes the connection (--cut) or shuts its
+        # sending side (--truncate), with the full length announced. Wine's urlmon reports
+        # such a transfer as a success and keeps the partial file, so the trust check is
+        # what rejects it here (Windows reports the download as failed: exit 2). Either
+        # way the half file must never reach the engine.
+        self.prepare()
+        with self.own_prefix(), self.server({PACKAGE: self.msi["51-padded-signed"]},
+                                            faults=[fault, PACKAGE]) as requests:
+            exe = self.setup_dir("download")
+            box = Box(NOT_TRUSTED, "error", [IDOK], IDOK)
+            problems, _ = self.run_case(exe, [box], 4)
+            self.expect_requests(problems, requests, [QUERY])
+            self.expect_not_installed(problems)
+            served = open(self.msi["51-padded-signed"], "rb").read()
+            self.expect_cached(problems, box, served[:len(served) // 2])
+        return problems
+
     def server_down(self):
         self.prepare()
         if not nothing_listens(self.port):
@@ -792,9 +832,11 @@ class Downloads:
             problems.append("the progress window still exists under the restart question")
         return problems
 
-    def upgrade_download(self, signed=True):
+    def upgrade_download(self, signed=True, tampered=False):
         self.prepare()
         source = self.redist_signed if signed else self.redist[2]
+        if tampered:
+            source, signed = self.redist_tampered, False
         files = {REDIST: source, PACKAGE: self.msi["51-signed"]}
         with self.own_prefix(), self.server(files) as requests:
             exe = self.setup_dir("download-upgrade")
@@ -912,6 +954,12 @@ def add_cases(suite):
         (dl + "HTTP 500: the error page is saved and not trusted, exit 4",
          lambda: g.not_trusted(None, {PACKAGE: 500})),
         (dl + "server down: package not found, exit 2", g.server_down),
+        (dl + "another publisher under a trusted root: accepted through the full trust UI",
+         g.other_publisher),
+        (dl + "connection cut mid-transfer: the half file is rejected, exit 4",
+         lambda: g.broken_transfer("--cut")),
+        (dl + "truncated body: the half file is rejected, exit 4",
+         lambda: g.broken_transfer("--truncate")),
         (dl + "Cancel during a slow transfer: only 'Setup was cancelled.', exit 1602",
          g.cancel_during_transfer),
         (up + "InstMSIW.exe beside the setup runs unverified with its command line",
@@ -920,6 +968,8 @@ def add_cases(suite):
          g.upgrade_download),
         (up + "unsigned downloaded InstMSIW.exe: not trusted, never run, exit 4",
          lambda: g.upgrade_download(signed=False)),
+        (up + "tampered signed InstMSIW.exe: not trusted, never run, exit 4",
+         lambda: g.upgrade_download(tampered=True)),
         (up + "InstMSIW.exe cannot be downloaded: exit 2", g.upgrade_download_fails),
         (up + "exit 3010: package installed, then the restart question",
          lambda: g.upgrade_local(redist_exit=3010)),
