@@ -709,6 +709,62 @@ class Downloads:
             self.expect_cached(problems, box, served[:len(served) // 2])
         return problems
 
+    def held_engine(self):
+        """A forwarding engine (engine_shim.c) registered in the current prefix copy, whose
+        first MsiOpenDatabaseW waits for a "release" file: the setup is then held between
+        the first cancel check and the download. Returns the shim's directory."""
+        s = self.suite
+        shim = os.path.join(self.dir, "shim")
+        if not os.path.exists(os.path.join(shim, "msi.dll")):
+            os.makedirs(shim, exist_ok=True)
+            res = os.path.join(self.dir, "engine_shim.res.o")
+            s.run(["i686-w64-mingw32-windres", "-O", "coff", "-o", res,
+                   os.path.join(HERE, "engine_shim.rc")], 120, what="windres engine_shim.rc")
+            s.run(["i686-w64-mingw32-gcc", "-shared", "-O2", "-s", "-Wall", "-o",
+                   os.path.join(shim, "msi.dll"), os.path.join(HERE, "engine_shim.c"),
+                   os.path.join(HERE, "engine_shim.def"), res, "-luser32"], 120,
+                  what="compiling engine_shim.c")
+        for name in ("shim.log", "held", "release"):
+            if os.path.exists(os.path.join(shim, name)):
+                os.remove(os.path.join(shim, name))
+        with open(os.path.join(shim, "shim.cfg"), "w") as f:
+            f.write("hold_open_ms=%d\n" % (T_BOX * 1000))
+        s.wine(["reg", "add", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer",
+                "/v", "InstallerLocation", "/t", "REG_SZ", "/d", win_path(shim), "/f"])
+        # Otherwise Wine loads its builtin engine under the shim's name.
+        s.wine(["reg", "add", "HKCU\\Software\\Wine\\DllOverrides", "/v", "msi", "/d",
+                "native,builtin", "/f"])
+        return shim
+
+    def cancel_before_transfer(self):
+        # Cancel pressed while the copy beside the setup (version 5.1.0) is being read: the
+        # check before the transfer finds it, and nothing is requested.
+        self.prepare()
+        with self.own_prefix(), self.server({PACKAGE: self.msi["51-signed"]}) as requests:
+            shim = self.held_engine()
+            exe = self.setup_dir("download", {PACKAGE: self.msi["510"]})
+            problems = []
+            run = self.launch(exe, False)
+            try:
+                deadline = time.time() + T_BOX
+                while (not os.path.exists(os.path.join(shim, "held")) and time.time() < deadline
+                       and run["proc"].poll() is None):
+                    time.sleep(0.02)
+                if not os.path.exists(os.path.join(shim, "held")):
+                    problems.append("the setup never opened the package beside it")
+                else:
+                    rc, _, _ = self.suite.robot(["press", TITLE_HEX, str(IDCANCEL), "10000"], "en", 60)
+                    if rc != 0:
+                        problems.append("pressing Cancel failed (robot status %d)" % rc)
+            finally:
+                open(os.path.join(shim, "release"), "w").close()
+            res = self.drive(run, [Box(CANCELLED, "warning", [IDOK], IDOK)], problems)
+            if res["code"] != 1602:
+                problems.append("exit status %d, expected 1602" % res["code"])
+            self.expect_requests(problems, requests, [])
+            self.expect_not_installed(problems)
+        return problems
+
     def server_down(self):
         self.prepare()
         if not nothing_listens(self.port):
@@ -960,6 +1016,8 @@ def add_cases(suite):
          lambda: g.broken_transfer("--cut")),
         (dl + "truncated body: the half file is rejected, exit 4",
          lambda: g.broken_transfer("--truncate")),
+        (dl + "Cancel before the transfer: only 'Setup was cancelled.', nothing requested",
+         g.cancel_before_transfer),
         (dl + "Cancel during a slow transfer: only 'Setup was cancelled.', exit 1602",
          g.cancel_during_transfer),
         (up + "InstMSIW.exe beside the setup runs unverified with its command line",
