@@ -501,19 +501,19 @@ DWORD SimWindows::FormatMessageW(DWORD flags, const void* source, DWORD messageI
         }
         int number = c - u'0';
         if (p[1] >= u'0' && p[1] <= u'9') number = number * 10 + (*++p - u'0');
-        std::string spec = "s";
+        std::string conversion = "s";
         if (p[1] == u'!') {
             const char16_t* end = p + 2;
             while (*end && *end != u'!') ++end;
-            spec = Utf8(std::u16string(p + 2, end));
+            conversion = Utf8(std::u16string(p + 2, end));
             p = *end ? end : end - 1;
         }
         DWORD_PTR value = arguments[number - 1];
-        if (spec == "s") {
+        if (conversion == "s") {
             out += reinterpret_cast<const char16_t*>(value);
-        } else if (spec == "d" || spec == "i") {
+        } else if (conversion == "d" || conversion == "i") {
             out += Utf16(std::to_string(static_cast<int32_t>(value)));
-        } else if (spec == "u") {
+        } else if (conversion == "u") {
             out += Utf16(std::to_string(static_cast<uint32_t>(value)));
         } else {
             lastError_ = ERROR_INVALID_PARAMETER;
