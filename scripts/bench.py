@@ -27,43 +27,13 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 
+import cases_download  # noqa: E402
 import run_wine_tests as rwt  # noqa: E402
 import variants  # noqa: E402
 
-WXS = """<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="7E34A1FC-6E4B-49BE-AE09-694CFDB82E75" Name="Quorvex Lumora" Language="1033" Version="5.1" Manufacturer="Quorvex"
-           UpgradeCode="6B1A3F52-3C1D-4F8E-9D2A-6A1C0B7E2F10">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
-    <Media Id="1" Cabinet="lumora.cab" EmbedCab="yes"/>
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
-        <Directory Id="INSTALLDIR" Name="Lumora">
-          <Component Id="Main" Guid="3F0E1C2A-5B6D-4E7F-8A9B-0C1D2E3F4A5B">
-            <File Id="readme" Name="lumora.txt" Source="lumora.txt"/>
-            %s
-          </Component>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="Complete" Level="1"><ComponentRef Id="Main"/></Feature>
-  </Product>
-</Wix>
-"""
-
-TABLES = """
-namespace {
-const LanguageEntry kLanguages[] = {
-    {1060, u"Slovenščina", {nullptr, u"Lumora.Win32.msi", u"Lumora.x64.msi", nullptr}, {}},
-    {0, nullptr, {}, {}},
-};
-const PackageEntry kPackages[] = {
-    {u"https://localhost:%d/prenos/?verzija=5.1&paket=", u"INSTALL", u"Quorvex Lumora", nullptr, u"5.1", 0, 5, kLanguages},
-    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
-};
-}  // namespace
-const SetupConfig setupConfig = {u"https://localhost:%d/MSI/2.0/", u"InstMSIA.exe", u"InstMSIW.exe", 200, kPackages};
-"""
+# The packages and the tables of the download tests: the same product, the same row.
+BENCH_PRODUCT = "{5B0C1B44-2F1E-4C8A-9E51-1D4A0B7C5101}"
+BENCH_COMPONENT = "{7A1E2B3C-4D5E-4F60-8172-93A4B5C6D701}"
 
 
 def free_port():
@@ -125,9 +95,9 @@ class Bench:
         rnd = random.Random(51)
         with open(os.path.join(pk, "payload.bin"), "wb") as f:
             f.write(rnd.randbytes(20 * 1024 * 1024))
-        for name, extra in (("small", ""), ("large", '<File Id="payload" Name="payload.bin" Source="payload.bin"/>')):
+        for name, pad in (("small", None), ("large", "payload.bin")):
             with open(os.path.join(pk, name + ".wxs"), "w") as f:
-                f.write(WXS % extra)
+                f.write(cases_download.wxs(BENCH_PRODUCT, BENCH_COMPONENT, "5.1", "lumora.txt", pad))
             s.run(["wixl", "-o", os.path.join(pk, name + ".msi"), os.path.join(pk, name + ".wxs")], 300,
                   what="wixl " + name)
         self.small = os.path.join(pk, "small.msi")
@@ -141,7 +111,7 @@ class Bench:
         shutil.copyfile(self.small, os.path.join(self.local_dir, "Lumora.Win32.msi"))
         # The download run: a signed setup variant pointing at the local server.
         self.port = free_port()
-        exe = variants.build_variants({"bench": TABLES % (self.port, self.port)})["bench"]
+        exe = variants.build_variants({"bench": cases_download.tables(self.port, 200)})["bench"]
         self.dl_dir = os.path.join(self.work, "download")
         self.serve = os.path.join(self.work, "serve")
         os.makedirs(self.dl_dir, exist_ok=True)
