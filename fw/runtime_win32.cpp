@@ -1,5 +1,6 @@
 // The few C++ runtime pieces the setup needs, without the standard library's exception
-// machinery: allocation failure gives a null pointer that the callers check.
+// machinery: allocation failure gives a null pointer that the callers check (the build's
+// -fcheck-new keeps those checks in the generated code).
 #include <stdlib.h>
 
 #include <new>
