@@ -93,6 +93,22 @@ def win_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
+def traced_command_lines(trace):
+    """{pid: command line} from Wine's +process trace: each thread's "CreateProcessInternalW
+    app ... cmdline L"..."" line is followed by its "started process pid XXXX" line."""
+    pending, found = {}, {}
+    for line in trace.splitlines():
+        m = re.match(r'([0-9a-f]+):trace:process:CreateProcessInternalW app .*? cmdline L"(.*)"$', line)
+        if m:
+            pending[m.group(1)] = re.sub(r'\\(.)', r'\1', m.group(2))
+            continue
+        m = re.match(r'([0-9a-f]+):trace:process:CreateProcessInternalW started process pid ([0-9a-f]+)',
+                     line)
+        if m and m.group(1) in pending:
+            found[int(m.group(2), 16)] = pending.pop(m.group(1))
+    return found
+
+
 def tables(port, min_engine):
     """The tables of a variant: the built-in Lumora row, addresses on the local server."""
     c = variants.c_string
@@ -441,8 +457,12 @@ class Downloads:
         cmdfile, stopfile = stem + ".cmd", stem + ".stop"
         with open(cmdfile, "w", encoding="utf-8") as f:
             f.write('"%s"' % win_path(exe))
-        proc = s.start_wine([win_path(os.path.join(s.bin, "childwatch.exe")), "--stop",
-                             win_path(stopfile), win_path(cmdfile), str(T_RUN_MS)])
+        # Wine's process trace names every command line as the process is created: it stands
+        # in when a child ends before childwatch could read the command line from it.
+        env = s.env("en")
+        env["WINEDEBUG"] = "-all,+process"
+        proc = s.start(["wine", win_path(os.path.join(s.bin, "childwatch.exe")), "--stop",
+                        win_path(stopfile), win_path(cmdfile), str(T_RUN_MS)], env)
         return {"proc": proc, "stop": stopfile, "kind": "childwatch"}
 
     def end(self, run, stop_now=False):
@@ -455,6 +475,7 @@ class Downloads:
         if rc is None:
             raise SetupError("childwatch did not end")
         res = {"processes": []}
+        traced = traced_command_lines(err.decode("utf-8", errors="replace"))
         for line in out.decode("utf-8", errors="replace").splitlines():
             if line.startswith("child "):
                 m = re.match(r'child pid=(\d+) exit=(\S+) image=(?:"(.*?)"|\?) '
@@ -465,7 +486,10 @@ class Downloads:
                         not m.group(4) and WINE_DESKTOP_IMAGE.fullmatch(m.group(3) or "")):
                     continue  # Wine's own, started for the first window of a fresh prefix
                 code = int(m.group(2), 16) if m.group(2).startswith("0x") else m.group(2)
-                res["processes"].append({"exit": code, "cmdline": m.group(4) or m.group(3)})
+                cmdline = m.group(4) or traced.get(int(m.group(1))) or m.group(3)
+                if cmdline and WINE_DESKTOP.fullmatch(cmdline):
+                    continue
+                res["processes"].append({"exit": code, "cmdline": cmdline})
             elif line.startswith("exit="):
                 for part in line.split():
                     k, v = part.split("=", 1)
