@@ -151,26 +151,12 @@ EOF
 
 build_setup() { # port
     local port=$1
+    # The row of the download tests: the built-in Lumora row, addresses on the local server.
     PYTHONPATH=$ROOT/tests/wine python3 - "$port" > "$DEMO/variant.path" <<'EOF'
 import sys
+import cases_download
 import variants
-port = int(sys.argv[1])
-c = variants.c_string
-tables = """
-namespace {
-const LanguageEntry kLanguages[] = {
-    {1060, %s, {nullptr, %s, %s, %s}, {nullptr, nullptr, nullptr, nullptr}},
-    {0, nullptr, {nullptr, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}},
-};
-const PackageEntry kPackages[] = {
-    {%s, u"INSTALL", u"Quorvex Lumora", nullptr, u"5.1", 0, 5, kLanguages},
-    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
-};
-}  // namespace
-const SetupConfig setupConfig = {%s, u"InstMSIA.exe", u"InstMSIW.exe", 200, kPackages};
-""" % (c("Slovenščina"), c("Lumora.Win32.msi"), c("Lumora.x64.msi"), c("Lumora.ARM64.msi"),
-       c("https://localhost:%d/prenos/?verzija=5.1&paket=" % port),
-       c("https://localhost:%d/MSI/2.0/" % port))
+tables = cases_download.tables(int(sys.argv[1]), 200)
 print(variants.build_variants({"demo": tables})["demo"])
 EOF
     mkdir -p "$DEMO/run"
@@ -182,30 +168,14 @@ build_package() {
     mkdir -p "$src" "$DEMO/serve"
     printf 'Quorvex Lumora 5.1\n' > "$src/lumora.txt"
     head -c $((PAD_MIB << 20)) /dev/urandom > "$src/lumora.dat"  # random: no compression
-    cat > "$src/lumora.wxs" <<EOF
-<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="$PRODUCT_CODE" Name="Quorvex Lumora" Language="1033" Version="5.1"
-           Manufacturer="Quorvex" UpgradeCode="{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
-    <Media Id="1" Cabinet="lumora.cab" EmbedCab="yes"/>
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
-        <Directory Id="QuorvexDir" Name="Quorvex">
-          <Directory Id="INSTALLDIR" Name="Lumora">
-            <Component Id="Main" Guid="{7A1E2B3C-4D5E-4F60-8172-93A4B5C6D701}">
-              <File Id="ReadMe" Name="lumora.txt" Source="lumora.txt" KeyPath="yes"/>
-              <File Id="Data" Name="lumora.dat" Source="lumora.dat"/>
-            </Component>
-          </Directory>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="Complete" Level="1"><ComponentRef Id="Main"/></Feature>
-  </Product>
-</Wix>
+    # The package source of the download tests, with the padding file added.
+    PYTHONPATH=$ROOT/tests/wine python3 - "$PRODUCT_CODE" > "$src/lumora.wxs" <<'EOF'
+import sys
+import cases_download
+sys.stdout.write(cases_download.wxs(sys.argv[1], "{7A1E2B3C-4D5E-4F60-8172-93A4B5C6D701}", "5.1",
+                                    "lumora.txt", "lumora.dat"))
 EOF
-    wixl -o "$src/Lumora.Win32.msi" "$src/lumora.wxs"
+    (cd "$src" && wixl -o Lumora.Win32.msi lumora.wxs)
     sign "$src/Lumora.Win32.msi" "$DEMO/serve/Lumora.Win32.msi"
 }
 
