@@ -186,7 +186,7 @@ class Bench:
         figures["window"] = statistics.median(window) if window else None
 
         # Download.
-        server = subprocess.Popen([sys.executable, os.path.join(HERE, "https_server.py"), "--dir", self.serve,
+        server = subprocess.Popen([sys.executable, os.path.join(ROOT, "tests", "wine", "https_server.py"), "--dir", self.serve,
                                    "--cert", self.server_cert, "--key", self.server_key, "--port", str(self.port),
                                    "--lifetime", "900"], stdin=subprocess.DEVNULL)
         try:

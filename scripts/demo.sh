@@ -12,7 +12,7 @@
 #                 signed by the same publisher, with no package beside it
 #   prefix/       a fresh 32-bit Wine prefix that trusts the demo CA, virtual desktop on
 #   screenshots/  the progress window during the download
-# It then serves the package with scripts/https_server.py (slowed down), runs the setup
+# It then serves the package with tests/wine/https_server.py (slowed down), runs the setup
 # under Wine (inside xvfb-run when there is no DISPLAY), takes screenshots while the
 # package downloads, and prints the exit status, the installed files and the product's
 # state. The server and the prefix's wineserver are stopped on every way out.
@@ -212,7 +212,7 @@ prepare() {
 start_server() {
     local port=$1
     rm -f "$DEMO/server.port" "$DEMO/requests.log"
-    python3 "$ROOT/scripts/https_server.py" --dir "$DEMO/serve" --cert "$DEMO/pki/server.pem" \
+    python3 "$ROOT/tests/wine/https_server.py" --dir "$DEMO/serve" --cert "$DEMO/pki/server.pem" \
         --key "$DEMO/pki/server.key" --port "$port" --port-file "$DEMO/server.port" \
         --log "$DEMO/requests.log" --delay-ms "$DELAY_MS" --lifetime 600 \
         > "$DEMO/server.out" 2>&1 &
@@ -300,7 +300,7 @@ wine_part() {
     wine_env
     local port
     port=$(cat "$DEMO/port")
-    log "HTTPS server on https://localhost:$port (scripts/https_server.py, $DELAY_MS ms per 64 KiB)"
+    log "HTTPS server on https://localhost:$port (tests/wine/https_server.py, $DELAY_MS ms per 64 KiB)"
     start_server "$port"
     log "Wine prefix trusting the demo CA (build/demo/prefix)"
     make_prefix

@@ -4,7 +4,7 @@ Two setup variants are built whose package address is
 "https://localhost:PORT/prenos/?verzija=5.1&paket=" and whose redistributable address is
 "https://localhost:PORT/MSI/2.0/" (the second one also asks for an engine newer than any
 there is, so that the upgrade always runs), and each is signed by the test publisher.
-scripts/https_server.py serves the packages on 127.0.0.1 with a certificate of the test
+tests/wine/https_server.py serves the packages on 127.0.0.1 with a certificate of the test
 CA for localhost; every case starts and stops its own server, by pid, with a bounded
 lifetime.
 
@@ -32,7 +32,7 @@ import variants
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-SERVER = os.path.join(REPO, "scripts", "https_server.py")
+SERVER = os.path.join(HERE, "https_server.py")
 
 PREFERRED_PORT = 47815   # compiled into the variants; another free port when it is taken
 
@@ -387,7 +387,7 @@ class Downloads:
 
     @contextlib.contextmanager
     def server(self, files, status=None, delay_ms=0, faults=()):
-        """scripts/https_server.py on the variants' port serving `files` ({name: source});
+        """tests/wine/https_server.py on the variants' port serving `files` ({name: source});
         yields a function returning the request lines it has logged so far."""
         s = self.suite
         stem = s.new_tmp("server")
