@@ -7,10 +7,13 @@
   templates with the expected layout, styles and per-language texts.
 - res/setup.rc, res/resource.h and res/setup.manifest.
 - The icon that res/icon/make_icon.py draws: a valid .ico with the 16 expected
-  images, transparent pixels that really are transparent, same bytes every run.
+  images, the large 32-bit ones as PNG and every other one as a bitmap (sizes and
+  depths read from the PNG header or the bitmap header), the 32-bit images holding
+  exactly the drawn artwork, transparent pixels that really are transparent, same
+  bytes every run.
 - When i686-w64-mingw32-windres is installed: setup.rc is compiled and the
   compiled .res is decoded, to check that windres stored exactly those texts
-  (UTF-8 source, escapes) and those templates.
+  (UTF-8 source, escapes), those templates and those icon images.
 
 Last line of output: "N passed, N failed[, N skipped]"; exit status 1 on failure.
 """
@@ -190,6 +193,13 @@ def expected_dialogs(lang):
 
 ICON_LAYOUT = ([(s, 4) for s in (32, 16)] + [(s, 8) for s in (64, 48, 32, 24, 20, 16)]
                + [(s, 32) for s in (256, 128, 64, 48, 32, 24, 20, 16)])
+
+# (size, bits) of the images stored as PNG, which Windows Vista and later read. Every other
+# image stays a bitmap: an older system may choose it (Windows XP cannot draw PNG images and
+# takes 48 px for its tile view).
+ICON_PNG = {(256, 32), (128, 32), (64, 32)}
+
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
 # Win32 constants that may appear in the style expressions of the scripts.
 CONSTANTS = {
@@ -594,9 +604,35 @@ def check_manifest():
 # Icon
 # ---------------------------------------------------------------------------
 
+# Channels per pixel of each PNG colour type.
+PNG_CHANNELS = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}
+
+
+def png_header(blob):
+    """The IHDR chunk, which must come first: (width, height, bits per pixel, bit depth,
+    colour type, interlace)."""
+    if blob[:8] != PNG_SIGNATURE:
+        raise ValueError("no PNG signature")
+    length, = struct.unpack_from(">I", blob, 8)
+    if blob[12:16] != b"IHDR" or length != 13:
+        raise ValueError("the first chunk is not a 13-byte IHDR")
+    w, h, depth, ctype, _, _, interlace = struct.unpack_from(">IIBBBBB", blob, 16)
+    if ctype not in PNG_CHANNELS:
+        raise ValueError("colour type %d" % ctype)
+    return w, h, depth * PNG_CHANNELS[ctype], depth, ctype, interlace
+
+
+def dib_header(blob):
+    """(width, height of the colour image, bits per pixel) from a BITMAPINFOHEADER."""
+    hsize, w, h, _, bits = struct.unpack_from("<IiiHH", blob)
+    if hsize != 40:
+        raise ValueError("header size %d" % hsize)
+    return w, h // 2, bits
+
+
 def parse_png(blob):
     """Returns (width, height, rows of RGBA tuples) for an 8-bit RGBA PNG."""
-    if blob[:8] != b"\x89PNG\r\n\x1a\n":
+    if blob[:8] != PNG_SIGNATURE:
         raise ValueError("no PNG signature")
     pos, idat, ihdr = 8, b"", None
     while pos < len(blob):
@@ -712,6 +748,18 @@ def parse_ico(data):
     return entries
 
 
+def load_artwork():
+    """make_icon.draw (RGBA rows of the artwork at a size), or None when the script does
+    not load."""
+    import runpy
+    try:
+        names = runpy.run_path(os.path.join(RES, "icon", "make_icon.py"), run_name="make_icon")
+    except Exception as err:  # reported as a failed check, not a crash of the checker
+        check("make_icon.py loads", False, str(err))
+        return None
+    return names["draw"]
+
+
 def check_icon(tmp):
     script = os.path.join(RES, "icon", "make_icon.py")
     out1, out2 = os.path.join(tmp, "a.ico"), os.path.join(tmp, "b.ico")
@@ -735,6 +783,10 @@ def check_icon(tmp):
     got = sorted((e["w"], e["bits"]) for e in entries)
     check("icon holds the 16 expected images", got == sorted(ICON_LAYOUT),
           "found %s" % [(e["w"], e["bits"]) for e in entries])
+    check("icon: exactly the 32-bit images of 64 px and up are PNG",
+          {(e["w"], e["bits"]) for e in entries if e["blob"][:8] == PNG_SIGNATURE} == ICON_PNG,
+          "PNG: %s" % sorted((e["w"], e["bits"]) for e in entries if e["blob"][:8] == PNG_SIGNATURE))
+    art = load_artwork()
     for e in entries:
         size, bits = e["w"], e["bits"]
         tag = "icon %dx%d %d-bit" % (size, size, bits)
@@ -742,19 +794,35 @@ def check_icon(tmp):
         check("%s directory entry" % tag, e["planes"] == 1 and e["colours"] == (16 if bits == 4 else 0),
               "planes %d colours %d" % (e["planes"], e["colours"]))
         blob = e["blob"]
-        if size == 256:
-            check("%s stored as PNG" % tag, blob[:8] == b"\x89PNG\r\n\x1a\n")
+        if (size, bits) in ICON_PNG:
+            if not check("%s stored as PNG" % tag, blob[:8] == PNG_SIGNATURE):
+                continue
+            try:
+                header = png_header(blob)
+            except (ValueError, struct.error) as err:
+                check("%s PNG header" % tag, False, str(err))
+                continue
+            check("%s PNG header: %dx%d, 8-bit RGBA (%d bits per pixel), not interlaced"
+                  % (tag, size, size, bits),
+                  header[:3] == (size, size, bits) and header[3:] == (8, 6, 0),
+                  "%dx%d, %d bits per pixel, depth %d, colour type %d, interlace %d" % header)
             try:
                 w, h, rows = parse_png(blob)
             except (ValueError, zlib.error, struct.error) as err:
                 check("%s PNG decodes" % tag, False, str(err))
                 continue
-            check("%s PNG is 256x256" % tag, (w, h) == (256, 256), "%dx%d" % (w, h))
+            check("%s PNG decodes to %dx%d" % (tag, size, size), (w, h) == (size, size),
+                  "%dx%d" % (w, h))
             alphas = [px[3] for row in rows for px in row]
             check("%s has transparent and opaque pixels" % tag,
-                  rows[0][0][3] == 0 and max(alphas) == 255)
+                  rows[0][0][3] == 0 and max(alphas) == 255
+                  and rows[size // 2][size // 2][3] == 255)
+            if art is not None:
+                check("%s holds the artwork drawn at %d px" % (tag, size),
+                      rows == [[tuple(px) for px in row] for row in art(size)])
             continue
-        check("%s stored as DIB" % tag, blob[:4] == b"\x28\0\0\0")
+        if not check("%s stored as a bitmap (DIB)" % tag, blob[:4] == b"\x28\0\0\0"):
+            continue
         try:
             pixels, mask = parse_dib(blob, size, bits)
         except (ValueError, struct.error) as err:
@@ -768,6 +836,10 @@ def check_icon(tmp):
             wrong = sum(1 for y in range(size) for x in range(size)
                         if pixels[y][x][3] in (0, 255) and (pixels[y][x][3] == 0) != (mask[y][x] == 1))
             check("%s AND mask agrees with alpha" % tag, wrong == 0, "%d pixels" % wrong)
+            if art is not None:
+                check("%s holds the artwork drawn at %d px" % (tag, size),
+                      [[px[4] for px in row] for row in pixels]
+                      == [[tuple(px) for px in row] for row in art(size)])
         else:
             # The colour of a masked pixel is XORed onto the background: it must be black.
             bad = sum(1 for y in range(size) for x in range(size)
@@ -844,6 +916,42 @@ def parse_dialogex(data):
             "controls": controls}, exstyle, font
 
 
+def check_compiled_icon(group, icons, icon_path):
+    """The group's entries against the RT_ICON images they name and the .ico they came from:
+    the same bytes, the same size and depth in the entry as in the image's own header, PNG
+    exactly where expected."""
+    with open(icon_path, "rb") as f:
+        source = {(e["w"], e["bits"]): e["blob"] for e in parse_ico(f.read())}
+    images = {e[1][1]: e[3] for e in icons if e[1][0] == "ord"}
+    _, _, n = struct.unpack_from("<HHH", group)
+    seen = []
+    for i in range(n):
+        w, h, colours, _, planes, bits, length, rid = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+        size = w or 256
+        seen.append((size, bits))
+        tag = "compiled: icon %dx%d %d-bit" % (size, size, bits)
+        body = images.get(rid)
+        if not check("%s is image %d" % (tag, rid), body is not None):
+            continue
+        check("%s entry gives its length" % tag, length == len(body),
+              "entry %d, image %d" % (length, len(body)))
+        check("%s bytes as drawn" % tag, body == source.get((size, bits)))
+        png = body[:8] == PNG_SIGNATURE
+        check("%s stored as %s" % (tag, "PNG" if (size, bits) in ICON_PNG else "a bitmap"),
+              png == ((size, bits) in ICON_PNG))
+        try:
+            got = png_header(body)[:3] if png else dib_header(body)
+        except (ValueError, struct.error) as err:
+            check("%s header" % tag, False, str(err))
+            continue
+        check("%s header agrees with the entry" % tag,
+              w == h and got == (size, size, bits) and planes == 1
+              and colours == (16 if bits == 4 else 0),
+              "entry %dx%d %d bits, image %dx%d %d bits" % ((size, h or 256, bits) + got))
+    check("compiled: icon group 128 lists the 16 expected images", sorted(seen) == sorted(ICON_LAYOUT),
+          "found %s" % seen)
+
+
 def check_compiled(tmp, icon_path, scripts):
     windres = shutil.which("i686-w64-mingw32-windres")
     if windres is None:
@@ -869,6 +977,7 @@ def check_compiled(tmp, icon_path, scripts):
     if check("compiled: one icon group 128", len(group) == 1, "found %d" % len(group)):
         _, _, n = struct.unpack_from("<HHH", group[0][3])
         check("compiled: icon group 128 lists 16 images", n == 16, "found %d" % n)
+        check_compiled_icon(group[0][3], icons, icon_path)
     manifest = find(RT_MANIFEST, 1)
     if check("compiled: one manifest, type 24 id 1", len(manifest) == 1, "found %d" % len(manifest)):
         with open(os.path.join(RES, "setup.manifest"), "rb") as f:
