@@ -16,6 +16,7 @@
    - One .data section also holding what the default puts into .tls and .CRT.
      The TLS template comes first, so that section-relative (SECREL32)
      offsets of thread-local data stay offsets from the template's start.
+   - The runtime pseudo-relocation list must be empty (see the ASSERT below).
    The debugging sections are as in the default (the setup is linked with -s,
    which leaves them out). */
 OUTPUT_FORMAT(pei-i386)
@@ -120,6 +121,9 @@ SECTIONS
     KEEP(*crtend.o(.eh_frame*))
   }
   __rt_psrelocs_size = __rt_psrelocs_end - __rt_psrelocs_start;
+  /* fw/runtime_win32.cpp replaces the runtime's pseudo-relocator with one that does
+     nothing. */
+  ASSERT(__rt_psrelocs_size == 0, "runtime pseudo-relocations present: data is imported without dllimport, and fw/runtime_win32.cpp does not apply them")
   ___RUNTIME_PSEUDO_RELOC_LIST_END__ = __rt_psrelocs_end;
   __RUNTIME_PSEUDO_RELOC_LIST_END__ = __rt_psrelocs_end;
   ___RUNTIME_PSEUDO_RELOC_LIST__ = __rt_psrelocs_start;
