@@ -13,9 +13,10 @@
      the two pieces that frame the table which crtbegin.o would hand to a
      libgcc DLL, if one were already loaded, are kept, in .rdata: crtbegin.o's
      own entries and crtend.o's, which end the table with its zero terminator.
-   - One .data section also holding what the default puts into .tls and .CRT.
-     The TLS template comes first, so that section-relative (SECREL32)
-     offsets of thread-local data stay offsets from the template's start.
+   - The .tls template at the start of .data, so that section-relative
+     (SECREL32) offsets of thread-local data stay offsets from its start.
+   - The tables of start-up, TLS callback and termination function pointers
+     (.CRT) in .rdata: they are only read, as in the Microsoft runtime.
    - The runtime pseudo-relocation list must be empty (see the ASSERT below).
    The debugging sections are as in the default (the setup is linked with -s,
    which leaves them out). */
@@ -73,24 +74,6 @@ SECTIONS
     KEEP(*(.jcr))
     __data_end__ = . ;
     *(.data_cygwin_nocopy)
-    . = ALIGN(4);
-
-    ___crt_xc_start__ = . ;
-    KEEP (*(SORT(.CRT$XC*)))  /* C initialization */
-    ___crt_xc_end__ = . ;
-    ___crt_xi_start__ = . ;
-    KEEP (*(SORT(.CRT$XI*)))  /* C++ initialization */
-    ___crt_xi_end__ = . ;
-    ___crt_xl_start__ = . ;
-    KEEP (*(SORT(.CRT$XL*)))  /* TLS callbacks */
-    /* ___crt_xl_end__ is defined in the TLS Directory support code */
-    ___crt_xp_start__ = . ;
-    KEEP (*(SORT(.CRT$XP*)))  /* Pre-termination */
-    ___crt_xp_end__ = . ;
-    ___crt_xt_start__ = . ;
-    KEEP (*(SORT(.CRT$XT*)))  /* Termination */
-    ___crt_xt_end__ = . ;
-    KEEP (*(SORT(.CRT$XD*)))  /* Dynamic TLS initializers (__xd_a .. __xd_z) */
   }
   /* Its own section: ld points the import directory at the section named .idata. */
   .idata BLOCK(__section_alignment__) :
@@ -116,6 +99,24 @@ SECTIONS
     __rt_psrelocs_start = .;
     KEEP(*(.rdata_runtime_pseudo_reloc))
     __rt_psrelocs_end = .;
+    . = ALIGN(4);
+
+    ___crt_xc_start__ = . ;
+    KEEP (*(SORT(.CRT$XC*)))  /* C initialization */
+    ___crt_xc_end__ = . ;
+    ___crt_xi_start__ = . ;
+    KEEP (*(SORT(.CRT$XI*)))  /* C++ initialization */
+    ___crt_xi_end__ = . ;
+    ___crt_xl_start__ = . ;
+    KEEP (*(SORT(.CRT$XL*)))  /* TLS callbacks */
+    /* ___crt_xl_end__ is defined in the TLS Directory support code */
+    ___crt_xp_start__ = . ;
+    KEEP (*(SORT(.CRT$XP*)))  /* Pre-termination */
+    ___crt_xp_end__ = . ;
+    ___crt_xt_start__ = . ;
+    KEEP (*(SORT(.CRT$XT*)))  /* Termination */
+    ___crt_xt_end__ = . ;
+    KEEP (*(SORT(.CRT$XD*)))  /* Dynamic TLS initializers (__xd_a .. __xd_z) */
     . = ALIGN(4);
     KEEP(*crtbegin.o(.eh_frame*))
     KEEP(*crtend.o(.eh_frame*))
