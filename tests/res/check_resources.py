@@ -14,6 +14,11 @@
 - When i686-w64-mingw32-windres is installed: setup.rc is compiled and the
   compiled .res is decoded, to check that windres stored exactly those texts
   (UTF-8 source, escapes), those templates and those icon images.
+- With --exe PATH (a built setup.exe): its resource section holds exactly the
+  resources that windres compiled (so the icon images too, PNG and bitmaps as
+  above), and the file is at most 100 KiB.
+
+Usage: check_resources.py [--exe out/setup.exe]
 
 Last line of output: "N passed, N failed[, N skipped]"; exit status 1 on failure.
 """
@@ -916,7 +921,7 @@ def parse_dialogex(data):
             "controls": controls}, exstyle, font
 
 
-def check_compiled_icon(group, icons, icon_path):
+def check_compiled_icon(group, icons, icon_path, where="compiled"):
     """The group's entries against the RT_ICON images they name and the .ico they came from:
     the same bytes, the same size and depth in the entry as in the image's own header, PNG
     exactly where expected."""
@@ -929,7 +934,7 @@ def check_compiled_icon(group, icons, icon_path):
         w, h, colours, _, planes, bits, length, rid = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
         size = w or 256
         seen.append((size, bits))
-        tag = "compiled: icon %dx%d %d-bit" % (size, size, bits)
+        tag = "%s: icon %dx%d %d-bit" % (where, size, size, bits)
         body = images.get(rid)
         if not check("%s is image %d" % (tag, rid), body is not None):
             continue
@@ -948,7 +953,7 @@ def check_compiled_icon(group, icons, icon_path):
               w == h and got == (size, size, bits) and planes == 1
               and colours == (16 if bits == 4 else 0),
               "entry %dx%d %d bits, image %dx%d %d bits" % ((size, h or 256, bits) + got))
-    check("compiled: icon group 128 lists the 16 expected images", sorted(seen) == sorted(ICON_LAYOUT),
+    check("%s: icon group 128 lists the 16 expected images" % where, sorted(seen) == sorted(ICON_LAYOUT),
           "found %s" % seen)
 
 
@@ -956,15 +961,16 @@ def check_compiled(tmp, icon_path, scripts):
     windres = shutil.which("i686-w64-mingw32-windres")
     if windres is None:
         skip("compiled resources", "i686-w64-mingw32-windres not installed")
-        return
+        return None
     shutil.copy(icon_path, os.path.join(tmp, "setup.ico"))
     res_path = os.path.join(tmp, "setup.res")
     r = subprocess.run([windres, "-I", RES, "-I", tmp, "-i", os.path.join(RES, "setup.rc"),
                         "-o", res_path, "-O", "res"], capture_output=True, text=True)
     if not check("windres compiles setup.rc", r.returncode == 0, r.stderr.strip()):
-        return
+        return None
     with open(res_path, "rb") as f:
         entries = parse_res(f.read())
+    compiled = entries
     RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 6, 14, 24
 
     def find(rtype, name, lang=None):
@@ -1018,9 +1024,110 @@ def check_compiled(tmp, icon_path, scripts):
                 continue
             check_dialog("compiled %s dialog %d" % (lang, did), got, rect, caption, controls,
                          exstyle, font)
+    return compiled
 
 
-def main():
+# ---------------------------------------------------------------------------
+# A built setup.exe (--exe)
+# ---------------------------------------------------------------------------
+
+SIZE_LIMIT = 100 * 1024
+
+
+def pe_resources(data):
+    """Resources of a PE file as (type, name, language, bytes), like parse_res."""
+    pe, = struct.unpack_from("<I", data, 0x3C)
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("no PE signature")
+    nsections, = struct.unpack_from("<H", data, pe + 6)
+    optsize, = struct.unpack_from("<H", data, pe + 20)
+    opt = pe + 24
+    if struct.unpack_from("<H", data, opt)[0] != 0x10B:
+        raise ValueError("not a 32-bit PE")
+    rsrc_rva, rsrc_size = struct.unpack_from("<II", data, opt + 96 + 2 * 8)
+    sections = []
+    for i in range(nsections):
+        o = opt + optsize + 40 * i
+        vsize, va, rawsize, raw = struct.unpack_from("<IIII", data, o + 8)
+        sections.append((va, max(vsize, rawsize), raw, rawsize))
+
+    def at(rva, length):
+        for va, span, raw, rawsize in sections:
+            if va <= rva and rva + length <= va + span:
+                if rva - va + length > rawsize or raw + rva - va + length > len(data):
+                    raise ValueError("RVA 0x%x+%d lies beyond the file data" % (rva, length))
+                return data[raw + rva - va:raw + rva - va + length]
+        raise ValueError("RVA 0x%x+%d is in no section" % (rva, length))
+
+    if rsrc_rva == 0:
+        raise ValueError("no resource directory")
+    base = rsrc_rva
+
+    def directory(offset):
+        named, ids = struct.unpack_from("<HH", at(base + offset + 12, 4))
+        out = []
+        for k in range(named + ids):
+            name, target = struct.unpack("<II", at(base + offset + 16 + 8 * k, 8))
+            if name & 0x80000000:
+                length, = struct.unpack("<H", at(base + (name & 0x7FFFFFFF), 2))
+                key = at(base + (name & 0x7FFFFFFF) + 2, 2 * length).decode("utf-16-le")
+            else:
+                key = ("ord", name)
+            out.append((key, target))
+        return out
+
+    entries = []
+    for rtype, t in directory(0):
+        for name, n in directory(t & 0x7FFFFFFF):
+            for (_, lang), leaf in directory(n & 0x7FFFFFFF):
+                if leaf & 0x80000000:
+                    raise ValueError("a fourth directory level")
+                rva, size, _, _ = struct.unpack("<IIII", at(base + leaf, 16))
+                entries.append((rtype, name, lang, at(rva, size)))
+    return entries, rsrc_size
+
+
+def check_exe(path, compiled, icon_path):
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        check("exe: %s can be read" % path, False, str(e))
+        return
+    check("exe: %s is at most %d bytes" % (os.path.basename(path), SIZE_LIMIT),
+          len(data) <= SIZE_LIMIT, "%d bytes" % len(data))
+    try:
+        entries, _ = pe_resources(data)
+    except (ValueError, struct.error, UnicodeDecodeError) as e:
+        check("exe: resource section decodes", False, str(e))
+        return
+    check("exe: resource section decodes", True)
+    key = lambda e: (repr(e[0]), repr(e[1]), e[2])
+    got = sorted(entries, key=key)
+    if compiled is None:
+        skip("exe: resources as compiled", "no compiled resources")
+    else:
+        want = sorted(compiled, key=key)
+        check("exe: the same resources as windres compiled",
+              [key(e) for e in got] == [key(e) for e in want],
+              "exe has %d, windres %d" % (len(got), len(want)))
+        differ = [key(a) for a, b in zip(got, want) if key(a) == key(b) and a[3] != b[3]]
+        check("exe: every resource holds the bytes windres compiled", not differ,
+              "differ: %s" % differ[:5])
+    icons = [e for e in entries if e[0] == ("ord", 3)]
+    group = [e for e in entries if e[0] == ("ord", 14) and e[1] == ("ord", 128)]
+    check("exe: 16 icon images", len(icons) == 16, "found %d" % len(icons))
+    if check("exe: one icon group 128", len(group) == 1, "found %d" % len(group)):
+        check_compiled_icon(group[0][3], icons, icon_path, "exe")
+
+
+def main(argv):
+    exe = None
+    if len(argv) == 2 and argv[0] == "--exe":
+        exe = argv[1]
+    elif argv:
+        sys.stderr.write("usage: check_resources.py [--exe setup.exe]\n")
+        return 2
     names = read_header()
     check_header(names)
     check_setup_rc()
@@ -1031,10 +1138,16 @@ def main():
     tmp = tempfile.mkdtemp(prefix="check_resources.")
     try:
         icon = check_icon(tmp)
+        compiled = None
         if icon is not None:
-            check_compiled(tmp, icon, scripts)
+            compiled = check_compiled(tmp, icon, scripts)
         else:
             skip("compiled resources", "no icon")
+        if exe is not None:
+            if icon is not None:
+                check_exe(exe, compiled, icon)
+            else:
+                skip("exe", "no icon")
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
     line = "%d passed, %d failed" % (RESULTS["passed"], RESULTS["failed"])
@@ -1045,4 +1158,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv[1:]))
