@@ -112,6 +112,10 @@ if ! make --no-print-directory windows > "$logdir/windows-build.log" 2>&1; then
     failed=$((failed + 1))
 else
     ls -l out/setup.exe
+    step "resource checks of the linked setup.exe"
+    python3 tests/res/check_resources.py --exe out/setup.exe > "$logdir/resources-exe.log" 2>&1
+    tail -n 3 "$logdir/resources-exe.log"
+    count_closing_line "$logdir/resources-exe.log"
     wine_level
 fi
 
