@@ -1,11 +1,14 @@
-#include "app/kavrin_app.h"
+#include "state/kavrin_app.h"
 
-#include "app/result_codes.h"
-#include "fw/system_library.h"
+#include "app/setup_worker.h"
+#include "app/shutdown_privilege.h"
+
+#include "platform/system_library.h"
 #include "probes/probes.h"
 #include "res/resource.h"
 #include "trust/signature.h"
 #include "ui/messages.h"
+#include "vocabulary/result_codes.h"
 
 CKavrinApp theApp;
 

@@ -1,5 +1,5 @@
 // The built-in configuration: Quorvex Lumora 5.1, in Slovenian, for x86, x64 and ARM64.
-#include "app/setup_config.h"
+#include "vocabulary/setup_config.h"
 
 namespace {
 

@@ -1,8 +1,12 @@
-#include "app/kavrin_app.h"
-#include "app/result_codes.h"
+#include "app/setup_worker.h"
+
+#include "engine/bind_installer.h"
+#include "engine/upgrade_installer.h"
 #include "install/install_package.h"
 #include "res/resource.h"
+#include "state/kavrin_app.h"
 #include "ui/messages.h"
+#include "vocabulary/result_codes.h"
 
 namespace {
 

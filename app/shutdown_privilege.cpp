@@ -1,5 +1,6 @@
-#include "app/kavrin_app.h"
-#include "fw/system_library.h"
+#include "app/shutdown_privilege.h"
+
+#include "platform/system_library.h"
 
 bool EnableShutdownPrivilege() {
     typedef BOOL(WINAPI * OpenProcessTokenFn)(HANDLE, DWORD, HANDLE*);

@@ -1,9 +1,10 @@
-#include "app/kavrin_app.h"
-#include "app/result_codes.h"
-#include "engine/installer_binding.h"
-#include "fw/system_library.h"
+#include "engine/bind_installer.h"
+#include "engine/installer_location.h"
+#include "platform/system_library.h"
 #include "res/resource.h"
+#include "state/kavrin_app.h"
 #include "ui/messages.h"
+#include "vocabulary/result_codes.h"
 
 namespace {
 

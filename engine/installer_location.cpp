@@ -1,6 +1,6 @@
 #include <stdlib.h>
 
-#include "engine/installer_binding.h"
+#include "engine/installer_location.h"
 
 const char16_t kInstallerKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer";
 const char16_t kInstallerLocationValue[] = u"InstallerLocation";

@@ -1,7 +1,8 @@
-#include "app/setup_config.h"
-#include "engine/installer_binding.h"
-#include "fw/system_library.h"
+#include "engine/installer_location.h"
+#include "engine/upgrade_installer.h"
+#include "platform/system_library.h"
 #include "probes/probes.h"
+#include "vocabulary/setup_config.h"
 
 bool InstallerNeedsUpgrade() {
     OwnedText path = RegisteredEnginePath();

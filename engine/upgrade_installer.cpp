@@ -1,13 +1,13 @@
 #include <stdlib.h>
 
-#include "app/kavrin_app.h"
-#include "app/result_codes.h"
-#include "engine/installer_binding.h"
-#include "fw/url_download.h"
+#include "engine/upgrade_installer.h"
+#include "platform/url_download.h"
 #include "probes/probes.h"
 #include "res/resource.h"
+#include "state/kavrin_app.h"
 #include "trust/verify_child.h"
 #include "ui/messages.h"
+#include "vocabulary/result_codes.h"
 
 namespace {
 

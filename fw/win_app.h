@@ -3,8 +3,8 @@
 // message, and the termination step, whose result is the process exit status.
 #pragma once
 
-#include "fw/owned_text.h"
 #include "fw/wnd.h"
+#include "platform/owned_text.h"
 #include "seam/win32_api.h"
 
 class CWinApp {

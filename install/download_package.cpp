@@ -1,10 +1,10 @@
-#include "app/kavrin_app.h"
-#include "app/result_codes.h"
-#include "fw/url_download.h"
 #include "install/install_package.h"
+#include "platform/url_download.h"
 #include "res/resource.h"
+#include "state/kavrin_app.h"
 #include "trust/signature.h"
 #include "ui/messages.h"
+#include "vocabulary/result_codes.h"
 
 namespace {
 DWORD Cancelled() {

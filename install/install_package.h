@@ -2,9 +2,9 @@
 // result.
 #pragma once
 
-#include "app/setup_config.h"
-#include "fw/owned_text.h"
+#include "platform/owned_text.h"
 #include "seam/win32_api.h"
+#include "vocabulary/setup_config.h"
 
 class CKavrinApp;
 
@@ -22,10 +22,6 @@ struct PackageChoice {
 
 // Handles one row; 0 when it is done or was declined, otherwise the result that ends the run.
 DWORD InstallPackage(CKavrinApp& app, const PackageEntry* row);
-
-// The folder named after the /a switch. 160 when the arguments hold no argument at all;
-// otherwise 0 with the target (null when none), cut in place inside `arguments`.
-DWORD ParseAdminTarget(char16_t* arguments, const char16_t** target);
 
 // Reads one value of a package's Property table: true with the text and its length, or false.
 // `buffer` holds `capacity` characters.

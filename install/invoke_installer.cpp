@@ -1,9 +1,9 @@
-#include "app/kavrin_app.h"
-#include "app/result_codes.h"
-#include "fw/system_library.h"
 #include "install/install_package.h"
+#include "platform/system_library.h"
 #include "res/resource.h"
+#include "state/kavrin_app.h"
 #include "ui/messages.h"
+#include "vocabulary/result_codes.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <string.h>
 
-#include "app/kavrin_app.h"
 #include "install/install_package.h"
+#include "state/kavrin_app.h"
 
 const char16_t kProductVersionQuery[] =
     u"SELECT `Value` FROM `Property` WHERE `Property`='ProductVersion'";

@@ -1,10 +1,10 @@
-#include "app/kavrin_app.h"
-#include "app/result_codes.h"
 #include "install/install_package.h"
 #include "probes/probes.h"
 #include "res/resource.h"
+#include "state/kavrin_app.h"
 #include "ui/language_dialog.h"
 #include "ui/messages.h"
+#include "vocabulary/result_codes.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <stdlib.h>
 
-#include "fw/system_library.h"
+#include "platform/system_library.h"
 
 namespace {
 

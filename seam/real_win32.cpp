@@ -1,8 +1,27 @@
 #include "seam/real_win32.h"
 
-#include "fw/system_library.h"
-
 namespace {
+
+// Loads `name` by its full path in the system directory, with the library's own imports
+// searched from there as well; null when it cannot be loaded. The seam's own copy of the
+// platform utilities' rule, with the real API: the seam includes nothing outside itself.
+HMODULE LoadFromSystemDirectory(const wchar_t* name) {
+    wchar_t path[MAX_PATH + 32];
+    UINT length = ::GetSystemDirectoryW(path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) return nullptr;
+    if (path[length - 1] != L'\\') path[length++] = L'\\';
+    size_t n = 0;
+    while (name[n]) ++n;
+    if (length + n >= sizeof(path) / sizeof(path[0])) return nullptr;
+    for (size_t i = 0; i <= n; ++i) path[length + i] = name[i];
+    return ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// A function of a library the seam loaded, typed as the field it is stored in.
+template <typename Fn>
+Fn RealExport(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
 
 // user32 is not imported: Wine's user32 itself imports version.dll, and an import would be
 // resolved from the setup's own folder first, where a planted version.dll could wait. It is
@@ -55,12 +74,11 @@ User32Functions g_user32;
 }  // namespace
 
 bool RealWin32::BindUser32() {
-    HMODULE user32 = LoadSystemLibrary(u"user32.dll");
+    HMODULE user32 = LoadFromSystemDirectory(L"user32.dll");
     if (!user32) return false;
     bool complete = true;
-#define KAVRIN_USER32_BIND(name)                                   \
-    g_user32.name = reinterpret_cast<decltype(g_user32.name)>(     \
-        reinterpret_cast<void*>(::GetProcAddress(user32, #name))); \
+#define KAVRIN_USER32_BIND(name)                                        \
+    g_user32.name = RealExport<decltype(g_user32.name)>(user32, #name); \
     complete = complete && g_user32.name != nullptr;
     KAVRIN_USER32_FUNCTIONS(KAVRIN_USER32_BIND)
 #undef KAVRIN_USER32_BIND
@@ -157,14 +175,13 @@ LSTATUS RealWin32::RegCloseKey(HKEY key) { return ::RegCloseKey(key); }
 
 bool RealWin32::BindVersionLibrary() {
     if (version_) return getFileVersionInfoSize_ && getFileVersionInfo_ && verQueryValue_;
-    version_ = LoadSystemLibrary(u"version.dll");
+    version_ = LoadFromSystemDirectory(L"version.dll");
     if (!version_) return false;
-    getFileVersionInfoSize_ = reinterpret_cast<decltype(getFileVersionInfoSize_)>(
-        reinterpret_cast<void*>(::GetProcAddress(version_, "GetFileVersionInfoSizeW")));
-    getFileVersionInfo_ = reinterpret_cast<decltype(getFileVersionInfo_)>(
-        reinterpret_cast<void*>(::GetProcAddress(version_, "GetFileVersionInfoW")));
-    verQueryValue_ = reinterpret_cast<decltype(verQueryValue_)>(
-        reinterpret_cast<void*>(::GetProcAddress(version_, "VerQueryValueW")));
+    getFileVersionInfoSize_ =
+        RealExport<decltype(getFileVersionInfoSize_)>(version_, "GetFileVersionInfoSizeW");
+    getFileVersionInfo_ =
+        RealExport<decltype(getFileVersionInfo_)>(version_, "GetFileVersionInfoW");
+    verQueryValue_ = RealExport<decltype(verQueryValue_)>(version_, "VerQueryValueW");
     return getFileVersionInfoSize_ && getFileVersionInfo_ && verQueryValue_;
 }
 DWORD RealWin32::GetFileVersionInfoSizeW(const char16_t* path, DWORD* handle) {

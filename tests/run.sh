@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test level: host unit tests, fuzzers, the resource checks,
-# and the Wine tests of the real setup.exe on Wine 8 (Debian 12 root) and Wine 10 (Debian 13
-# root). Ends with "N passed, M failed, K skipped"; exits 0 only when nothing failed.
+# the include rule of the product folders, and the Wine tests of the real setup.exe on Wine 8
+# (Debian 12 root) and Wine 10 (Debian 13 root).
 #   tests/run.sh                  everything
 #   WINES=trixie tests/run.sh     the Wine level on one root only (bookworm or trixie)
 set -u
@@ -104,6 +104,11 @@ step "resource checks"
 python3 tests/res/check_resources.py > "$logdir/resources.log" 2>&1
 tail -n 5 "$logdir/resources.log"
 count_closing_line "$logdir/resources.log"
+
+step "layer check (no folder circles; the seam includes nothing outside itself)"
+python3 tests/layers/check_layers.py > "$logdir/layers.log" 2>&1
+cat "$logdir/layers.log"
+count_closing_line "$logdir/layers.log"
 
 step "windows build"
 if ! make --no-print-directory windows > "$logdir/windows-build.log" 2>&1; then

@@ -1,4 +1,4 @@
-#include "fw/system_library.h"
+#include "platform/system_library.h"
 #include "trust/signature.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/result_codes.h"
+#include "vocabulary/result_codes.h"
 
 DWORD ComposeCommandLine(const char16_t* const* pieces, int count, DWORD length,
                          char16_t** commandLine) {

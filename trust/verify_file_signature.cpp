@@ -1,6 +1,6 @@
 #include <string.h>
 
-#include "fw/system_library.h"
+#include "platform/system_library.h"
 #include "trust/signature.h"
 
 const GUID kGenericVerifyV2 = {

@@ -1,9 +1,9 @@
 // The language choice dialog: a sorted drop-down list of a package's languages.
 #pragma once
 
-#include "app/setup_config.h"
 #include "fw/controls.h"
 #include "fw/dialog.h"
+#include "vocabulary/setup_config.h"
 
 class CJezikDlg : public CDialog {
 public:

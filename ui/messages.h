@@ -3,7 +3,7 @@
 // message box has the application title as its caption.
 #pragma once
 
-#include "fw/owned_text.h"
+#include "platform/owned_text.h"
 #include "seam/win32_api.h"
 
 // One insert of a formatted text: a string for "%1", a 32-bit integer for "%1!d!".

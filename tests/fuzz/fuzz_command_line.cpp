@@ -1,10 +1,10 @@
 // The command-line rules on arbitrary text: mode, the verify rule and the admin target.
 #include "tests/fuzz/fuzz_check.h"
 
-#include "app/command_line.h"
 #include "install/install_package.h"
 #include "tests/fuzz/fuzz_common.h"
 #include "tests/sim/sim_windows.h"
+#include "vocabulary/command_line.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SimWindows sim;

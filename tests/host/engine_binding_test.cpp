@@ -2,7 +2,7 @@
 // and the tolerance of badly stored "InstallerLocation" values.
 #include <string.h>
 
-#include "engine/installer_binding.h"
+#include "state/installer_binding.h"
 #include "tests/host/install_fixture.h"
 
 namespace {

@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include "app/kavrin_app.h"
+#include "app/setup_worker.h"
+#include "app/shutdown_privilege.h"
+#include "engine/bind_installer.h"
+#include "engine/installer_location.h"
+#include "engine/upgrade_installer.h"
+#include "install/install_package.h"
 #include "probes/probes.h"
 #include "res/resource.h"
+#include "state/kavrin_app.h"
 #include "tests/sim/sim_windows.h"
 
 class InstallFixture : public ::testing::Test {

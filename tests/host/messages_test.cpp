@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/kavrin_app.h"
 #include "res/resource.h"
+#include "state/kavrin_app.h"
 #include "tests/sim/sim_windows.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The engine upgrade: the redistributable beside the setup or downloaded and verified by a
 // child copy of the setup, its version rule, its command line and the meaning of its exit.
-#include "engine/installer_binding.h"
+#include "state/installer_binding.h"
 #include "tests/host/install_fixture.h"
 #include "trust/verify_child.h"
 

@@ -1,7 +1,7 @@
 """Builds further setup executables from tables sources written by the Wine tests.
 
 Each variant is a C++ source defining `const SetupConfig setupConfig` (see
-app/setup_config.h). All variants share one build directory, so the core is compiled once
+vocabulary/setup_config.h). All variants share one build directory, so the core is compiled once
 per checkout and each variant only adds its tables and a link.
 """
 import os
@@ -11,7 +11,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 BUILD = os.path.join(ROOT, "build", "wine-variants")
 SOURCES = os.path.join(BUILD, "tables")
 
-HEADER = '#include "app/setup_config.h"\n\n'
+HEADER = '#include "vocabulary/setup_config.h"\n\n'
 
 
 def build_variants(tables, timeout=900):

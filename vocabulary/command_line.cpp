@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "vocabulary/command_line.h"
 
 namespace {
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
@@ -55,18 +55,29 @@ SetupMode GetSetupMode(const char16_t* arguments) {
     }
 }
 
-DWORD TakeVerifyFile(char16_t* arguments, const char16_t** file) {
-    *file = nullptr;
+DWORD TakeArgumentAfterSwitch(char16_t* arguments, const char16_t** first, char16_t** after) {
+    *first = nullptr;
+    *after = nullptr;
     const char16_t* switchLast = nullptr;
     if (GetNextArgument(arguments, nullptr, &switchLast, nullptr) != 0) return ERROR_BAD_ARGUMENTS;
 
-    const char16_t* fileFirst = nullptr;
-    const char16_t* fileLast = nullptr;
-    if (GetNextArgument(ArgumentEnd(switchLast), &fileFirst, &fileLast, nullptr) != 0)
-        return ERROR_BAD_ARGUMENTS;
+    const char16_t* argumentFirst = nullptr;
+    const char16_t* argumentLast = nullptr;
+    if (GetNextArgument(ArgumentEnd(switchLast), &argumentFirst, &argumentLast, nullptr) != 0)
+        return ERROR_NO_MORE_ITEMS;
 
-    // The character after the file: its closing quote, the blank that ended it, or the end.
-    char16_t* after = arguments + (ArgumentEnd(fileLast) - arguments);
+    // The character after the argument: its closing quote, the blank that ended it, or the
+    // terminator.
+    *after = arguments + (ArgumentEnd(argumentLast) - arguments);
+    *first = argumentFirst;
+    return 0;
+}
+
+DWORD TakeVerifyFile(char16_t* arguments, const char16_t** file) {
+    *file = nullptr;
+    const char16_t* fileFirst = nullptr;
+    char16_t* after = nullptr;
+    if (TakeArgumentAfterSwitch(arguments, &fileFirst, &after) != 0) return ERROR_BAD_ARGUMENTS;
     if (*after != 0 && GetNextArgument(after + 1, nullptr, nullptr, nullptr) == 0)
         return ERROR_BAD_ARGUMENTS;
 

@@ -1,4 +1,4 @@
-#include "fw/owned_text.h"
+#include "platform/owned_text.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -2,7 +2,7 @@
 // system directory's urlmon.dll.
 #pragma once
 
-#include "fw/owned_text.h"
+#include "platform/owned_text.h"
 #include "seam/win32_api.h"
 
 // Fetches `url` with `callback` as the status callback. On success (a non-negative result)

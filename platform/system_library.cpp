@@ -1,6 +1,6 @@
-#include "fw/system_library.h"
+#include "platform/system_library.h"
 
-#include "fw/owned_text.h"
+#include "platform/owned_text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "fw/url_download.h"
+#include "platform/url_download.h"
 
-#include "fw/system_library.h"
+#include "platform/system_library.h"
 
 namespace {
 typedef HRESULT(WINAPI* URLDownloadToCacheFileFn)(void* caller, const char16_t* url, char16_t* path,

@@ -25,7 +25,18 @@ const char16_t* ArgumentEnd(const char16_t* last);
 // The mode that the first argument asks for.
 SetupMode GetSetupMode(const char16_t* arguments);
 
+// The argument after the switch (the first argument): gives 0 with its first character and
+// the writable position right after it (see ArgumentEnd), ERROR_BAD_ARGUMENTS when the
+// arguments hold no switch, or ERROR_NO_MORE_ITEMS when nothing follows the switch. Shared
+// by the verify rule and the administrative target rule.
+DWORD TakeArgumentAfterSwitch(char16_t* arguments, const char16_t** first, char16_t** after);
+
 // The verify rule: the one file argument after the switch, cut in place (a terminator is
 // written right after its last character). Gives 0 and the file, or ERROR_BAD_ARGUMENTS
 // when the file is missing or further arguments follow it.
 DWORD TakeVerifyFile(char16_t* arguments, const char16_t** file);
+
+// The administrative target rule: the folder named after the /a switch. 160 when the
+// arguments hold no argument at all; otherwise 0 with the target (null when none), cut in
+// place inside `arguments`.
+DWORD ParseAdminTarget(char16_t* arguments, const char16_t** target);

@@ -1,13 +1,13 @@
 // The setup's application object: start-up, the command line and shutdown.
 #pragma once
 
-#include "app/command_line.h"
-#include "app/setup_config.h"
-#include "engine/installer_binding.h"
-#include "fw/owned_text.h"
 #include "fw/win_app.h"
 #include "fw/win_thread.h"
+#include "platform/owned_text.h"
+#include "state/installer_binding.h"
 #include "ui/progress_dialog.h"
+#include "vocabulary/command_line.h"
+#include "vocabulary/setup_config.h"
 
 class CKavrinApp : public CWinApp {
 public:
@@ -55,12 +55,6 @@ private:
 };
 
 extern CKavrinApp theApp;
-
-// The worker thread's procedure: engine upgrade, binding, then every package.
-DWORD WINAPI SetupWorker(LPVOID unused);
-
-// Enables the shutdown privilege of this process; true when it was enabled.
-bool EnableShutdownPrivilege();
 
 // The names of the single-instance mutex.
 extern const char16_t kGlobalMutexName[];

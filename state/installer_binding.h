@@ -2,7 +2,6 @@
 // package steps call.
 #pragma once
 
-#include "fw/owned_text.h"
 #include "seam/win32_api.h"
 
 typedef DWORD MSIHANDLE;
@@ -34,31 +33,3 @@ struct InstallerBinding {
     (MSIHANDLE record, UINT field, char16_t* buffer, DWORD* length) = nullptr;
     UINT(WINAPI* MsiCloseHandle)(MSIHANDLE handle) = nullptr;
 };
-
-// The engine's registry key under HKEY_LOCAL_MACHINE, and the value naming its directory.
-extern const char16_t kInstallerKey[];
-extern const char16_t kInstallerLocationValue[];
-
-// Loads the engine (the registered "InstallerLocation" first, then the system directory)
-// and binds its eleven functions into theApp. 0, or 1603 after the IDS_UPGRADE_FAILED box.
-DWORD BindInstaller();
-
-// Reads "InstallerLocation" from an open key as a string, tolerating badly stored values.
-// True when a string (possibly empty) was read; on failure `location` is left empty.
-bool ReadInstallerLocation(HKEY key, OwnedText* location);
-
-// The engine path the registry names: "InstallerLocation" followed by "\msi.dll", or empty
-// when the key or value cannot be read or the value is empty.
-OwnedText RegisteredEnginePath();
-
-// True when the engine on this machine is older than the configured minimum, or its
-// version cannot be read.
-bool InstallerNeedsUpgrade();
-
-// Brings the engine up to the configured minimum with the Windows Installer redistributable.
-// 0: upgraded; 3010: upgraded, restart needed; anything else ends the run.
-DWORD UpgradeInstaller();
-
-// Runs the redistributable at `path` with its delayed-reboot option and gives its exit code,
-// or an error of its own (14, 1603, or the system error of a failed start or wait).
-DWORD RunInstMsi(const char16_t* path);
