@@ -1,7 +1,7 @@
 #include <stdlib.h>
 
+#include "download/download_and_verify.h"
 #include "engine/upgrade_installer.h"
-#include "platform/url_download.h"
 #include "probes/probes.h"
 #include "res/resource.h"
 #include "state/kavrin_app.h"
@@ -12,46 +12,6 @@
 namespace {
 
 const char16_t kInstMsiOptions[] = u" /c:\"msiinst /delayreboot\"";
-
-DWORD Cancelled() {
-    ShowMessage(IDS_CANCELLED, MB_ICONWARNING);
-    return kResultCancelled;
-}
-
-// Fetches the redistributable and has a child copy of the setup verify it; 0 with its cache
-// path, or the result that ends the upgrade (its message shown).
-DWORD DownloadAndVerify(CKavrinApp& app, const char16_t* fileName, OwnedText* path) {
-    OwnedText url;
-    if (!url.Assign(app.config->redistBaseUrl) || !url.Append(fileName)) {
-        ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
-        return ERROR_OUTOFMEMORY;
-    }
-    OwnedText status = LoadText(IDS_DOWNLOADING_INSTMSI);
-    app.progress.SetStatusText(status.c_str());
-    if (app.progress.CancelRequested()) return Cancelled();
-
-    HRESULT result = DownloadToCache(url.c_str(), app.progress.Callback(), path);
-    if (app.progress.CancelRequested()) return Cancelled();
-    if (result < 0 || path->empty()) {
-        ReportError(IDS_INSTMSI_NOT_FOUND, url.c_str());
-        return kResultFileNotFound;
-    }
-
-    status = FormatById(IDS_VERIFYING_SIGNATURE, fileName);
-    app.progress.SetStatusText(status.c_str());
-    if (app.progress.CancelRequested()) return Cancelled();
-
-    DWORD verdict = VerifyInChildProcess(app.exePath.c_str(), path->c_str());
-    if (verdict == kVerifyNotAvailable) {
-        ShowMessage(IDS_NO_SIGNATURE_SUPPORT, MB_ICONERROR);
-        return kResultCannotVerify;
-    }
-    if (verdict != 0) {
-        ReportError(IDS_NOT_TRUSTED, path->c_str());
-        return kResultNotTrusted;
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -83,7 +43,11 @@ DWORD UpgradeInstaller() {
         return ERROR_OUTOFMEMORY;
     }
     if (Api().GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        DWORD result = DownloadAndVerify(app, fileName, &path);
+        // Verified by a child copy of the setup (the /v mode), against its own signer.
+        const DownloadRequest request = {app.config->redistBaseUrl, fileName,
+                                         IDS_DOWNLOADING_INSTMSI,   IDS_INSTMSI_NOT_FOUND,
+                                         &VerifyInChildCopy,        app.exePath.c_str()};
+        DWORD result = DownloadAndVerify(app.Progress(), request, &path);
         if (result != 0) return result;
     }
 
@@ -100,7 +64,7 @@ DWORD UpgradeInstaller() {
         case ERROR_SUCCESS_REBOOT_REQUIRED:
             return status;
         case kResultCancelled:
-            return Cancelled();
+            return ReportCancelled();
         case ERROR_FILE_NOT_FOUND:
             ReportError(IDS_INSTMSI_NOT_FOUND, path.c_str());
             return kResultFileNotFound;

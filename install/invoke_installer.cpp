@@ -50,7 +50,7 @@ bool ComposeCommandLine(const CKavrinApp& app, const PackageChoice& choice,
 }  // namespace
 
 DWORD InvokeInstaller(CKavrinApp& app, PackageChoice& choice) {
-    app.progress.HideWindow();
+    app.Progress().HideWindow();
     app.engine.MsiSetInternalUI(choice.row->uiLevel, nullptr);
 
     UINT result;

@@ -30,11 +30,6 @@ const char16_t* FileForThisMachine(const char16_t* const (&files)[kColumnCount],
     }
 }
 
-DWORD Cancelled() {
-    ShowMessage(IDS_CANCELLED, MB_ICONWARNING);
-    return kResultCancelled;
-}
-
 DWORD OutOfMemory() {
     ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
     return ERROR_OUTOFMEMORY;
@@ -84,8 +79,8 @@ DWORD InstallPackage(CKavrinApp& app, const PackageEntry* row) {
 
     // 4. Title text, whether or not a download follows, and the first cancel check.
     OwnedText title = FormatById(IDS_PLEASE_WAIT_DOWNLOAD, row->productName);
-    app.progress.SetTitleText(title.c_str());
-    if (app.progress.CancelRequested()) return Cancelled();
+    app.Progress().SetTitleText(title.c_str());
+    if (app.Progress().CancelRequested()) return ReportCancelled();
 
     // 5. The package, or failing that the patch, of this machine's column.
     bool notNt = app.notNt != FALSE;

@@ -35,6 +35,8 @@ public:
     InstallerBinding engine;
     // The progress window, the application's main window during the install run.
     CNapredekDlg progress;
+    // What the steps may do with the progress window.
+    ProgressView& Progress() { return progress; }
     // The worker thread, null until started.
     CWinThread* worker = nullptr;
 

@@ -6,7 +6,7 @@ typedef BOOL(WINAPI* CertCompareFn)(DWORD, PCERT_INFO, PCERT_INFO);
 typedef BOOL(WINAPI* CertFreeFn)(PCCERT_CONTEXT);
 }  // namespace
 
-int CompareSigners(const char16_t* referencePath, const char16_t* path, HWND window) {
+TrustVerdict CompareSigners(const char16_t* referencePath, const char16_t* path, HWND window) {
     // crypt32 stays loaded until the end, so that the certificate references stay usable
     // until they are released.
     ModuleRef crypt32(LoadSystemLibrary(u"crypt32.dll"));
@@ -15,7 +15,7 @@ int CompareSigners(const char16_t* referencePath, const char16_t* path, HWND win
     auto release = crypt32.Find<CertFreeFn>("CertFreeCertificateContext");
     if (!compare || !release) return kTrustNotAvailable;
 
-    int result = kTrustNotAvailable;
+    TrustVerdict result = kTrustNotAvailable;
     LONG referenceSigned = 0, fileSigned = 0;
     PCCERT_CONTEXT referenceCert = nullptr, fileCert = nullptr;
 
@@ -40,8 +40,8 @@ int CompareSigners(const char16_t* referencePath, const char16_t* path, HWND win
     return result;
 }
 
-DWORD VerifyModeStatus(int verdict) {
-    if (verdict == kTrusted) return 0;
-    if (verdict == kTrustNotAvailable) return static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN);
-    return static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
+VerifyStatus VerifyModeStatus(int verdict) {
+    if (verdict == kTrusted) return kVerifyTrusted;
+    if (verdict == kTrustNotAvailable) return kVerifyNotAvailable;
+    return kVerifyNotTrusted;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "seam/win32_api.h"
+#include "vocabulary/result_codes.h"
 
 // Verdicts of VerifyFileSignature and CompareSigners.
 enum TrustVerdict : int {
@@ -35,13 +36,14 @@ extern const GUID kGenericVerifyV2;
 // `isSigned` (optional) tells whether the file carries a signature; `signer` (optional)
 // receives a reference to the first signer's certificate, which the caller releases with
 // CertFreeCertificateContext.
-int VerifyFileSignature(const char16_t* path, HWND window, DWORD uiChoice, LONG* isSigned,
-                        PCCERT_CONTEXT* signer);
+TrustVerdict VerifyFileSignature(const char16_t* path, HWND window, DWORD uiChoice, LONG* isSigned,
+                                 PCCERT_CONTEXT* signer);
 
 // Verifies `path` against the signer of `referencePath` (the setup executable): a file
 // signed with the same certificate is verified without positive confirmation, any other
 // file with the platform's full trust user interface.
-int CompareSigners(const char16_t* referencePath, const char16_t* path, HWND window);
+TrustVerdict CompareSigners(const char16_t* referencePath, const char16_t* path, HWND window);
 
-// The process exit status of the verify mode for a CompareSigners verdict.
-DWORD VerifyModeStatus(int verdict);
+// The process exit status of the verify mode for a CompareSigners verdict (any value other
+// than kTrusted and kTrustNotAvailable counts as not trusted).
+VerifyStatus VerifyModeStatus(int verdict);

@@ -85,3 +85,9 @@ DWORD VerifyInChildProcess(const char16_t* setupPath, const char16_t* file) {
     free(commandLine);
     return result != 0 ? result : status;
 }
+
+TrustVerdict VerifyInChildCopy(const char16_t* setupPath, const char16_t* file, HWND) {
+    DWORD status = VerifyInChildProcess(setupPath, file);
+    if (status == kVerifyNotAvailable) return kTrustNotAvailable;
+    return status == kVerifyTrusted ? kTrusted : kNotTrusted;
+}

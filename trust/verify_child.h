@@ -3,12 +3,19 @@
 #pragma once
 
 #include "seam/win32_api.h"
+#include "trust/signature.h"
 
 // Runs `setupPath /v "file"` and gives the child's exit status (0 trusted, 0x800B0001 not
 // available, anything else not trusted), or an error of its own: 14 when the command line
 // cannot be allocated, 1603 when it cannot be composed, the system error when the child
 // cannot be started, waited for, or its exit status cannot be read.
 DWORD VerifyInChildProcess(const char16_t* setupPath, const char16_t* file);
+
+// The verdict of VerifyInChildProcess for `file`, in the form of CompareSigners: the
+// child's "not available" status is kTrustNotAvailable, 0 is kTrusted, and every other
+// status or error of its own is kNotTrusted. `owner` is not used: the child shows its own
+// dialogs.
+TrustVerdict VerifyInChildCopy(const char16_t* setupPath, const char16_t* file, HWND owner);
 
 // Waits for `handle`, serving one message of the thread's queue per wake. 0 once the handle
 // is signalled, the system error when waiting fails.

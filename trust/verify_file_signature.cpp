@@ -50,8 +50,8 @@ PCCERT_CONTEXT DuplicateSignerCertificate(const TrustProvider& trust, HANDLE sta
 
 }  // namespace
 
-int VerifyFileSignature(const char16_t* path, HWND window, DWORD uiChoice, LONG* isSigned,
-                        PCCERT_CONTEXT* signer) {
+TrustVerdict VerifyFileSignature(const char16_t* path, HWND window, DWORD uiChoice, LONG* isSigned,
+                                 PCCERT_CONTEXT* signer) {
     if (isSigned) *isSigned = 0;
     if (signer) *signer = nullptr;
 

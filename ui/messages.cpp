@@ -2,6 +2,7 @@
 
 #include "fw/win_app.h"
 #include "res/resource.h"
+#include "vocabulary/result_codes.h"
 
 namespace {
 
@@ -72,4 +73,9 @@ void ReportError(UINT id, MsgArg first, MsgArg second) {
                          ? FormatById(IDS_MISSING_RESOURCE, MsgArg(static_cast<int>(id)))
                          : FormatText(format.c_str(), first, second);
     ShowMessageText(text.c_str(), MB_ICONERROR);
+}
+
+DWORD ReportCancelled() {
+    ShowMessage(IDS_CANCELLED, MB_ICONWARNING);
+    return kResultCancelled;
 }

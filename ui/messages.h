@@ -38,3 +38,6 @@ int ShowMessageText(const char16_t* text, UINT style);
 // Shows the formatted text of `id` in an error box. When the table lacks `id`, the box shows
 // IDS_MISSING_RESOURCE naming the id instead, and the arguments are not used.
 void ReportError(UINT id, MsgArg first = MsgArg(), MsgArg second = MsgArg());
+
+// Shows IDS_CANCELLED as a warning and gives 1602, the result of a cancelled run.
+DWORD ReportCancelled();

@@ -8,6 +8,7 @@
 #include "fw/controls.h"
 #include "fw/dialog.h"
 #include "seam/win32_api.h"
+#include "ui/progress_view.h"
 
 extern const IID kIIDBindStatusCallback;
 extern const IID kIIDUnknown;
@@ -16,16 +17,20 @@ extern const IID kIIDUnknown;
 // declarations have no virtual destructor.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class CNapredekDlg : public CDialog, public IBindStatusCallback {
+class CNapredekDlg : public CDialog, public ProgressView, public IBindStatusCallback {
 public:
     CNapredekDlg();
 
-    // Used from the worker thread; the main thread applies each call before it returns.
-    void SetTitleText(const char16_t* text) { titleCtrl.SetWindowText(text); }
-    void SetStatusText(const char16_t* text) { statusCtrl.SetWindowText(text); }
-    void HideWindow() { ShowWindow(SW_HIDE); }
-    bool CancelRequested() const { return cancelRequested.load(std::memory_order_relaxed) != 0; }
-    IBindStatusCallback* Callback() { return this; }
+    // ProgressView, used from the worker thread; the main thread applies each call before it
+    // returns.
+    void SetTitleText(const char16_t* text) override { titleCtrl.SetWindowText(text); }
+    void SetStatusText(const char16_t* text) override { statusCtrl.SetWindowText(text); }
+    void HideWindow() override { ShowWindow(SW_HIDE); }
+    bool CancelRequested() const override {
+        return cancelRequested.load(std::memory_order_relaxed) != 0;
+    }
+    IBindStatusCallback* Callback() override { return this; }
+    HWND OwnerWindow() const override { return m_hWnd; }
 
     CStatic iconCtrl;
     CStatic titleCtrl;
