@@ -85,10 +85,8 @@ void CKavrinApp::RegisterProgressBarClass() {
     typedef BOOL(WINAPI * InitCommonControlsExFn)(const InitCommonControlsExData*);
     commonControls_ = LoadSystemLibrary(u"comctl32.dll");
     if (!commonControls_) return;
-    auto init = reinterpret_cast<InitCommonControlsExFn>(
-        reinterpret_cast<void*>(Api().GetProcAddress(commonControls_, "InitCommonControlsEx")));
-    const InitCommonControlsExData data = {sizeof(InitCommonControlsExData),
-                                           0x00000020 /* ICC_PROGRESS_CLASS */};
+    auto init = FindExport<InitCommonControlsExFn>(commonControls_, "InitCommonControlsEx");
+    const InitCommonControlsExData data = {sizeof(InitCommonControlsExData), ICC_PROGRESS_CLASS};
     if (init) init(&data);
 }
 

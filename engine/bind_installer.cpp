@@ -8,25 +8,15 @@
 
 namespace {
 
-template <typename Fn>
-bool Bind(HMODULE module, const char* name, Fn* field) {
-    *field = reinterpret_cast<Fn>(reinterpret_cast<void*>(Api().GetProcAddress(module, name)));
-    return *field != nullptr;
-}
-
+// Every function of the list, in its order; false at the first one the engine lacks.
 bool BindFunctions(InstallerBinding& engine) {
     HMODULE m = engine.module;
-    return Bind(m, "MsiSetInternalUI", &engine.MsiSetInternalUI) &&
-           Bind(m, "MsiInstallProductW", &engine.MsiInstallProductW) &&
-           Bind(m, "MsiApplyPatchW", &engine.MsiApplyPatchW) &&
-           Bind(m, "MsiReinstallProductW", &engine.MsiReinstallProductW) &&
-           Bind(m, "MsiQueryProductStateW", &engine.MsiQueryProductStateW) &&
-           Bind(m, "MsiOpenDatabaseW", &engine.MsiOpenDatabaseW) &&
-           Bind(m, "MsiDatabaseOpenViewW", &engine.MsiDatabaseOpenViewW) &&
-           Bind(m, "MsiViewExecute", &engine.MsiViewExecute) &&
-           Bind(m, "MsiViewFetch", &engine.MsiViewFetch) &&
-           Bind(m, "MsiRecordGetStringW", &engine.MsiRecordGetStringW) &&
-           Bind(m, "MsiCloseHandle", &engine.MsiCloseHandle);
+#define KAVRIN_ENGINE_BIND(result, name, parameters)           \
+    engine.name = FindExport<decltype(engine.name)>(m, #name); \
+    if (!engine.name) return false;
+    KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_BIND)
+#undef KAVRIN_ENGINE_BIND
+    return true;
 }
 
 }  // namespace

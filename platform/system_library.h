@@ -15,6 +15,15 @@ HMODULE LoadSystemLibrary(const char16_t* name);
 // Loads `name` from the system directory as a data file only (for its resources).
 HMODULE LoadSystemLibraryAsData(const char16_t* name);
 
+// Looking up a library export has one idiom: ModuleRef::Find for a module the caller owns,
+// FindExport for a module it does not (a handle kept elsewhere, or one of GetModuleHandle).
+
+// A function of `module`, typed as the caller's function pointer type; null when missing.
+template <typename Fn>
+Fn FindExport(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(Api().GetProcAddress(module, name)));
+}
+
 // Owns one reference to a loaded module and releases it with FreeLibrary.
 class ModuleRef {
 public:
@@ -33,7 +42,7 @@ public:
     // Looks up a function by name, typed as the caller's function pointer type.
     template <typename Fn>
     Fn Find(const char* name) const {
-        return reinterpret_cast<Fn>(reinterpret_cast<void*>(Api().GetProcAddress(module_, name)));
+        return FindExport<Fn>(module_, name);
     }
 
 private:

@@ -1,5 +1,7 @@
 #include "probes/probes.h"
 
+#include "platform/system_library.h"
+
 namespace {
 
 typedef BOOL(WINAPI* IsWow64Process2Fn)(HANDLE, WORD*, WORD*);
@@ -7,11 +9,6 @@ typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, BOOL*);
 
 // Written only on the worker thread, and only when a probe succeeded.
 WORD g_nativeMachine = 0;
-
-template <typename Fn>
-Fn Lookup(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(Api().GetProcAddress(module, name)));
-}
 
 }  // namespace
 
@@ -21,7 +18,7 @@ WORD GetNativeMachine() {
     HMODULE kernel = Api().GetModuleHandleA("kernel32.dll");
     if (!kernel) return 0;
 
-    if (auto isWow64Process2 = Lookup<IsWow64Process2Fn>(kernel, "IsWow64Process2")) {
+    if (auto isWow64Process2 = FindExport<IsWow64Process2Fn>(kernel, "IsWow64Process2")) {
         WORD processMachine = 0, nativeMachine = 0;
         if (!isWow64Process2(Api().GetCurrentProcess(), &processMachine, &nativeMachine)) return 0;
         g_nativeMachine = nativeMachine;
@@ -29,7 +26,7 @@ WORD GetNativeMachine() {
     }
 
     // The setup is a 32-bit x86 program: under WOW64 the system is x64, otherwise x86.
-    auto isWow64Process = Lookup<IsWow64ProcessFn>(kernel, "IsWow64Process");
+    auto isWow64Process = FindExport<IsWow64ProcessFn>(kernel, "IsWow64Process");
     BOOL wow64 = FALSE;
     if (!isWow64Process || !isWow64Process(Api().GetCurrentProcess(), &wow64)) return 0;
     g_nativeMachine = wow64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;

@@ -336,6 +336,8 @@ struct WINTRUST_FILE_INFO {
 
 #define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
 #define LOAD_LIBRARY_AS_DATAFILE 0x00000002
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#define ICC_PROGRESS_CLASS 0x00000020
 
 #define MB_OK 0x00000000
 #define MB_YESNO 0x00000004
@@ -440,6 +442,10 @@ struct WINTRUST_FILE_INFO {
 // A resource named by number, as the seam's text parameters take it.
 #define RESOURCE_ID(i) \
     (reinterpret_cast<const char16_t*>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
+
+// The standard wait cursor (IDC_WAIT), as the seam's resource-name parameters take it: the
+// platform's own IDC_WAIT is a wchar_t pointer.
+#define KAVRIN_IDC_WAIT RESOURCE_ID(32514)
 
 // Text in the core is UTF-16 as char16_t; on Windows wchar_t has the same size and encoding.
 #ifdef _WIN32

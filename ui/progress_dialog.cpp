@@ -29,7 +29,7 @@ int CNapredekDlg::OnCreate() {
     bigIcon = static_cast<HICON>(Api().LoadImageW(
         instance, RESOURCE_ID(IDI_SETUP), IMAGE_ICON, Api().GetSystemMetrics(SM_CXICON),
         Api().GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
-    waitCursor = Api().LoadCursorW(nullptr, RESOURCE_ID(32514) /* IDC_WAIT */);
+    waitCursor = Api().LoadCursorW(nullptr, KAVRIN_IDC_WAIT);
     return 0;
 }
 

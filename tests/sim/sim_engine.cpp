@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 
+#include "state/installer_binding.h"
 #include "tests/sim/sim_windows.h"
 
 namespace {
@@ -28,34 +29,22 @@ BOOL WINAPI XAdjustTokenPrivileges(HANDLE t, BOOL d, TOKEN_PRIVILEGES* s, DWORD 
                                    TOKEN_PRIVILEGES* p, DWORD* r) {
     return S().AdjustTokenPrivileges(t, d, s, l, p, r);
 }
-int WINAPI XMsiSetInternalUI(int l, HWND* o) { return S().MsiSetInternalUI(l, o); }
-UINT WINAPI XMsiInstallProductW(const char16_t* p, const char16_t* c) {
-    return S().MsiInstallProductW(p, c);
+// The engine's exports forward to the SimWindows member of the same name, one for each
+// function of the engine list.
+template <auto Member, typename Result, typename... Parameters>
+Result WINAPI EngineExport(Parameters... parameters) {
+    return (S().*Member)(parameters...);
 }
-UINT WINAPI XMsiApplyPatchW(const char16_t* p, const char16_t* i, int t, const char16_t* c) {
-    return S().MsiApplyPatchW(p, i, t, c);
+template <auto Member, typename Result, typename... Parameters>
+void* EngineExportFor(Result(WINAPI*)(Parameters...)) {
+    return reinterpret_cast<void*>(&EngineExport<Member, Result, Parameters...>);
 }
-UINT WINAPI XMsiReinstallProductW(const char16_t* p, DWORD m) {
-    return S().MsiReinstallProductW(p, m);
-}
-int WINAPI XMsiQueryProductStateW(const char16_t* p) { return S().MsiQueryProductStateW(p); }
-UINT WINAPI XMsiOpenDatabaseW(const char16_t* p, const char16_t* m, DWORD* d) {
-    return S().MsiOpenDatabaseW(p, m, d);
-}
-UINT WINAPI XMsiDatabaseOpenViewW(DWORD d, const char16_t* q, DWORD* v) {
-    return S().MsiDatabaseOpenViewW(d, q, v);
-}
-UINT WINAPI XMsiViewExecute(DWORD v, DWORD r) { return S().MsiViewExecute(v, r); }
-UINT WINAPI XMsiViewFetch(DWORD v, DWORD* r) { return S().MsiViewFetch(v, r); }
-UINT WINAPI XMsiRecordGetStringW(DWORD r, UINT f, char16_t* b, DWORD* l) {
-    return S().MsiRecordGetStringW(r, f, b, l);
-}
-UINT WINAPI XMsiCloseHandle(DWORD h) { return S().MsiCloseHandle(h); }
 
 const char* const kEngineFunctions[] = {
-    "MsiSetInternalUI",      "MsiInstallProductW",  "MsiApplyPatchW",       "MsiReinstallProductW",
-    "MsiQueryProductStateW", "MsiOpenDatabaseW",    "MsiDatabaseOpenViewW", "MsiViewExecute",
-    "MsiViewFetch",          "MsiRecordGetStringW", "MsiCloseHandle"};
+#define KAVRIN_ENGINE_NAME(result, name, parameters) #name,
+    KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_NAME)
+#undef KAVRIN_ENGINE_NAME
+};
 
 }  // namespace
 
@@ -66,17 +55,10 @@ FARPROC SimEngineExport(const std::string& name) {
         {"OpenProcessToken", reinterpret_cast<void*>(&XOpenProcessToken)},
         {"LookupPrivilegeValueW", reinterpret_cast<void*>(&XLookupPrivilegeValueW)},
         {"AdjustTokenPrivileges", reinterpret_cast<void*>(&XAdjustTokenPrivileges)},
-        {"MsiSetInternalUI", reinterpret_cast<void*>(&XMsiSetInternalUI)},
-        {"MsiInstallProductW", reinterpret_cast<void*>(&XMsiInstallProductW)},
-        {"MsiApplyPatchW", reinterpret_cast<void*>(&XMsiApplyPatchW)},
-        {"MsiReinstallProductW", reinterpret_cast<void*>(&XMsiReinstallProductW)},
-        {"MsiQueryProductStateW", reinterpret_cast<void*>(&XMsiQueryProductStateW)},
-        {"MsiOpenDatabaseW", reinterpret_cast<void*>(&XMsiOpenDatabaseW)},
-        {"MsiDatabaseOpenViewW", reinterpret_cast<void*>(&XMsiDatabaseOpenViewW)},
-        {"MsiViewExecute", reinterpret_cast<void*>(&XMsiViewExecute)},
-        {"MsiViewFetch", reinterpret_cast<void*>(&XMsiViewFetch)},
-        {"MsiRecordGetStringW", reinterpret_cast<void*>(&XMsiRecordGetStringW)},
-        {"MsiCloseHandle", reinterpret_cast<void*>(&XMsiCloseHandle)},
+#define KAVRIN_ENGINE_EXPORT(result, name, parameters) \
+    {#name, EngineExportFor<&SimWindows::name>(decltype(InstallerBinding::name){})},
+        KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_EXPORT)
+#undef KAVRIN_ENGINE_EXPORT
     };
     auto it = table.find(name);
     return it != table.end() ? reinterpret_cast<FARPROC>(it->second) : nullptr;

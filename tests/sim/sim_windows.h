@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "seam/win32_api.h"
+#include "state/installer_binding.h"
 
 std::string Utf8(const std::u16string& text);
 std::string Utf8(const char16_t* text);
@@ -316,18 +317,9 @@ public:
     BOOL LookupPrivilegeValueW(const char16_t* system, const char16_t* name, LUID* luid);
     BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* state, DWORD length,
                                TOKEN_PRIVILEGES* previous, DWORD* returned);
-    int MsiSetInternalUI(int level, HWND* owner);
-    UINT MsiInstallProductW(const char16_t* package, const char16_t* commandLine);
-    UINT MsiApplyPatchW(const char16_t* patch, const char16_t* product, int type,
-                        const char16_t* commandLine);
-    UINT MsiReinstallProductW(const char16_t* product, DWORD mode);
-    int MsiQueryProductStateW(const char16_t* product);
-    UINT MsiOpenDatabaseW(const char16_t* path, const char16_t* persist, DWORD* database);
-    UINT MsiDatabaseOpenViewW(DWORD database, const char16_t* query, DWORD* view);
-    UINT MsiViewExecute(DWORD view, DWORD record);
-    UINT MsiViewFetch(DWORD view, DWORD* record);
-    UINT MsiRecordGetStringW(DWORD record, UINT field, char16_t* buffer, DWORD* length);
-    UINT MsiCloseHandle(DWORD handle);
+#define KAVRIN_ENGINE_MEMBER(result, name, parameters) result name parameters;
+    KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_MEMBER)
+#undef KAVRIN_ENGINE_MEMBER
     BOOL CheckTokenMembership(HANDLE token, PSID sid, BOOL* member);
     BOOL IsWow64Process2(HANDLE process, WORD* processMachine, WORD* nativeMachine);
     BOOL IsWow64Process(HANDLE process, BOOL* wow64);
