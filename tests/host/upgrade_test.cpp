@@ -197,6 +197,22 @@ TEST_F(UpgradeTest, NoRedistributableForOtherProcessors) {
     EXPECT_TRUE(sim.processes.empty());
 }
 
+TEST_F(UpgradeTest, SystemsWithoutWow64FunctionsGetTheX86RedistributableAndPackage) {
+    // Windows 2000: neither IsWow64Process2 nor IsWow64Process exists.
+    sim.SetVersion(VER_PLATFORM_WIN32_NT, 5, 0);
+    sim.AddSystemModule(u"kernel32.dll", {});
+    ForgetNativeMachine();
+    Redistributable(kLocal, 0x00020000);
+    Children(0, 0);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim.processes, std::vector<std::u16string>{
+                                 u"\"C:\\Down loads\\InstMSIW.exe\" /c:\"msiinst /delayreboot\""});
+    EXPECT_EQ(
+        EngineCalls("MsiInstallProductW"),
+        std::vector<std::string>{"MsiInstallProductW(\"C:\\Down loads\\Lumora.Win32.msi\", \"\")"});
+    EXPECT_EQ(Boxes().size(), 1u);  // only the upgrade question
+}
+
 TEST_F(UpgradeTest, CancelDuringTheRedistributableDownload) {
     sim.downloads[kUrl].progress = {{10, 100}, {20, 100}};
     sim.onCall = [](SimWindows& s, const std::string& call) {
