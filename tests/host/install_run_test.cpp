@@ -128,12 +128,12 @@ TEST_F(InstallRunTest, EngineVersionTwoIsRecentEnough) {
     EXPECT_EQ(Run(), 0);
     // A registered directory is used even when it holds no engine: then it counts as too old.
     sim.registry[u"software\\microsoft\\windows\\currentversion\\installer"][u"InstallerLocation"] =
-        SimRegistryValue{REG_SZ, {'D', 0, ':', 0, 0, 0}};
+        SimRegistryValue{REG_SZ, {'D', 0, ':', 0, '\\', 0, 0, 0}};
     sim.adminMember = FALSE;
     sim.messageBoxes.clear();
     EXPECT_EQ(Run(), 1603);
     EXPECT_EQ(sim.CallsNamed("GetFileVersionInfoSizeW").back(),
-              "GetFileVersionInfoSizeW(D:\\msi.dll)");
+              "GetFileVersionInfoSizeW(D:\\\\msi.dll)");
 }
 
 TEST_F(InstallRunTest, AnEngineWithoutOneOfItsElevenFunctionsIsNotBound) {
