@@ -41,14 +41,22 @@ DWORD DownloadPackage(CKavrinApp& app, PackageChoice& choice) {
     app.progress.SetStatusText(status.c_str());
     if (app.progress.CancelRequested()) return Cancelled();
 
-    switch (CompareSigners(app.exePath.c_str(), choice.packagePath.c_str(), app.progress.m_hWnd)) {
+    return AcceptVerdict(
+        CompareSigners(app.exePath.c_str(), choice.packagePath.c_str(), app.progress.m_hWnd),
+        choice);
+}
+
+DWORD AcceptVerdict(int verdict, const PackageChoice& choice) {
+    switch (verdict) {
+        case kTrusted:
+            return 0;
         case kTrustNotAvailable:
             ShowMessage(IDS_NO_SIGNATURE_SUPPORT, MB_ICONERROR);
             return kResultCannotVerify;
-        case kNotTrusted:
+        default:
+            // Only a verdict of "trusted" lets a downloaded file run; anything else, an
+            // unexpected value included, is refused.
             ReportError(IDS_NOT_TRUSTED, choice.packagePath.c_str());
             return kResultNotTrusted;
-        default:
-            return 0;
     }
 }
