@@ -148,6 +148,17 @@ TEST_F(EngineBindingTest, ARelativeRegistrationIsNotAskedForTheEngineVersion) {
         EXPECT_EQ(query, "GetFileVersionInfoSizeW(C:\\Windows\\system32\\msi.dll)");
 }
 
+TEST_F(EngineBindingTest, TheEngineMinimumComesFromTheRunsConfiguration) {
+    static const PackageEntry rows[] = {{}};
+    static const SetupConfig config = {u"https://r/", u"A.exe", u"W.exe", 301, rows};
+    sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00030000;  // 3.0 = 300
+    EXPECT_FALSE(InstallerNeedsUpgrade());
+    theApp.config = &config;
+    EXPECT_TRUE(InstallerNeedsUpgrade());
+    sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00030001;  // 3.1 = 301
+    EXPECT_FALSE(InstallerNeedsUpgrade());
+}
+
 TEST_F(EngineBindingTest, NoEngineAtAllShowsOneBox) {
     sim.modules.erase(u"c:\\windows\\system32\\msi.dll");
     EXPECT_EQ(BindInstaller(), 1603u);
