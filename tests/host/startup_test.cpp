@@ -71,6 +71,16 @@ TEST_F(StartupTest, VerifyModeChecksTheFileAgainstItselfAndShowsNothing) {
     EXPECT_TRUE(sim.messageBoxes.empty());
 }
 
+TEST_F(StartupTest, VerifyModeTakesAFileWhoseNameEndsInACombiningMark) {
+    sim.trustFiles[sim.modulePath] = SimTrustFile{0, {}, 3};
+    const std::u16string file = u"D:\\Fotos\\Cafe\u0301.msi\u0301";
+    sim.trustFiles[file] = SimTrustFile{0, {}, 3};
+    EXPECT_EQ(Run(u"/v \"" + file + u"\""), 0);
+    EXPECT_TRUE(sim.messageBoxes.empty());
+    ASSERT_FALSE(sim.trustCalls.empty());
+    EXPECT_EQ(sim.trustCalls.back().path, file);
+}
+
 TEST_F(StartupTest, SecondInstanceEndsSilentlyWith1618) {
     sim.existingMutexes.insert(kGlobalMutexName);
     EXPECT_EQ(Run(u""), 1618);

@@ -715,10 +715,24 @@ BOOL SimWindows::VerQueryValueW(const void* data, const char16_t* subBlock, LPVO
 
 // ---- user32 ----------------------------------------------------------------------------
 
-char16_t* SimWindows::CharNextW(const char16_t* p) { return const_cast<char16_t*>(*p ? p + 1 : p); }
+// Like Windows, a character and the combining marks that follow it (U+0300 to U+036F) are
+// one step: "e" followed by U+0301 is stepped over as one character.
+namespace {
+bool IsCombiningMark(char16_t c) { return c >= 0x0300 && c <= 0x036F; }
+}  // namespace
+
+char16_t* SimWindows::CharNextW(const char16_t* p) {
+    if (!*p) return const_cast<char16_t*>(p);
+    ++p;
+    while (IsCombiningMark(*p)) ++p;
+    return const_cast<char16_t*>(p);
+}
 
 char16_t* SimWindows::CharPrevW(const char16_t* start, const char16_t* p) {
-    return const_cast<char16_t*>(p > start ? p - 1 : start);
+    if (p <= start) return const_cast<char16_t*>(start);
+    --p;
+    while (p > start && IsCombiningMark(*p)) --p;
+    return const_cast<char16_t*>(p);
 }
 
 int SimWindows::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int size) {
