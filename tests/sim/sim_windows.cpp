@@ -282,6 +282,7 @@ std::string SimWindows::Leaks() const {
     if (!engineHandles_.empty()) out << engineHandles_.size() << " engine handles; ";
     for (const auto& w : windows)
         if (w.second.alive && !w.second.parent) out << "window " << w.second.templateId << "; ";
+    for (const auto& f : faults) out << "fault: " << f << "; ";
     return out.str();
 }
 
@@ -761,6 +762,7 @@ int SimWindows::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int s
 int SimWindows::MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
     Record("MessageBoxW(" + Ptr(owner) + ", " + Str(text) + ", " + Str(caption) + ", " + Hex(type) +
            ")");
+    CrossThreadCall("MessageBoxW", owner);
     messageBoxes.push_back({owner, text ? text : u"", caption ? caption : u"", type});
     if (!messageBoxAnswers.empty()) {
         int answer = messageBoxAnswers.front();
