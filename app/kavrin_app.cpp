@@ -129,7 +129,12 @@ bool CKavrinApp::TakeSingleInstance() {
 
 int CKavrinApp::ExitInstance() {
     if (worker) {
-        Api().WaitForSingleObject(worker->m_hThread, INFINITE);
+        // The main loop may have ended before the worker (a quit message posted by another
+        // program, a failed GetMessageW), and the worker's calls on the progress window wait
+        // for this thread: serve its messages while waiting. Only when that wait itself fails
+        // is there nothing left but a plain one.
+        if (WaitServingMessages(worker->m_hThread) != 0)
+            Api().WaitForSingleObject(worker->m_hThread, INFINITE);
         // The install run ends with the worker's result, so that scripts can tell success
         // from failure.
         DWORD result = 0;

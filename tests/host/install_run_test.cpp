@@ -98,6 +98,49 @@ TEST_F(InstallRunTest, AWorkerThatCannotStartNeverEndsAsSuccess) {
     EXPECT_TRUE(sim.messageBoxes.empty());
 }
 
+// The main loop can end before the worker: another program posts WM_QUIT to the main thread,
+// or GetMessageW fails. Shutdown then waits for the worker while serving the messages of the
+// progress window, which the worker's texts and hiding wait for.
+TEST_F(InstallRunTest, AMainLoopThatEndsBeforeTheWorkerStillEndsWithTheWorkersResult) {
+    sim.AddPackage(kLocalX64, u"5.1");
+    for (int way = 0; way < 2; ++way) {
+        sim.calls.clear();
+        if (way == 0) {
+            sim.onCall = [](SimWindows& s, const std::string& call) {
+                if (call.rfind("ResumeThread(", 0) == 0) s.PostThreadMessageW(1, WM_QUIT, 0, 0);
+            };
+        } else {
+            sim.onCall = nullptr;
+            sim.getMessageFails = true;
+        }
+        sim.pendingMessages = 2;  // the progress window's messages meanwhile
+        EXPECT_EQ(Run(), 0) << way;
+        EXPECT_EQ(sim.Leaks(), "") << way;
+        // The worker ran only during shutdown's wait, and did all its work.
+        int loopEnd = sim.IndexOf("GetMessageW");
+        ASSERT_GE(loopEnd, 0);
+        int title = loopEnd;
+        while ((title = sim.IndexOf("SetWindowTextW", title + 1)) >= 0 &&
+               sim.calls[title].find("Please wait") == std::string::npos) {
+        }
+        EXPECT_LT(loopEnd, title) << way;
+        EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u) << way;
+        EXPECT_EQ(sim.CountCalls("WaitForSingleObject"), 0u) << way;
+        EXPECT_EQ(sim.pendingMessages, 0) << way;  // every waiting message was served
+        EXPECT_EQ(sim.quitMessages, 0) << way;     // the worker's own quit message too
+        EXPECT_LT(sim.IndexOf("MsgWaitForMultipleObjects", loopEnd), sim.IndexOf("DestroyWindow"));
+        EXPECT_LT(sim.IndexOf("MsiInstallProductW"), sim.IndexOf("DestroyWindow"));
+    }
+}
+
+TEST_F(InstallRunTest, AFailedShutdownWaitFallsBackToAPlainWait) {
+    sim.AddPackage(kLocalX64, u"5.1");
+    sim.waitFails = true;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim.CallsNamed("WaitForSingleObject").size(), 1u);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
+}
+
 TEST_F(InstallRunTest, EngineTooOldAndUserNoAdministrator) {
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;  // 1.20
     sim.adminMember = FALSE;
