@@ -136,10 +136,14 @@ int CKavrinApp::ExitInstance() {
         if (WaitServingMessages(worker->m_hThread) != 0)
             Api().WaitForSingleObject(worker->m_hThread, INFINITE);
         // The install run ends with the worker's result, so that scripts can tell success
-        // from failure.
+        // from failure; a result that cannot be read is no success.
         DWORD result = 0;
-        if (Api().GetExitCodeThread(worker->m_hThread, &result))
+        if (Api().GetExitCodeThread(worker->m_hThread, &result)) {
             exitStatus = static_cast<LONG>(result);
+        } else {
+            exitStatus = static_cast<LONG>(Api().GetLastError());
+            if (exitStatus == 0) exitStatus = kResultInstallFailure;
+        }
         delete worker;
         worker = nullptr;
     }
@@ -153,9 +157,16 @@ int CKavrinApp::ExitInstance() {
         Api().FreeLibrary(commonControls_);
         commonControls_ = nullptr;
     }
-    if (restartPending && ShowMessage(IDS_RESTART_PROMPT, MB_YESNO | MB_ICONQUESTION) == IDYES) {
-        if (!notNt) EnableShutdownPrivilege();
-        Api().ExitWindowsEx(EWX_REBOOT, 0);
+    if (restartPending) {
+        bool restarting = false;
+        if (ShowMessage(IDS_RESTART_PROMPT, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+            if (!notNt) EnableShutdownPrivilege();
+            restarting = Api().ExitWindowsEx(EWX_REBOOT, 0) != FALSE;
+        }
+        // A run that succeeded tells deployment tools that the upgraded engine still needs
+        // the restart, or that the restart is under way.
+        if (exitStatus == 0)
+            exitStatus = restarting ? kResultRebootInitiated : kResultRebootRequired;
     }
     CWinApp::ExitInstance();
     exePath.Clear();

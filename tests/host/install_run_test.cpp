@@ -141,6 +141,15 @@ TEST_F(InstallRunTest, AFailedShutdownWaitFallsBackToAPlainWait) {
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
 }
 
+TEST_F(InstallRunTest, AWorkerResultThatCannotBeReadIsNeverSuccess) {
+    sim.AddPackage(kLocalX64, u"5.1");
+    sim.exitCodeThreadUnreadable = true;
+    EXPECT_EQ(Run(), ERROR_INVALID_HANDLE);
+    sim.exitCodeThreadError = 0;  // the platform reports no reason
+    EXPECT_EQ(Run(), 1603);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 2u);
+}
+
 TEST_F(InstallRunTest, EngineTooOldAndUserNoAdministrator) {
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;  // 1.20
     sim.adminMember = FALSE;
@@ -207,7 +216,7 @@ TEST_F(InstallRunTest, RestartQuestionAfterAnEngineUpgradeComesLast) {
         (void)s;
     };
     sim.messageBoxAnswers = {IDYES};
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), 1641);  // every package succeeded, and the restart is under way
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
     EXPECT_EQ(sim.messageBoxes[0].owner, nullptr);  // the window is gone

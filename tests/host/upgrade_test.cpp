@@ -161,7 +161,7 @@ TEST_F(UpgradeTest, ExitCodesOfTheRedistributable) {
         const char* message;
         bool packages;
     } cases[] = {
-        {3010, 0, nullptr, true},
+        {3010, 3010, nullptr, true},  // the packages succeeded; the restart is left for later
         {1641, 1641, nullptr, false},
         {1602, 1602, "Setup was cancelled.", false},
         {2, 2, "Setup was unable to find the InstMSI file 'C:\\Down loads\\InstMSIW.exe'.", false},
@@ -186,6 +186,38 @@ TEST_F(UpgradeTest, ExitCodesOfTheRedistributable) {
             EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 0u);
             theApp.restartPending = FALSE;
         }
+    }
+}
+
+// Deployment tools read the exit status: after an upgrade that asked for a restart, a run
+// whose packages all succeeded says whether the restart is still to come or under way.
+TEST_F(UpgradeTest, ARestartAfterTheUpgradeShowsInTheExitStatus) {
+    Redistributable(kLocal, 0x00020000);
+    Children(0, 3010);
+    const struct {
+        int answer;
+        bool restartFails;
+        UINT packageResult;
+        int status;
+        size_t restarts;
+    } cases[] = {
+        {IDNO, false, 0, 3010, 0},     // the user restarts later
+        {IDYES, false, 0, 1641, 1},    // the restart was started
+        {IDYES, true, 0, 3010, 1},     // asked for, but not started
+        {IDNO, false, 1603, 1603, 0},  // a failed package keeps its own status
+    };
+    for (const auto& c : cases) {
+        sim.messageBoxes.clear();
+        sim.calls.clear();
+        sim.messageBoxAnswers = {IDYES, c.answer};
+        sim.exitWindowsFails = c.restartFails;
+        sim.installResults = {c.packageResult};
+        EXPECT_EQ(Run(), c.status) << c.answer << " " << c.packageResult;
+        EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), c.restarts);
+        EXPECT_EQ(Boxes().back(),
+                  "You must restart your system for the configuration changes to take effect. "
+                  "Click Yes to restart now or No if you plan to manually restart later.");
+        theApp.restartPending = FALSE;
     }
 }
 

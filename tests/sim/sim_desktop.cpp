@@ -491,5 +491,9 @@ DWORD SimWindows::GetFileAttributesW(const char16_t* path) {
 
 BOOL SimWindows::ExitWindowsEx(UINT flags, DWORD reason) {
     Record("ExitWindowsEx(" + Hex(flags) + ", " + std::to_string(reason) + ")");
+    if (exitWindowsFails) {
+        lastError_ = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
     return TRUE;
 }

@@ -145,6 +145,7 @@ public:
     bool iconic = false;
     std::set<std::u16string> comboRejects;  // names the drop-down list cannot take
     bool privilegeNotAssigned = false;
+    bool exitWindowsFails = false;
 
     // The engine: package databases by path, product states by code, scripted results of
     // the install and patch calls (0 when none is left).
