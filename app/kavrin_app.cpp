@@ -91,7 +91,12 @@ void CKavrinApp::RegisterProgressBarClass() {
 
 bool CKavrinApp::StartInstallRun() {
     RegisterProgressBarClass();
-    progress.Create(Api().GetDesktopWindow());
+    // Without the window there is no Cancel and nothing to show the run in: no run at all.
+    if (!progress.Create(Api().GetDesktopWindow())) {
+        exitStatus = static_cast<LONG>(Api().GetLastError());
+        if (exitStatus == 0) exitStatus = kResultInstallFailure;
+        return false;
+    }
     m_pMainWnd = &progress;
 
     CWinThread* thread = new CWinThread(&SetupWorker, nullptr);

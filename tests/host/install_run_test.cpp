@@ -150,6 +150,20 @@ TEST_F(InstallRunTest, AWorkerResultThatCannotBeReadIsNeverSuccess) {
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 2u);
 }
 
+TEST_F(InstallRunTest, NoProgressWindowNoRun) {
+    sim.AddPackage(kLocalX64, u"5.1");
+    sim.createDialogFails = true;
+    sim.createDialogError = ERROR_NOT_ENOUGH_MEMORY;
+    EXPECT_EQ(Run(), ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(sim.CountCalls("CreateThread"), 0u);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
+    EXPECT_TRUE(sim.messageBoxes.empty());
+
+    sim.createDialogError = 0;  // the platform reports no reason
+    EXPECT_EQ(Run(), 1603);
+    EXPECT_EQ(sim.CountCalls("CreateThread"), 0u);
+}
+
 TEST_F(InstallRunTest, EngineTooOldAndUserNoAdministrator) {
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;  // 1.20
     sim.adminMember = FALSE;
