@@ -158,6 +158,10 @@ int CKavrinApp::ExitInstance() {
         Api().FreeLibrary(engine.module);
         engine = InstallerBinding();
     }
+    if (urlmon) {
+        Api().FreeLibrary(urlmon);
+        urlmon = nullptr;
+    }
     if (commonControls_) {
         Api().FreeLibrary(commonControls_);
         commonControls_ = nullptr;

@@ -29,7 +29,8 @@ DWORD DownloadPackage(CKavrinApp& app, PackageChoice& choice) {
     app.progress.SetStatusText(status.c_str());
     if (app.progress.CancelRequested()) return Cancelled();
 
-    HRESULT result = DownloadToCache(url.c_str(), app.progress.Callback(), &choice.packagePath);
+    HRESULT result =
+        DownloadToCache(&app.urlmon, url.c_str(), app.progress.Callback(), &choice.packagePath);
     // A transfer the user aborted is a cancellation, never a missing package.
     if (app.progress.CancelRequested()) return Cancelled();
     if (result < 0 || choice.packagePath.empty()) {

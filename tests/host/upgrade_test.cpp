@@ -1,5 +1,7 @@
 // The engine upgrade: the redistributable beside the setup or downloaded and verified by a
 // child copy of the setup, its version rule, its command line and the meaning of its exit.
+#include <sstream>
+
 #include "engine/installer_binding.h"
 #include "tests/host/install_fixture.h"
 #include "trust/verify_child.h"
@@ -65,6 +67,52 @@ TEST_F(UpgradeTest, DownloadedRedistributableIsVerifiedByAChildSetup) {
     while (title >= 0 && sim.calls[title].find("Please wait") == std::string::npos)
         title = sim.IndexOf("SetWindowTextW", title + 1);
     EXPECT_GT(title, downloading);
+}
+
+// URL monikers keep per-thread state on the worker, which goes on showing boxes and pumping
+// messages after a download: urlmon is loaded once and freed only after the worker has ended.
+TEST_F(UpgradeTest, UrlmonIsLoadedOnceAndFreedAfterTheWorkerEnded) {
+    Redistributable(kCache, 0x00020000);
+    Children(0, 0);
+    const char16_t kPackageUrl[] =
+        u"https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.Win32.msi";
+    const char16_t kPackageCache[] = u"C:\\Cache Dir\\Lumora.Win32[1].msi";
+    sim.packages.clear();
+    sim.downloads[kPackageUrl].cachePath = kPackageCache;
+    sim.AddPackage(kPackageCache, u"5.1");
+    sim.trustFiles[sim.modulePath] = SimTrustFile{0, {}, 7};
+    sim.trustFiles[kPackageCache] = SimTrustFile{0, {}, 7};
+    HMODULE urlmon = nullptr;
+    bool freedEarly = false;
+    sim.onCall = [&](SimWindows&, const std::string& call) {
+        if (call.rfind("PostThreadMessageW(", 0) == 0) urlmon = theApp.urlmon;
+        if (call.rfind("FreeLibrary(", 0) == 0 && theApp.urlmon && !urlmon) {
+            std::ostringstream freed;
+            freed << "FreeLibrary(0x" << std::hex << reinterpret_cast<uintptr_t>(theApp.urlmon)
+                  << ")";
+            if (call == freed.str()) freedEarly = true;
+        }
+    };
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), 2u);
+    ASSERT_NE(urlmon, nullptr);
+    EXPECT_FALSE(freedEarly);
+    int loads = 0;
+    for (const auto& load : sim.CallsNamed("LoadLibraryExW"))
+        if (load.find("urlmon.dll") != std::string::npos) ++loads;
+    EXPECT_EQ(loads, 1);
+    std::ostringstream freed;
+    freed << "FreeLibrary(0x" << std::hex << reinterpret_cast<uintptr_t>(urlmon) << ")";
+    int quit = sim.IndexOf("PostThreadMessageW");
+    int free = -1;
+    for (size_t i = 0; i < sim.calls.size(); ++i)
+        if (sim.calls[i] == freed.str()) {
+            EXPECT_EQ(free, -1);  // freed once
+            free = static_cast<int>(i);
+        }
+    EXPECT_GT(free, quit);
+    EXPECT_GT(free, sim.IndexOf("MsgWaitForMultipleObjects", quit));
+    EXPECT_EQ(theApp.urlmon, nullptr);
 }
 
 TEST_F(UpgradeTest, VerifyChildVerdicts) {
