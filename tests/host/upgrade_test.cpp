@@ -178,11 +178,11 @@ TEST_F(UpgradeTest, VersionRangeOfTheRedistributable) {
     const struct {
         DWORD versionMS;
         bool accepted;
-    } cases[] = {{0x000903E7 /* 9.999 */, true},
-                 {0x0009000A /* 9.10 = 910 */, true},
-                 {0x000A0000 /* 10.0 = 1000 */, false},
-                 {0x000B0063 /* 11.99 = 1199 */, false},
-                 {0x000C0000 /* 12.0 = 1200 */, true}};
+    } cases[] = {{0x000903E7 /* 9.999 = 1899 */, true},  {0x0009000A /* 9.10 = 910 */, true},
+                 {0x00090063 /* 9.99 = 999 */, true},    {0x000003E7 /* 0.999 = 999 */, true},
+                 {0x000A0000 /* 10.0 = 1000 */, false},  {0x000003E8 /* 0.1000 = 1000 */, false},
+                 {0x000B0063 /* 11.99 = 1199 */, false}, {0x000A00C7 /* 10.199 = 1199 */, false},
+                 {0x000C0000 /* 12.0 = 1200 */, true},   {0x000A00C8 /* 10.200 = 1200 */, true}};
     for (const auto& c : cases) {
         sim.messageBoxes.clear();
         sim.messageBoxAnswers = {IDYES};
@@ -302,6 +302,32 @@ TEST_F(UpgradeTest, CancelDuringTheRedistributableDownload) {
     EXPECT_EQ(Run(), 1602);
     EXPECT_EQ(Boxes().back(), "Setup was cancelled.");
     EXPECT_TRUE(sim.processes.empty());
+    theApp.progress.cancelRequested = 0;
+}
+
+TEST_F(UpgradeTest, CancelAtEachCheckOfTheRedistributableDownload) {
+    Redistributable(kCache, 0x00020000);
+    sim.downloads[kUrl].progress = {{10, 100}, {20, 100}};
+    Children(0, 0);
+    // Before the transfer, during it, and after it before the verification.
+    for (const char* moment :
+         {"Downloading Windows Installer", "0x402, 0xa", "Verifying digital"}) {
+        sim.messageBoxes.clear();
+        sim.messageBoxAnswers = {IDYES};
+        sim.processes.clear();
+        sim.calls.clear();
+        theApp.progress.cancelRequested = 0;
+        std::string at = moment;
+        sim.onCall = [at](SimWindows& s, const std::string& call) {
+            if (call.find(at) != std::string::npos) s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
+        };
+        EXPECT_EQ(Run(), 1602) << moment;
+        EXPECT_EQ(Boxes().back(), "Setup was cancelled.") << moment;
+        EXPECT_EQ(Boxes().size(), 2u) << moment;       // the question, then the cancellation
+        EXPECT_TRUE(sim.processes.empty()) << moment;  // neither verified nor run
+        EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), at[0] == 'D' ? 0u : 1u) << moment;
+        EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u) << moment;
+    }
     theApp.progress.cancelRequested = 0;
 }
 
