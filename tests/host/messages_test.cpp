@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/kavrin_app.h"
 #include "res/resource.h"
 #include "tests/sim/sim_windows.h"

@@ -1,6 +1,7 @@
 // Child processes, waiting while serving messages, and downloads of the simulated Windows.
 #include <string.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "tests/sim/sim_windows.h"
