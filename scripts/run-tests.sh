@@ -70,6 +70,12 @@ python3 tests/res/check_resources.py > "$logdir/resources.log" 2>&1
 tail -n 5 "$logdir/resources.log"
 count_closing_line "$logdir/resources.log"
 
+step "make release (tests/release)"
+python3 tests/release/run_release_tests.py > "$logdir/release.log" 2>&1
+grep -E '^(PASS|FAIL)' "$logdir/release.log" | grep -v '^PASS' || true
+tail -n 1 "$logdir/release.log"
+count_closing_line "$logdir/release.log"
+
 step "windows build"
 if ! make --no-print-directory windows > "$logdir/windows-build.log" 2>&1; then
     tail -n 40 "$logdir/windows-build.log"
