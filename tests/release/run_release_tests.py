@@ -113,7 +113,34 @@ def refused(name, tables, cert, key, out, names, env=None):
     check(name, problems)
 
 
+def example_tables():
+    """The worked example of docs/RELEASING.md compiles and holds what the text says."""
+    sys.path.insert(0, os.path.join(REPO, "scripts"))
+    import tables
+    problems = []
+    try:
+        config = tables.load(os.path.join(REPO, "docs", "examples", "orbina_tables.cpp"))
+    except tables.TablesError as e:
+        check("the worked example of RELEASING.md", [str(e)])
+        return
+    rows = config["packages"]
+    if [r["operation"] for r in rows] != ["INSTALL", "MINPATCH"]:
+        problems.append("rows %s" % [r["operation"] for r in rows])
+    else:
+        names = [n for _, _, _, _, n in tables.files(config)]
+        if len(names) != 9 or len(set(names)) != 9:
+            problems.append("file names %s" % names)
+        if [l["langId"] for l in rows[0]["languages"]] != [1031, 1036]:
+            problems.append("languages of the product row")
+        if rows[1]["expectedVersion"] is not None or any(rows[1]["languages"][0]["packageFiles"]):
+            problems.append("the patch row")
+        if tables.signing(config) != ("Halvard Orbina 3.2", "https://download.halvard.example/"):
+            problems.append("signing attributes %s" % (tables.signing(config),))
+    check("the worked example of RELEASING.md", problems)
+
+
 def main():
+    example_tables()
     work = tempfile.mkdtemp(prefix="kavrin-release-tests-")
     tsa = None
     try:
