@@ -24,6 +24,12 @@ demo:
 release: deps
 	@scripts/release.sh "$(TABLES)" "$(CERT)" "$(KEY)"
 
+# PACKAGES checked against TABLES, then a variant of the setup with its downloads on a local
+# HTTPS server installs them under Wine, downloading and from beside it (build/try/).
+# Also read from the environment: CERT, KEY, KEY_PASS, ARCH, UI_LEVEL, WINE_RELEASE.
+try: deps
+	@python3 scripts/try.py
+
 # The 32-bit Windows executable, cross-compiled with mingw-w64.
 windows: deps
 	cmake -S . -B $(BUILD)/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
