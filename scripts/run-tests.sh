@@ -86,6 +86,10 @@ else
     step "wine tests"
     python3 tests/wine/run_wine_tests.py out/setup.exe 2>&1 | tee "$logdir/wine.log"
     count_closing_line "$logdir/wine.log"
+    step "make try (tests/try)"
+    python3 tests/try/run_try_tests.py > "$logdir/try.log" 2>&1
+    grep -E '^(PASS|FAIL)' "$logdir/try.log" || tail -n 20 "$logdir/try.log"
+    count_closing_line "$logdir/try.log"
 fi
 
 echo

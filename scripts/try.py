@@ -20,6 +20,7 @@ A vendor's setup and packages installed under Wine before anything is uploaded:
 
 Exit status 0 when both runs ended with 0 and installed every product of the tables.
 """
+import hashlib
 import json
 import os
 import re
@@ -173,7 +174,6 @@ def root_reg(cas, out_path):
     for ca in cas:
         der = subprocess.run(["openssl", "x509", "-in", ca, "-outform", "DER"], stdout=subprocess.PIPE,
                              check=True, timeout=60).stdout
-        import hashlib
         thumb = hashlib.sha1(der).hexdigest().upper()
         blob = struct.pack("<III", 0x20, 1, len(der)) + der
         lines.append("[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\%s]" % thumb)
@@ -402,6 +402,16 @@ def answer_dialogs(wine, bindir, events):
     return True
 
 
+def program_files(prefix):
+    """Every file under the prefix's Program Files folders, relative to drive_c."""
+    found = set()
+    drive = os.path.join(prefix, "drive_c")
+    for pf in ("Program Files", "Program Files (x86)"):
+        for dirpath, _, fnames in os.walk(os.path.join(drive, pf)):
+            found.update(os.path.relpath(os.path.join(dirpath, f), drive) for f in fnames)
+    return found
+
+
 def one_run(name, template, state, beside):
     rundir = os.path.join(WORK, name)
     prefix = os.path.join(rundir, "prefix")
@@ -415,7 +425,7 @@ def one_run(name, template, state, beside):
     bindir = os.path.join(WORK, "bin")
     requests = os.path.join(rundir, "requests.log")
     open(requests, "w").close()
-    stamp = time.time()
+    before = program_files(prefix)
     server = start_server(state["port"], requests)
     shots, events = [], []
     cmd = os.path.join(rundir, "run.cmd")
@@ -472,15 +482,8 @@ def one_run(name, template, state, beside):
     for fname, product in sorted(state["codes"].items()):
         print("  %s %s: %s" % (fname, product, states.get(product, "?")))
     print("new files under Program Files:")
-    new = []
-    for pf in ("Program Files", "Program Files (x86)"):
-        top = os.path.join(prefix, "drive_c", pf)
-        for dirpath, _, fnames in os.walk(top):
-            for fn in fnames:
-                path = os.path.join(dirpath, fn)
-                if os.path.getmtime(path) >= stamp - 1:
-                    new.append(os.path.relpath(path, os.path.join(prefix, "drive_c")))
-    print("\n".join("  C:\\" + n.replace("/", "\\") for n in sorted(new)) or "  none")
+    new = sorted(program_files(prefix) - before)
+    print("\n".join("  C:\\" + n.replace("/", "\\") for n in new) or "  none")
     if shots:
         sheet = os.path.join(rundir, "progress.png")
         cmd = ["montage"]
@@ -492,7 +495,7 @@ def one_run(name, template, state, beside):
     else:
         print("progress window: no screenshot (it was not up while looked at)")
     wine.stop()
-    result = {"exit": code, "requests": seen, "states": states, "files": sorted(new)}
+    result = {"exit": code, "requests": seen, "states": states, "files": new}
     with open(os.path.join(rundir, "result.json"), "w") as f:
         json.dump(result, f, indent=1)
     return result

@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""Tests of `make try` on a generated product (tests/try/product.py: two languages, x86 and
+x64). Without Wine: packages that do not match the tables (a missing file, another
+ProductVersion, a file that is no package) are reported and nothing runs. Under Wine
+(tests/wine/roots.sh): a win64 prefix installs the x64 package and a win32 prefix the x86
+one, downloaded and from beside the setup.
+
+    run_try_tests.py [--no-wine]
+
+Ends with "try: N passed, M failed"."""
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, HERE)
+import product  # noqa: E402
+
+WORK = os.path.join(REPO, "build", "try-tests")
+TRY = os.path.join(REPO, "build", "try")
+results = []
+
+
+def check(name, problems):
+    results.append(not problems)
+    print(("PASS %s" % name) if not problems else ("FAIL %s: %s" % (name, "; ".join(problems))))
+    sys.stdout.flush()
+
+
+def make_try(packages, tables, timeout=1800, **env):
+    e = dict(os.environ, PACKAGES=packages, TABLES=tables)
+    for k in ("CERT", "KEY", "KEY_PASS", "ARCH", "UI_LEVEL"):
+        e.pop(k, None)
+    e.update(env)
+    proc = subprocess.run(["make", "--no-print-directory", "-C", REPO, "try"], env=e, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=timeout)
+    return proc.returncode, proc.stdout.decode(errors="replace")
+
+
+def refused(name, packages, tables, wants):
+    code, out = make_try(packages, tables, timeout=600)
+    problems = [] if code != 0 else ["exit 0"]
+    for want in wants + ["nothing was run"]:
+        if want not in out:
+            problems.append("no %r in: %s" % (want, out[-800:]))
+    if "Wine prefix" in out:
+        problems.append("it went on to Wine")
+    check(name, problems)
+
+
+def installs(arch, cpu, packages, tables):
+    """make try with ARCH: both runs end with 0 and install the first language's package for
+    cpu, and only that one; the download run fetched exactly that file."""
+    code, out = make_try(packages, tables, ARCH=arch)
+    problems = [] if code == 0 else ["exit %d: %s" % (code, out[-1500:])]
+    want = product.file_name("de", cpu)  # the language dialog's OK without a match: the first row
+    want_code = product.PRODUCT_CODES[("de", cpu)]
+    for run in ("download", "beside"):
+        path = os.path.join(TRY, run, "result.json")
+        if not os.path.exists(path):
+            problems.append("%s: no result" % run)
+            continue
+        r = json.load(open(path))
+        if r["exit"] != 0:
+            problems.append("%s: exit %s" % (run, r["exit"]))
+        expected_requests = ["/tessa/2.4/" + want] if run == "download" else []
+        if r["requests"] != expected_requests:
+            problems.append("%s: requests %s, expected %s" % (run, r["requests"], expected_requests))
+        for (lang, c), pc in product.PRODUCT_CODES.items():
+            state = r["states"].get(pc)
+            if (pc == want_code) != (state == 5):
+                problems.append("%s: %s-%s has state %s" % (run, lang, c, state))
+        text = "Program Files/Quorvex/Tessa/tessa-de-%s.txt" % cpu
+        if text not in r["files"]:
+            problems.append("%s: no %s among %s" % (run, text, r["files"]))
+        if not os.path.exists(os.path.join(TRY, run, "progress.png")) and run == "download":
+            problems.append("download: no contact sheet")
+    check("make try ARCH=%s installs the %s package" % (arch, cpu), problems)
+
+
+def main():
+    wine = "--no-wine" not in sys.argv
+    shutil.rmtree(WORK, ignore_errors=True)
+    packages = os.path.join(WORK, "packages")
+    product.build_packages(packages)
+    tables = os.path.join(WORK, "tessa_tables.cpp")
+    with open(tables, "w") as f:
+        f.write(product.tables_source())
+
+    partial = os.path.join(WORK, "partial")
+    shutil.copytree(packages, partial)
+    os.remove(os.path.join(partial, product.file_name("fr", "x64")))
+    refused("a file name missing from PACKAGES", partial, tables,
+            ["problem: %s (Quorvex Tessa, Fran\u00e7ais, x64) is not in" % product.file_name("fr", "x64")])
+
+    other = os.path.join(WORK, "other-version")
+    product.build_packages(other, lambda lang, cpu: "2.4.0" if (lang, cpu) == ("de", "x86") else "2.4")
+    refused("a package with another ProductVersion", other, tables,
+            ["%s (Quorvex Tessa, Deutsch, x86) has ProductVersion '2.4.0', the tables expect '2.4'"
+             % product.file_name("de", "x86")])
+
+    junk = os.path.join(WORK, "junk")
+    shutil.copytree(packages, junk)
+    with open(os.path.join(junk, product.file_name("fr", "x86")), "w") as f:
+        f.write("not a package\n")
+    refused("a file that is not a package", junk, tables,
+            ["%s (Quorvex Tessa, Fran\u00e7ais, x86) is not a Windows Installer package" % product.file_name("fr", "x86")])
+
+    if wine:
+        installs("win64", "x64", packages, tables)
+        installs("win32", "x86", packages, tables)
+    passed = sum(results)
+    print("try: %d passed, %d failed" % (passed, len(results) - passed))
+    return 0 if passed == len(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
