@@ -18,7 +18,8 @@ A vendor's setup and packages installed under Wine before anything is uploaded:
    its meaning, the server's requests, each product's state, the new files under Program
    Files, and a contact sheet of the progress window (build/try/RUN/progress.png).
 
-Exit status 0 when both runs ended with 0 and installed every product of the tables.
+Exit status 0 when both runs ended with 0. Wine runs in the Debian root of WINE_RELEASE
+(default bookworm, Wine 8; trixie for Wine 10); roots.sh needs root privileges.
 """
 import hashlib
 import json
@@ -325,8 +326,12 @@ class Wine:
         return e
 
     def run(self, args, timeout=120):
-        return subprocess.run(["wine"] + args, env=self.env(), stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout)
+        """wine ARGS; a program that hangs is given up after timeout (status 124)."""
+        try:
+            return subprocess.run(["wine"] + args, env=self.env(), stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return subprocess.CompletedProcess(args, 124, b"", b"")
 
     def stop(self):
         for args in (["-k"], ["-w"]):
