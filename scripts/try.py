@@ -18,7 +18,7 @@ A vendor's setup and packages installed under Wine before anything is uploaded:
    its meaning, the server's requests, each product's state, the new files under Program
    Files, and a contact sheet of the progress window (build/try/RUN/progress.png).
 
-Exit status 0 when both runs ended with 0. Wine runs in the Debian root of WINE_RELEASE
+Exit status 0 when both runs ended with 0. `try.py --prepare-only` stops before Wine. Wine runs in the Debian root of WINE_RELEASE
 (default bookworm, Wine 8; trixie for Wine 10); roots.sh needs root privileges.
 """
 import hashlib
@@ -529,6 +529,8 @@ def main():
         return wine_part(sys.argv[2])
     release = os.environ.get("WINE_RELEASE") or "bookworm"
     prepare(os.environ)
+    if sys.argv[1:] == ["--prepare-only"]:  # the checks, the variant and the signatures only
+        return 0
     cmd = [sys.executable, os.path.abspath(__file__), "--wine-part", release]
     if not os.environ.get("DISPLAY"):
         cmd = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -nolisten tcp"] + cmd

@@ -11,8 +11,12 @@ Ends with "try: N passed, M failed"."""
 import json
 import os
 import shutil
+import ssl
 import subprocess
 import sys
+import time
+import urllib.error
+import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -49,6 +53,66 @@ def refused(name, packages, tables, wants):
     if "Wine prefix" in out:
         problems.append("it went on to Wine")
     check(name, problems)
+
+
+def prepared(packages, tables):
+    """try.py --prepare-only: the signed variant asks the local server for the vendor's
+    paths, and the server answers exactly those addresses with the signed copies."""
+    e = dict(os.environ, PACKAGES=packages, TABLES=tables, TRY_PORT="47902")
+    for k in ("CERT", "KEY", "KEY_PASS", "ARCH", "UI_LEVEL"):
+        e.pop(k, None)
+    proc = subprocess.run([sys.executable, os.path.join(REPO, "scripts", "try.py"), "--prepare-only"], env=e,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=1800)
+    if proc.returncode != 0:
+        check("try prepares a signed variant and its server", [proc.stdout.decode(errors="replace")[-1500:]])
+        return
+    problems = []
+    port = json.load(open(os.path.join(TRY, "state.json")))["port"]
+    ca = os.path.join(TRY, "pki", "ca.pem")
+    exe = os.path.join(TRY, "setup.exe")
+    prefix = "https://localhost:%d/tessa/2.4/" % port
+    if prefix.encode("utf-16-le") not in open(exe, "rb").read():
+        problems.append("setup.exe does not hold %s" % prefix)
+    if b"dl.quorvex.example" in open(exe, "rb").read().replace(b"\0", b""):
+        problems.append("setup.exe still holds the vendor's host")
+    names = sorted(product.file_name(l, c) for (l, c) in product.PRODUCT_CODES)
+    if sorted(os.listdir(os.path.join(TRY, "serve"))) != names:
+        problems.append("serve/ holds %s" % os.listdir(os.path.join(TRY, "serve")))
+    for f in [exe] + [os.path.join(TRY, "serve", n) for n in names]:
+        v = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", f], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        if v.returncode != 0:
+            problems.append("%s does not verify" % os.path.basename(f))
+    log = os.path.join(WORK, "requests.log")
+    server = subprocess.Popen([sys.executable, os.path.join(REPO, "scripts", "https_server.py"), "--dir",
+                               os.path.join(TRY, "serve"), "--cert", os.path.join(TRY, "pki", "server.pem"),
+                               "--key", os.path.join(TRY, "pki", "server.key"), "--port", "0", "--port-file",
+                               log + ".port", "--log", log, "--map", os.path.join(TRY, "addresses.json"),
+                               "--lifetime", "120"], stdin=subprocess.DEVNULL)
+    try:
+        for _ in range(100):
+            if os.path.exists(log + ".port"):
+                break
+            time.sleep(0.1)
+        base = "https://localhost:%s" % open(log + ".port").read().strip()
+        context = ssl.create_default_context(cafile=ca)
+        name = product.file_name("fr", "x64")
+        got = urllib.request.urlopen(base + "/tessa/2.4/" + name, context=context, timeout=30).read()
+        if got != open(os.path.join(TRY, "serve", name), "rb").read():
+            problems.append("the server sent something else for %s" % name)
+        for wrong in ("/tessa/2.4" + name, "/tessa/" + name, "/prenos/?verzija=5.1&paket=" + name + "x"):
+            try:
+                urllib.request.urlopen(base + wrong, context=context, timeout=30).read()
+                problems.append("the server answered %s" % wrong)
+            except urllib.error.HTTPError as err:
+                if err.code != 404:
+                    problems.append("%s: %d" % (wrong, err.code))
+    except (OSError, ValueError) as err:
+        problems.append("server: %s" % err)
+    finally:
+        server.terminate()
+        server.wait(timeout=30)
+    check("try prepares a signed variant and its server", problems)
 
 
 def installs(arch, cpu, packages, tables):
@@ -109,6 +173,7 @@ def main():
     refused("a file that is not a package", junk, tables,
             ["%s (Quorvex Tessa, Fran\u00e7ais, x86) is not a Windows Installer package" % product.file_name("fr", "x86")])
 
+    prepared(packages, tables)
     if wine:
         installs("win64", "x64", packages, tables)
         installs("win32", "x86", packages, tables)
