@@ -117,9 +117,12 @@ def check_packages(config, packages):
         if props.get("ProductCode"):
             codes[name] = props["ProductCode"]
         want = row["expectedVersion"]
-        if want is not None and props.get("ProductVersion", "").lower() != want.lower():
-            problems.append("%s (%s) has ProductVersion %r, the tables expect %r"
-                            % (name, where, props.get("ProductVersion"), want))
+        have = props.get("ProductVersion", "")
+        if want is not None and have.lower() != want.lower():
+            problems.append("%s (%s) has ProductVersion %r, the tables expect %r" % (name, where, have, want))
+        elif want is not None and len(have) >= 16:
+            problems.append("%s (%s): a ProductVersion of 16 or more characters is never read, so the copy "
+                            "beside the setup is never used" % (name, where))
     for row in config["packages"]:
         url = row["downloadUrl"]
         if url is None:
