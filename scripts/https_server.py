@@ -9,8 +9,8 @@ Every request line (path and query) is appended to --log. Faults for tests:
   --cut NAME             close the connection after half of NAME's body
   --truncate NAME        announce the full length but send half of the body
   --delay-ms N           sleep N ms after every 64 KiB sent (a slow server)
-  --map FILE             JSON {"path and query": NAME}: serve DIR/NAME at exactly that
-                         address too (another product's download addresses)
+  --map FILE             JSON {"path and query": NAME}: serve DIR/NAME at exactly these
+                         addresses and at no other (another product's download addresses)
 The server ends by itself after --lifetime seconds, or on SIGTERM/SIGINT.
 """
 import argparse
@@ -61,8 +61,8 @@ def main():
             pass
 
         def file_name(self):
-            if self.path in addresses:
-                return addresses[self.path]
+            if args.map:
+                return addresses.get(self.path, "")
             url = urllib.parse.urlsplit(self.path)
             if url.path.rstrip("/") == "/prenos":
                 query = urllib.parse.parse_qs(url.query, keep_blank_values=True)

@@ -100,7 +100,7 @@ def prepared(packages, tables):
         got = urllib.request.urlopen(base + "/tessa/2.4/" + name, context=context, timeout=30).read()
         if got != open(os.path.join(TRY, "serve", name), "rb").read():
             problems.append("the server sent something else for %s" % name)
-        for wrong in ("/tessa/2.4" + name, "/tessa/" + name, "/prenos/?verzija=5.1&paket=" + name + "x"):
+        for wrong in ("/tessa/2.4" + name, "/tessa/" + name, "/prenos/?verzija=5.1&paket=" + name):
             try:
                 urllib.request.urlopen(base + wrong, context=context, timeout=30).read()
                 problems.append("the server answered %s" % wrong)
