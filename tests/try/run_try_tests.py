@@ -115,6 +115,37 @@ def prepared(packages, tables):
     check("try prepares a signed variant and its server", problems)
 
 
+def vendor_signed(packages, tables):
+    """With CERT and KEY the variant and the packages carry the vendor's signature, and the
+    prefix is told to trust the root that ends the vendor's chain besides the test CA."""
+    pki = os.path.join(WORK, "vendor-pki")
+    subprocess.run(["bash", os.path.join(REPO, "tests", "wine", "pki.sh"), pki], check=True,
+                   stdout=subprocess.DEVNULL, timeout=120)
+    e = dict(os.environ, PACKAGES=packages, TABLES=tables, CERT=os.path.join(pki, "leaf2-chain.pem"),
+             KEY=os.path.join(pki, "leaf2.key"))
+    for k in ("KEY_PASS", "ARCH", "UI_LEVEL"):
+        e.pop(k, None)
+    proc = subprocess.run([sys.executable, os.path.join(REPO, "scripts", "try.py"), "--prepare-only"], env=e,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=1800)
+    if proc.returncode != 0:
+        check("try signs with the vendor's certificate", [proc.stdout.decode(errors="replace")[-1500:]])
+        return
+    problems = []
+    for f in [os.path.join(TRY, "setup.exe"), os.path.join(TRY, "serve", product.file_name("de", "x86"))]:
+        v = subprocess.run(["osslsigncode", "verify", "-CAfile", os.path.join(pki, "ca2.pem"), "-in", f],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60).stdout.decode(errors="replace")
+        if "Subject: /CN=Other Test Publisher" not in v or "Signature verification: ok" not in v:
+            problems.append("%s is not signed by the vendor's certificate" % os.path.basename(f))
+    reg = open(os.path.join(TRY, "pki", "roots.reg")).read()
+    for ca in ("ca.pem", "ca2.pem"):
+        path = os.path.join(TRY, "pki", ca) if ca == "ca.pem" else os.path.join(pki, ca)
+        thumb = subprocess.run(["openssl", "x509", "-in", path, "-noout", "-fingerprint", "-sha1"],
+                               stdout=subprocess.PIPE, timeout=60).stdout.decode().split("=")[1].strip()
+        if thumb.replace(":", "").upper() not in reg:
+            problems.append("the prefix is not told to trust %s" % ca)
+    check("try signs with the vendor's certificate", problems)
+
+
 def installs(arch, cpu, packages, tables):
     """make try with ARCH: both runs end with 0 and install the first language's package for
     cpu, and only that one; the download run fetched exactly that file."""
@@ -174,6 +205,7 @@ def main():
             ["%s (Quorvex Tessa, Fran\u00e7ais, x86) is not a Windows Installer package" % product.file_name("fr", "x86")])
 
     prepared(packages, tables)
+    vendor_signed(packages, tables)
     if wine:
         installs("win64", "x64", packages, tables)
         installs("win32", "x86", packages, tables)
