@@ -18,7 +18,8 @@ A vendor's setup and packages installed under Wine before anything is uploaded:
    its meaning, the server's requests, each product's state, the new files under Program
    Files, and a contact sheet of the progress window (build/try/RUN/progress.png).
 
-Exit status 0 when both runs ended with 0. `try.py --prepare-only` stops before Wine. Wine runs in the Debian root of WINE_RELEASE
+Exit status 0 when both runs ended with 0. `try.py --prepare-only` stops before Wine;
+TRY_DELAY_MS=N slows the server down (N ms after every 64 KiB) to watch small packages. Wine runs in the Debian root of WINE_RELEASE
 (default bookworm, Wine 8; trixie for Wine 10); roots.sh needs root privileges.
 """
 import hashlib
@@ -375,7 +376,8 @@ def start_server(port, logfile):
                              os.path.join(WORK, "serve"), "--cert", os.path.join(pki, "server.pem"),
                              "--key", os.path.join(pki, "server.key"), "--port", str(port),
                              "--port-file", port_file, "--log", logfile, "--map",
-                             os.path.join(WORK, "addresses.json"), "--lifetime", str(RUN_TIMEOUT_S + 120)],
+                             os.path.join(WORK, "addresses.json"), "--lifetime", str(RUN_TIMEOUT_S + 120),
+                             "--delay-ms", os.environ.get("TRY_DELAY_MS") or "0"],
                             stdin=subprocess.DEVNULL)
     for _ in range(100):
         if os.path.exists(port_file) or proc.poll() is not None:
@@ -499,7 +501,10 @@ def one_run(name, template, state, beside):
             cmd += ["-label", label, shot]
         subprocess.run(cmd + ["-tile", "3x", "-geometry", "480x360+4+4", "-pointsize", "11", sheet],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
-        print("progress window: %s (%d screenshots)" % (sheet, len(shots)))
+        if os.path.exists(sheet):
+            print("progress window: %s (%d screenshots)" % (sheet, len(shots)))
+        else:
+            print("progress window: %d screenshots in %s (montage failed)" % (len(shots), rundir))
     else:
         print("progress window: no screenshot (it was not up while looked at)")
     wine.stop()

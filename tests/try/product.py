@@ -32,6 +32,7 @@ def wxs(lang, cpu, version):
           <Directory Id="INSTALLDIR" Name="Tessa">
             <Component Id="Main" Guid="%(component)s"%(win64)s>
               <File Id="ReadMe" Name="tessa-%(lang)s-%(cpu)s.txt" Source="tessa.txt" KeyPath="yes"/>
+              <File Id="Pad" Name="tessa.dat" Source="tessa.dat"/>
             </Component>
           </Directory>
         </Directory>
@@ -46,11 +47,14 @@ def wxs(lang, cpu, version):
        "win64": ' Win64="yes"' if x64 else "", "lang": lang, "cpu": cpu}
 
 
-def build_packages(directory, version_of=lambda lang, cpu: VERSION):
-    """The four packages in directory; version_of gives each one's ProductVersion."""
+def build_packages(directory, version_of=lambda lang, cpu: VERSION, pad_bytes=1 << 20):
+    """The four packages in directory; version_of gives each one's ProductVersion. Each
+    carries pad_bytes of random data, so that a slowed-down download takes a while."""
     os.makedirs(directory, exist_ok=True)
     src = os.path.join(directory, "src")
     os.makedirs(src, exist_ok=True)
+    with open(os.path.join(src, "tessa.dat"), "wb") as f:
+        f.write(os.urandom(pad_bytes))
     for (lang, cpu) in PRODUCT_CODES:
         with open(os.path.join(src, "tessa.txt"), "w") as f:
             f.write("Quorvex Tessa %s, %s, %s\n" % (VERSION, lang, cpu))

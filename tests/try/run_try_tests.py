@@ -149,7 +149,8 @@ def vendor_signed(packages, tables):
 def installs(arch, cpu, packages, tables):
     """make try with ARCH: both runs end with 0 and install the first language's package for
     cpu, and only that one; the download run fetched exactly that file."""
-    code, out = make_try(packages, tables, ARCH=arch)
+    # 1 MiB sent 64 KiB at a time with 250 ms pauses: about 4 s, long enough for screenshots.
+    code, out = make_try(packages, tables, ARCH=arch, TRY_DELAY_MS="250")
     problems = [] if code == 0 else ["exit %d: %s" % (code, out[-1500:])]
     want = product.file_name("de", cpu)  # the language dialog's OK without a match: the first row
     want_code = product.PRODUCT_CODES[("de", cpu)]
