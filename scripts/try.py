@@ -32,6 +32,7 @@ import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import urllib.parse
 
@@ -330,12 +331,20 @@ class Wine:
         return e
 
     def run(self, args, timeout=120):
-        """wine ARGS; a program that hangs is given up after timeout (status 124)."""
-        try:
-            return subprocess.run(["wine"] + args, env=self.env(), stdout=subprocess.PIPE,
-                                  stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout)
-        except subprocess.TimeoutExpired:
-            return subprocess.CompletedProcess(args, 124, b"", b"")
+        """wine ARGS; a program that hangs is given up after timeout (status 124). The output
+        goes through a file: a pipe would stay open as long as a helper Wine starts (the
+        virtual desktop's explorer.exe) that inherits it."""
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.Popen(["wine"] + args, env=self.env(), stdout=out, stderr=subprocess.DEVNULL,
+                                    stdin=subprocess.DEVNULL)
+            try:
+                code = proc.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(timeout=30)
+                code = 124
+            out.seek(0)
+            return subprocess.CompletedProcess(args, code, out.read(), b"")
 
     def stop(self):
         for args in (["-k"], ["-w"]):
@@ -359,9 +368,11 @@ def make_prefix(prefix, arch, release):
             added.append(dst)
         run(["chroot", root, "update-ca-certificates"], "update-ca-certificates in the Wine root")
     wine = Wine(prefix, arch)
-    subprocess.run(["wineboot", "-i"], env=wine.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   timeout=600)
-    subprocess.run(["wineserver", "-w"], env=wine.env(), timeout=300)
+    with open(os.path.join(WORK, "wineboot.log"), "wb") as out:
+        subprocess.run(["wineboot", "-i"], env=wine.env(), stdout=out, stderr=out, stdin=subprocess.DEVNULL,
+                       timeout=600)
+    subprocess.run(["wineserver", "-w"], env=wine.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300)
     wine.run(["reg", "import", win_path(os.path.join(WORK, "pki", "roots.reg"))])
     wine.run(["reg", "add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "Default", "/f"])
     wine.run(["reg", "add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default", "/d", "1024x768", "/f"])
@@ -442,8 +453,9 @@ def one_run(name, template, state, beside):
     with open(cmd, "w") as f:
         f.write('"%s"' % win_path(os.path.join(rundir, "setup.exe")))
     try:
+        run_out = open(os.path.join(rundir, "run.out"), "w+b")
         child = subprocess.Popen(["wine", win_path(os.path.join(bindir, "runexit.exe")), win_path(cmd),
-                                  str(RUN_TIMEOUT_S * 1000)], env=wine.env(), stdout=subprocess.PIPE,
+                                  str(RUN_TIMEOUT_S * 1000)], env=wine.env(), stdout=run_out,
                                  stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         deadline = time.time() + RUN_TIMEOUT_S + 60
         while child.poll() is None and time.time() < deadline:
@@ -463,7 +475,10 @@ def one_run(name, template, state, beside):
             time.sleep(0.5)
         if child.poll() is None:
             child.kill()
-        out = child.communicate(timeout=60)[0].decode(errors="replace")
+        child.wait(timeout=60)
+        run_out.seek(0)
+        out = run_out.read().decode(errors="replace")
+        run_out.close()
     finally:
         server.terminate()
         server.wait(timeout=30)
