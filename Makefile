@@ -66,7 +66,7 @@ bench: windows
 	python3 scripts/bench.py out/setup.exe --runs $(BENCH_RUNS)
 
 test: deps
-	@scripts/run-tests.sh
+	@tests/run.sh
 
 clean:
 	rm -rf $(BUILD) out

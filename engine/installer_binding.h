@@ -48,7 +48,8 @@ DWORD BindInstaller();
 bool ReadInstallerLocation(HKEY key, OwnedText* location);
 
 // The engine path the registry names: "InstallerLocation" followed by "\msi.dll", or empty
-// when the key or value cannot be read or the value is empty.
+// when the key or value cannot be read, or the value is empty or not an absolute path (a
+// drive letter and a backslash, or two backslashes).
 OwnedText RegisteredEnginePath();
 
 // True when the engine on this machine is older than the configured minimum, or its

@@ -1,4 +1,4 @@
-#include "app/setup_config.h"
+#include "app/kavrin_app.h"
 #include "engine/installer_binding.h"
 #include "fw/system_library.h"
 #include "probes/probes.h"
@@ -18,5 +18,5 @@ bool InstallerNeedsUpgrade() {
 
     DWORD version = 0;
     if (GetFileVersionMS(path.c_str(), &version) != 0) return true;
-    return VersionNumber(version) < setupConfig.minEngineVersion;
+    return VersionNumber(version) < theApp.config->minEngineVersion;
 }

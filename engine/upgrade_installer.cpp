@@ -30,7 +30,7 @@ DWORD DownloadAndVerify(CKavrinApp& app, const char16_t* fileName, OwnedText* pa
     app.progress.SetStatusText(status.c_str());
     if (app.progress.CancelRequested()) return Cancelled();
 
-    HRESULT result = DownloadToCache(url.c_str(), app.progress.Callback(), path);
+    HRESULT result = DownloadToCache(&app.urlmon, url.c_str(), app.progress.Callback(), path);
     if (app.progress.CancelRequested()) return Cancelled();
     if (result < 0 || path->empty()) {
         ReportError(IDS_INSTMSI_NOT_FOUND, url.c_str());

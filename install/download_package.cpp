@@ -29,7 +29,8 @@ DWORD DownloadPackage(CKavrinApp& app, PackageChoice& choice) {
     app.progress.SetStatusText(status.c_str());
     if (app.progress.CancelRequested()) return Cancelled();
 
-    HRESULT result = DownloadToCache(url.c_str(), app.progress.Callback(), &choice.packagePath);
+    HRESULT result =
+        DownloadToCache(&app.urlmon, url.c_str(), app.progress.Callback(), &choice.packagePath);
     // A transfer the user aborted is a cancellation, never a missing package.
     if (app.progress.CancelRequested()) return Cancelled();
     if (result < 0 || choice.packagePath.empty()) {
@@ -41,14 +42,22 @@ DWORD DownloadPackage(CKavrinApp& app, PackageChoice& choice) {
     app.progress.SetStatusText(status.c_str());
     if (app.progress.CancelRequested()) return Cancelled();
 
-    switch (CompareSigners(app.exePath.c_str(), choice.packagePath.c_str(), app.progress.m_hWnd)) {
+    return AcceptVerdict(
+        CompareSigners(app.exePath.c_str(), choice.packagePath.c_str(), app.progress.m_hWnd),
+        choice);
+}
+
+DWORD AcceptVerdict(int verdict, const PackageChoice& choice) {
+    switch (verdict) {
+        case kTrusted:
+            return 0;
         case kTrustNotAvailable:
             ShowMessage(IDS_NO_SIGNATURE_SUPPORT, MB_ICONERROR);
             return kResultCannotVerify;
-        case kNotTrusted:
+        default:
+            // Only a verdict of "trusted" lets a downloaded file run; anything else, an
+            // unexpected value included, is refused.
             ReportError(IDS_NOT_TRUSTED, choice.packagePath.c_str());
             return kResultNotTrusted;
-        default:
-            return 0;
     }
 }

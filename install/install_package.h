@@ -39,6 +39,11 @@ void ReportInstallerResult(UINT result);
 // executable. 0 when `choice.packagePath` is ready for the engine.
 DWORD DownloadPackage(CKavrinApp& app, PackageChoice& choice);
 
+// What the trust verdict on the downloaded `choice.packagePath` means for the package: 0 for
+// "trusted" only; 120 when signatures cannot be verified; 4 for every other verdict. Shows
+// the message of a refusal.
+DWORD AcceptVerdict(int verdict, const PackageChoice& choice);
+
 // The engine call for the chosen file, and the report of its result.
 DWORD InvokeInstaller(CKavrinApp& app, PackageChoice& choice);
 

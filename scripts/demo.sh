@@ -4,21 +4,23 @@
 #
 # Installs what it needs (scripts/install-deps.sh), builds setup.exe (make windows), then,
 # in build/demo:
-#   pki/          a throw-away demo CA, a SHA-1 code-signing certificate issued by it and a
-#                 server certificate for localhost
+#   pki/          the tests' throw-away CA (tests/wine/pki.sh), a SHA-256 code-signing
+#                 certificate issued by it and a server certificate for localhost
 #   serve/        Lumora.Win32.msi built with wixl (padded, so that the transfer takes a few
 #                 seconds) and signed by the demo publisher
 #   run/          a setup.exe built with a download address on https://localhost:PORT,
 #                 signed by the same publisher, with no package beside it
 #   prefix/       a fresh 32-bit Wine prefix that trusts the demo CA, virtual desktop on
 #   screenshots/  the progress window during the download
-# It then serves the package with scripts/https_server.py (slowed down), runs the setup
-# under Wine (inside xvfb-run when there is no DISPLAY), takes screenshots while the
+# It then serves the package with tests/wine/https_server.py (slowed down), runs the setup
+# under the Wine of a Debian root (tests/wine/roots.sh: Wine 8 of Debian 12, or Wine 10 of
+# Debian 13 with DEMO_WINE=trixie; inside xvfb-run when there is no DISPLAY), takes screenshots while the
 # package downloads, and prints the exit status, the installed files and the product's
 # state. The server and the prefix's wineserver are stopped on every way out.
 #
 #   scripts/demo.sh            everything
 #   DEMO_PORT=N scripts/demo.sh  another port (default 47901, or a free one)
+#   DEMO_WINE=trixie scripts/demo.sh  Wine 10 instead of Wine 8
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -66,68 +68,12 @@ cleanup() {
 # --- on the host ----------------------------------------------------------------------------
 
 make_pki() {
-    local d=$DEMO/pki
-    mkdir -p "$d"
-    cat > "$d/openssl.cnf" <<'EOF'
-[req]
-distinguished_name = dn
-prompt = no
-[dn]
-CN = unused
-[ca_ext]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-[sign_ext]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-[server_ext]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature, keyEncipherment
-extendedKeyUsage = serverAuth
-subjectAltName = DNS:127.0.0.1, DNS:localhost, IP:127.0.0.1
-EOF
-    (
-        cd "$d"
-        openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 7 -config openssl.cnf \
-            -extensions ca_ext -subj "/CN=Quorvex Demo Root CA/O=Quorvex Demo" \
-            -keyout ca.key -out ca.pem 2>/dev/null
-        # SHA-1: Wine 8 skips the chain check of SHA-256 code-signing certificates.
-        openssl req -new -newkey rsa:2048 -nodes -config openssl.cnf \
-            -subj "/CN=Quorvex Demo Publisher/O=Quorvex Demo" -keyout sign.key -out sign.csr 2>/dev/null
-        openssl x509 -req -sha1 -days 7 -in sign.csr -CA ca.pem -CAkey ca.key -set_serial 4097 \
-            -extfile openssl.cnf -extensions sign_ext -out sign.pem 2>/dev/null
-        cat sign.pem ca.pem > sign-chain.pem
-        openssl req -new -newkey rsa:2048 -nodes -config openssl.cnf -subj "/CN=localhost" \
-            -keyout server.key -out server.csr 2>/dev/null
-        openssl x509 -req -sha256 -days 7 -in server.csr -CA ca.pem -CAkey ca.key \
-            -set_serial 4098 -extfile openssl.cnf -extensions server_ext -out server.pem 2>/dev/null
-        rm -f sign.csr server.csr
-
-        # The CA for the prefix's HKLM Root store: the blob is the little-endian words
-        # 0x20 (encoded certificate), 1 and the DER length, then the DER.
-        openssl x509 -in ca.pem -outform DER -out ca.der
-        local thumb len
-        thumb=$(openssl x509 -in ca.pem -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' | tr a-f A-F)
-        len=$(stat -c %s ca.der)
-        python3 - "$thumb" "$len" > ca.reg <<'EOF'
-import struct, sys
-thumb, length = sys.argv[1], int(sys.argv[2])
-blob = struct.pack("<III", 0x20, 1, length) + open("ca.der", "rb").read()
-hexes = ",".join("%02x" % b for b in blob)
-print("REGEDIT4\n")
-print("[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\%s]" % thumb)
-print('"Blob"=hex:%s\n' % hexes)
-EOF
-    )
+    bash "$ROOT/tests/wine/pki.sh" "$DEMO/pki" > /dev/null
 }
 
 sign() { # in out
     rm -f "$2"
-    osslsigncode sign -certs "$DEMO/pki/sign-chain.pem" -key "$DEMO/pki/sign.key" -h sha256 \
+    osslsigncode sign -certs "$DEMO/pki/leaf-chain.pem" -key "$DEMO/pki/leaf.key" -h sha256 \
         -n "Quorvex Lumora 5.1" -in "$1" -out "$2" > /dev/null
     osslsigncode verify -CAfile "$DEMO/pki/ca.pem" -in "$2" > /dev/null \
         || die "the signature of $2 does not verify"
@@ -212,7 +158,7 @@ prepare() {
 start_server() {
     local port=$1
     rm -f "$DEMO/server.port" "$DEMO/requests.log"
-    python3 "$ROOT/scripts/https_server.py" --dir "$DEMO/serve" --cert "$DEMO/pki/server.pem" \
+    python3 "$ROOT/tests/wine/https_server.py" --dir "$DEMO/serve" --cert "$DEMO/pki/server.pem" \
         --key "$DEMO/pki/server.key" --port "$port" --port-file "$DEMO/server.port" \
         --log "$DEMO/requests.log" --delay-ms "$DELAY_MS" --lifetime 600 \
         > "$DEMO/server.out" 2>&1 &
@@ -223,9 +169,18 @@ start_server() {
 }
 
 make_prefix() {
+    # Wine 10 trusts roots from the system store of its Debian root, read when the prefix is
+    # made; Wine 8 from the prefix's registry.
+    if [ "${KAVRIN_WINE_VERSION%%.*}" -ge 10 ]; then
+        mkdir -p "$KAVRIN_WINE_ROOT/usr/local/share/ca-certificates"
+        cp "$DEMO/pki/ca.pem" "$KAVRIN_WINE_ROOT/usr/local/share/ca-certificates/kavrin-test-ca.crt"
+        chroot "$KAVRIN_WINE_ROOT" update-ca-certificates --fresh > /dev/null
+    fi
     wineboot -i > "$DEMO/wineboot.log" 2>&1
     wineserver -w
-    wine reg import "$(zpath "$DEMO/pki/ca.reg")" > /dev/null 2>&1
+    if [ "${KAVRIN_WINE_VERSION%%.*}" -lt 10 ]; then
+        wine reg import "$(zpath "$DEMO/pki/ca.reg")" > /dev/null 2>&1
+    fi
     # Wine's virtual desktop, so that screenshots show the window captions.
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f > /dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f > /dev/null 2>&1
@@ -300,7 +255,7 @@ wine_part() {
     wine_env
     local port
     port=$(cat "$DEMO/port")
-    log "HTTPS server on https://localhost:$port (scripts/https_server.py, $DELAY_MS ms per 64 KiB)"
+    log "HTTPS server on https://localhost:$port (tests/wine/https_server.py, $DELAY_MS ms per 64 KiB)"
     start_server "$port"
     log "Wine prefix trusting the demo CA (build/demo/prefix)"
     make_prefix
@@ -317,11 +272,21 @@ case "${1:-}" in
         trap cleanup EXIT
         trap 'exit 130' INT TERM HUP
         prepare
+        gcc -O1 -o "$DEMO/ia32_probe" "$ROOT/tests/wine/ia32_probe.c"
+        if ! probe=$("$DEMO/ia32_probe"); then
+            die "setup.exe, its signed package and the HTTPS server's certificate are ready in
+build/demo, but Wine cannot start setup.exe on this machine: $probe.
+Both 32-bit Wine and Wine's WoW64 mode need the kernel to run 32-bit x86 code; run make demo
+on a machine whose kernel does."
+        fi
+        log "Debian root with Wine (tests/wine/roots.sh, ${DEMO_WINE:-bookworm})"
+        "$ROOT/tests/wine/roots.sh" ensure "${DEMO_WINE:-bookworm}"
         if [ -n "${DISPLAY:-}" ]; then
-            "$SELF" --wine-part
+            "$ROOT/tests/wine/roots.sh" run "${DEMO_WINE:-bookworm}" "$SELF" --wine-part
         else
             command -v xvfb-run > /dev/null || die "no DISPLAY and no xvfb-run"
-            xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$SELF" --wine-part
+            "$ROOT/tests/wine/roots.sh" run "${DEMO_WINE:-bookworm}" \
+                xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$SELF" --wine-part
         fi
         ;;
     *)

@@ -10,7 +10,7 @@ A vendor's setup and packages installed under Wine before anything is uploaded:
 2. In build/try: builds a variant of the tables whose download addresses keep their path
    and query but point at https://localhost:PORT; signs it and copies of the packages with
    CERT/KEY, or with a throw-away test publisher (tests/wine/pki.sh) whose CA only the
-   prefix trusts; serves the packages with scripts/https_server.py.
+   prefix trusts; serves the packages with tests/wine/https_server.py.
 3. Makes a Wine prefix (ARCH, default win64) inside a Debian root (tests/wine/roots.sh) and
    runs the setup twice in copies of it: "download" (setup.exe alone) and "beside" (the
    packages next to it). A language dialog is answered with its preselection, a question
@@ -383,7 +383,7 @@ def make_prefix(prefix, arch, release):
 def start_server(port, logfile):
     pki = os.path.join(WORK, "pki")
     port_file = logfile + ".port"
-    proc = subprocess.Popen([sys.executable, os.path.join(ROOT, "scripts", "https_server.py"), "--dir",
+    proc = subprocess.Popen([sys.executable, os.path.join(ROOT, "tests", "wine", "https_server.py"), "--dir",
                              os.path.join(WORK, "serve"), "--cert", os.path.join(pki, "server.pem"),
                              "--key", os.path.join(pki, "server.key"), "--port", str(port),
                              "--port-file", port_file, "--log", logfile, "--map",
@@ -554,6 +554,14 @@ def main():
     prepare(os.environ)
     if sys.argv[1:] == ["--prepare-only"]:  # the checks, the variant and the signatures only
         return 0
+    probe = os.path.join(WORK, "ia32_probe")
+    run(["gcc", "-O1", "-o", probe, os.path.join(ROOT, "tests", "wine", "ia32_probe.c")], "building the ia32 probe")
+    reason = subprocess.run([probe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+    if reason.returncode != 0:
+        die("the variant and the signed packages are ready in build/try, but Wine cannot start "
+            "setup.exe on this machine: %s.\nBoth 32-bit Wine and Wine's WoW64 mode need the kernel to "
+            "run 32-bit x86 code; run make try on a machine whose kernel does."
+            % reason.stdout.decode(errors="replace").strip())
     cmd = [sys.executable, os.path.abspath(__file__), "--wine-part", release]
     if not os.environ.get("DISPLAY"):
         cmd = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -nolisten tcp"] + cmd

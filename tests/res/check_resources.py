@@ -7,10 +7,18 @@
   templates with the expected layout, styles and per-language texts.
 - res/setup.rc, res/resource.h and res/setup.manifest.
 - The icon that res/icon/make_icon.py draws: a valid .ico with the 16 expected
-  images, transparent pixels that really are transparent, same bytes every run.
+  images, the large 32-bit ones as PNG and every other one as a bitmap (sizes and
+  depths read from the PNG header or the bitmap header), the 32-bit images holding
+  exactly the drawn artwork, transparent pixels that really are transparent, same
+  bytes every run.
 - When i686-w64-mingw32-windres is installed: setup.rc is compiled and the
   compiled .res is decoded, to check that windres stored exactly those texts
-  (UTF-8 source, escapes) and those templates.
+  (UTF-8 source, escapes), those templates and those icon images.
+- With --exe PATH (a built setup.exe): its resource section holds exactly the
+  resources that windres compiled (so the icon images too, PNG and bitmaps as
+  above), and the file is at most 100 KiB.
+
+Usage: check_resources.py [--exe out/setup.exe]
 
 Last line of output: "N passed, N failed[, N skipped]"; exit status 1 on failure.
 """
@@ -191,6 +199,13 @@ def expected_dialogs(lang):
 ICON_LAYOUT = ([(s, 4) for s in (32, 16)] + [(s, 8) for s in (64, 48, 32, 24, 20, 16)]
                + [(s, 32) for s in (256, 128, 64, 48, 32, 24, 20, 16)])
 
+# (size, bits) of the images stored as PNG, which Windows Vista and later read. Every other
+# image stays a bitmap: an older system may choose it (Windows XP cannot draw PNG images and
+# takes 48 px for its tile view).
+ICON_PNG = {(256, 32), (128, 32), (64, 32)}
+
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+
 # Win32 constants that may appear in the style expressions of the scripts.
 CONSTANTS = {
     "WS_POPUP": 0x80000000, "WS_CHILD": 0x40000000, "WS_VISIBLE": 0x10000000,
@@ -216,21 +231,40 @@ ORDINAL_CLASSES = {0x80: "button", 0x81: "edit", 0x82: "static", 0x83: "listbox"
 # Tiny test harness
 # ---------------------------------------------------------------------------
 
+# Checks are counted by group (one language's strings, one language's dialogs, the icon, ...):
+# a group passes when every check in it does. A failed check is printed with its details.
 RESULTS = {"passed": 0, "failed": 0, "skipped": 0}
+GROUPS = {}          # group -> [checks, failed checks], in the order the groups began
+CURRENT = ["resource.h"]
+
+
+def begin_group(name):
+    CURRENT[0] = name
+    GROUPS.setdefault(name, [0, 0])
 
 
 def check(name, ok, detail=""):
-    if ok:
-        RESULTS["passed"] += 1
-    else:
-        RESULTS["failed"] += 1
-        print("FAIL: %s%s" % (name, (": " + detail) if detail else ""))
+    counts = GROUPS.setdefault(CURRENT[0], [0, 0])
+    counts[0] += 1
+    if not ok:
+        counts[1] += 1
+        print("FAIL: %s: %s%s" % (CURRENT[0], name, (": " + detail) if detail else ""))
     return ok
 
 
 def skip(name, why):
     RESULTS["skipped"] += 1
     print("SKIP: %s (%s)" % (name, why))
+
+
+def report_groups():
+    for name, (checks, failed) in GROUPS.items():
+        if failed:
+            RESULTS["failed"] += 1
+            print("FAIL %s: %d of %d checks failed" % (name, failed, checks))
+        else:
+            RESULTS["passed"] += 1
+            print("PASS %s (%d checks)" % (name, checks))
 
 
 # ---------------------------------------------------------------------------
@@ -448,6 +482,7 @@ def stray_percent(text):
 
 
 def check_header(names):
+    begin_group("resource.h")
     for name, value in sorted(HEADER_IDS.items()):
         check("resource.h defines %s as %d" % (name, value), names.get(name) == value,
               "found %r" % (names.get(name),))
@@ -459,6 +494,7 @@ def check_header(names):
 
 
 def check_setup_rc():
+    begin_group("setup.rc")
     with open(os.path.join(RES, "setup.rc"), "rb") as f:
         raw = f.read()
     text = raw.decode("utf-8")
@@ -476,6 +512,7 @@ def check_setup_rc():
 def check_scripts(names):
     scripts = {}
     for lang, langid in LANGS.items():
+        begin_group("%s: string table" % lang)
         path = os.path.join(RES, "lang_%s.rc" % lang)
         try:
             s = Script(path, names)
@@ -498,6 +535,7 @@ def check_scripts(names):
 def check_texts(scripts):
     en = scripts.get("en")
     for lang, s in scripts.items():
+        begin_group("%s: string table" % lang)
         for sid in STRING_IDS:
             text = s.strings.get(sid)
             if text is None:
@@ -517,6 +555,7 @@ def check_texts(scripts):
                       "\n   got  %r\n   want %r" % (got, want))
     sl = scripts.get("sl")
     if sl is not None:
+        begin_group("sl: string table")
         for sid, want in SL_FIXED.items():
             got = sl.strings.get(sid)
             check("sl %d text" % sid, got == want, "\n   got  %r\n   want %r" % (got, want))
@@ -524,6 +563,7 @@ def check_texts(scripts):
             same = [sid for sid in STRING_IDS if sl.strings.get(sid) == en.strings.get(sid)]
             check("sl texts are translated", not same, "same as English: %s" % same)
     for lang, s in scripts.items():
+        begin_group("%s: dialogs" % lang)
         # The progress window's template caption is the application title.
         check("%s progress caption equals its application title" % lang,
               s.dialogs.get(1101, {}).get("caption") == s.strings.get(57344))
@@ -556,6 +596,7 @@ def check_dialog(where, got, want_rect, want_caption, want_controls, exstyle, fo
 
 def check_script_dialogs(scripts):
     for lang, s in scripts.items():
+        begin_group("%s: dialogs" % lang)
         for did, (rect, caption, controls) in expected_dialogs(lang).items():
             got = s.dialogs.get(did)
             if not check("lang_%s.rc has dialog %d" % (lang, did), got is not None):
@@ -571,6 +612,7 @@ def check_script_dialogs(scripts):
 # ---------------------------------------------------------------------------
 
 def check_manifest():
+    begin_group("manifest")
     path = os.path.join(RES, "setup.manifest")
     try:
         root = ET.parse(path).getroot()
@@ -594,9 +636,35 @@ def check_manifest():
 # Icon
 # ---------------------------------------------------------------------------
 
+# Channels per pixel of each PNG colour type.
+PNG_CHANNELS = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}
+
+
+def png_header(blob):
+    """The IHDR chunk, which must come first: (width, height, bits per pixel, bit depth,
+    colour type, interlace)."""
+    if blob[:8] != PNG_SIGNATURE:
+        raise ValueError("no PNG signature")
+    length, = struct.unpack_from(">I", blob, 8)
+    if blob[12:16] != b"IHDR" or length != 13:
+        raise ValueError("the first chunk is not a 13-byte IHDR")
+    w, h, depth, ctype, _, _, interlace = struct.unpack_from(">IIBBBBB", blob, 16)
+    if ctype not in PNG_CHANNELS:
+        raise ValueError("colour type %d" % ctype)
+    return w, h, depth * PNG_CHANNELS[ctype], depth, ctype, interlace
+
+
+def dib_header(blob):
+    """(width, height of the colour image, bits per pixel) from a BITMAPINFOHEADER."""
+    hsize, w, h, _, bits = struct.unpack_from("<IiiHH", blob)
+    if hsize != 40:
+        raise ValueError("header size %d" % hsize)
+    return w, h // 2, bits
+
+
 def parse_png(blob):
     """Returns (width, height, rows of RGBA tuples) for an 8-bit RGBA PNG."""
-    if blob[:8] != b"\x89PNG\r\n\x1a\n":
+    if blob[:8] != PNG_SIGNATURE:
         raise ValueError("no PNG signature")
     pos, idat, ihdr = 8, b"", None
     while pos < len(blob):
@@ -712,7 +780,20 @@ def parse_ico(data):
     return entries
 
 
+def load_artwork():
+    """make_icon.draw (RGBA rows of the artwork at a size), or None when the script does
+    not load."""
+    import runpy
+    try:
+        names = runpy.run_path(os.path.join(RES, "icon", "make_icon.py"), run_name="make_icon")
+    except Exception as err:  # reported as a failed check, not a crash of the checker
+        check("make_icon.py loads", False, str(err))
+        return None
+    return names["draw"]
+
+
 def check_icon(tmp):
+    begin_group("icon")
     script = os.path.join(RES, "icon", "make_icon.py")
     out1, out2 = os.path.join(tmp, "a.ico"), os.path.join(tmp, "b.ico")
     t0 = time.monotonic()
@@ -735,6 +816,10 @@ def check_icon(tmp):
     got = sorted((e["w"], e["bits"]) for e in entries)
     check("icon holds the 16 expected images", got == sorted(ICON_LAYOUT),
           "found %s" % [(e["w"], e["bits"]) for e in entries])
+    check("icon: exactly the 32-bit images of 64 px and up are PNG",
+          {(e["w"], e["bits"]) for e in entries if e["blob"][:8] == PNG_SIGNATURE} == ICON_PNG,
+          "PNG: %s" % sorted((e["w"], e["bits"]) for e in entries if e["blob"][:8] == PNG_SIGNATURE))
+    art = load_artwork()
     for e in entries:
         size, bits = e["w"], e["bits"]
         tag = "icon %dx%d %d-bit" % (size, size, bits)
@@ -742,19 +827,35 @@ def check_icon(tmp):
         check("%s directory entry" % tag, e["planes"] == 1 and e["colours"] == (16 if bits == 4 else 0),
               "planes %d colours %d" % (e["planes"], e["colours"]))
         blob = e["blob"]
-        if size == 256:
-            check("%s stored as PNG" % tag, blob[:8] == b"\x89PNG\r\n\x1a\n")
+        if (size, bits) in ICON_PNG:
+            if not check("%s stored as PNG" % tag, blob[:8] == PNG_SIGNATURE):
+                continue
+            try:
+                header = png_header(blob)
+            except (ValueError, struct.error) as err:
+                check("%s PNG header" % tag, False, str(err))
+                continue
+            check("%s PNG header: %dx%d, 8-bit RGBA (%d bits per pixel), not interlaced"
+                  % (tag, size, size, bits),
+                  header[:3] == (size, size, bits) and header[3:] == (8, 6, 0),
+                  "%dx%d, %d bits per pixel, depth %d, colour type %d, interlace %d" % header)
             try:
                 w, h, rows = parse_png(blob)
             except (ValueError, zlib.error, struct.error) as err:
                 check("%s PNG decodes" % tag, False, str(err))
                 continue
-            check("%s PNG is 256x256" % tag, (w, h) == (256, 256), "%dx%d" % (w, h))
+            check("%s PNG decodes to %dx%d" % (tag, size, size), (w, h) == (size, size),
+                  "%dx%d" % (w, h))
             alphas = [px[3] for row in rows for px in row]
             check("%s has transparent and opaque pixels" % tag,
-                  rows[0][0][3] == 0 and max(alphas) == 255)
+                  rows[0][0][3] == 0 and max(alphas) == 255
+                  and rows[size // 2][size // 2][3] == 255)
+            if art is not None:
+                check("%s holds the artwork drawn at %d px" % (tag, size),
+                      rows == [[tuple(px) for px in row] for row in art(size)])
             continue
-        check("%s stored as DIB" % tag, blob[:4] == b"\x28\0\0\0")
+        if not check("%s stored as a bitmap (DIB)" % tag, blob[:4] == b"\x28\0\0\0"):
+            continue
         try:
             pixels, mask = parse_dib(blob, size, bits)
         except (ValueError, struct.error) as err:
@@ -768,6 +869,10 @@ def check_icon(tmp):
             wrong = sum(1 for y in range(size) for x in range(size)
                         if pixels[y][x][3] in (0, 255) and (pixels[y][x][3] == 0) != (mask[y][x] == 1))
             check("%s AND mask agrees with alpha" % tag, wrong == 0, "%d pixels" % wrong)
+            if art is not None:
+                check("%s holds the artwork drawn at %d px" % (tag, size),
+                      [[px[4] for px in row] for row in pixels]
+                      == [[tuple(px) for px in row] for row in art(size)])
         else:
             # The colour of a masked pixel is XORed onto the background: it must be black.
             bad = sum(1 for y in range(size) for x in range(size)
@@ -844,19 +949,57 @@ def parse_dialogex(data):
             "controls": controls}, exstyle, font
 
 
+def check_compiled_icon(group, icons, icon_path, where="compiled"):
+    """The group's entries against the RT_ICON images they name and the .ico they came from:
+    the same bytes, the same size and depth in the entry as in the image's own header, PNG
+    exactly where expected."""
+    with open(icon_path, "rb") as f:
+        source = {(e["w"], e["bits"]): e["blob"] for e in parse_ico(f.read())}
+    images = {e[1][1]: e[3] for e in icons if e[1][0] == "ord"}
+    _, _, n = struct.unpack_from("<HHH", group)
+    seen = []
+    for i in range(n):
+        w, h, colours, _, planes, bits, length, rid = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+        size = w or 256
+        seen.append((size, bits))
+        tag = "%s: icon %dx%d %d-bit" % (where, size, size, bits)
+        body = images.get(rid)
+        if not check("%s is image %d" % (tag, rid), body is not None):
+            continue
+        check("%s entry gives its length" % tag, length == len(body),
+              "entry %d, image %d" % (length, len(body)))
+        check("%s bytes as drawn" % tag, body == source.get((size, bits)))
+        png = body[:8] == PNG_SIGNATURE
+        check("%s stored as %s" % (tag, "PNG" if (size, bits) in ICON_PNG else "a bitmap"),
+              png == ((size, bits) in ICON_PNG))
+        try:
+            got = png_header(body)[:3] if png else dib_header(body)
+        except (ValueError, struct.error) as err:
+            check("%s header" % tag, False, str(err))
+            continue
+        check("%s header agrees with the entry" % tag,
+              w == h and got == (size, size, bits) and planes == 1
+              and colours == (16 if bits == 4 else 0),
+              "entry %dx%d %d bits, image %dx%d %d bits" % ((size, h or 256, bits) + got))
+    check("%s: icon group 128 lists the 16 expected images" % where, sorted(seen) == sorted(ICON_LAYOUT),
+          "found %s" % seen)
+
+
 def check_compiled(tmp, icon_path, scripts):
+    begin_group("compiled resources")
     windres = shutil.which("i686-w64-mingw32-windres")
     if windres is None:
         skip("compiled resources", "i686-w64-mingw32-windres not installed")
-        return
+        return None
     shutil.copy(icon_path, os.path.join(tmp, "setup.ico"))
     res_path = os.path.join(tmp, "setup.res")
     r = subprocess.run([windres, "-I", RES, "-I", tmp, "-i", os.path.join(RES, "setup.rc"),
                         "-o", res_path, "-O", "res"], capture_output=True, text=True)
     if not check("windres compiles setup.rc", r.returncode == 0, r.stderr.strip()):
-        return
+        return None
     with open(res_path, "rb") as f:
         entries = parse_res(f.read())
+    compiled = entries
     RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 6, 14, 24
 
     def find(rtype, name, lang=None):
@@ -869,6 +1012,7 @@ def check_compiled(tmp, icon_path, scripts):
     if check("compiled: one icon group 128", len(group) == 1, "found %d" % len(group)):
         _, _, n = struct.unpack_from("<HHH", group[0][3])
         check("compiled: icon group 128 lists 16 images", n == 16, "found %d" % n)
+        check_compiled_icon(group[0][3], icons, icon_path)
     manifest = find(RT_MANIFEST, 1)
     if check("compiled: one manifest, type 24 id 1", len(manifest) == 1, "found %d" % len(manifest)):
         with open(os.path.join(RES, "setup.manifest"), "rb") as f:
@@ -909,9 +1053,111 @@ def check_compiled(tmp, icon_path, scripts):
                 continue
             check_dialog("compiled %s dialog %d" % (lang, did), got, rect, caption, controls,
                          exstyle, font)
+    return compiled
 
 
-def main():
+# ---------------------------------------------------------------------------
+# A built setup.exe (--exe)
+# ---------------------------------------------------------------------------
+
+SIZE_LIMIT = 100 * 1024
+
+
+def pe_resources(data):
+    """Resources of a PE file as (type, name, language, bytes), like parse_res."""
+    pe, = struct.unpack_from("<I", data, 0x3C)
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("no PE signature")
+    nsections, = struct.unpack_from("<H", data, pe + 6)
+    optsize, = struct.unpack_from("<H", data, pe + 20)
+    opt = pe + 24
+    if struct.unpack_from("<H", data, opt)[0] != 0x10B:
+        raise ValueError("not a 32-bit PE")
+    rsrc_rva, rsrc_size = struct.unpack_from("<II", data, opt + 96 + 2 * 8)
+    sections = []
+    for i in range(nsections):
+        o = opt + optsize + 40 * i
+        vsize, va, rawsize, raw = struct.unpack_from("<IIII", data, o + 8)
+        sections.append((va, max(vsize, rawsize), raw, rawsize))
+
+    def at(rva, length):
+        for va, span, raw, rawsize in sections:
+            if va <= rva and rva + length <= va + span:
+                if rva - va + length > rawsize or raw + rva - va + length > len(data):
+                    raise ValueError("RVA 0x%x+%d lies beyond the file data" % (rva, length))
+                return data[raw + rva - va:raw + rva - va + length]
+        raise ValueError("RVA 0x%x+%d is in no section" % (rva, length))
+
+    if rsrc_rva == 0:
+        raise ValueError("no resource directory")
+    base = rsrc_rva
+
+    def directory(offset):
+        named, ids = struct.unpack_from("<HH", at(base + offset + 12, 4))
+        out = []
+        for k in range(named + ids):
+            name, target = struct.unpack("<II", at(base + offset + 16 + 8 * k, 8))
+            if name & 0x80000000:
+                length, = struct.unpack("<H", at(base + (name & 0x7FFFFFFF), 2))
+                key = at(base + (name & 0x7FFFFFFF) + 2, 2 * length).decode("utf-16-le")
+            else:
+                key = ("ord", name)
+            out.append((key, target))
+        return out
+
+    entries = []
+    for rtype, t in directory(0):
+        for name, n in directory(t & 0x7FFFFFFF):
+            for (_, lang), leaf in directory(n & 0x7FFFFFFF):
+                if leaf & 0x80000000:
+                    raise ValueError("a fourth directory level")
+                rva, size, _, _ = struct.unpack("<IIII", at(base + leaf, 16))
+                entries.append((rtype, name, lang, at(rva, size)))
+    return entries, rsrc_size
+
+
+def check_exe(path, compiled, icon_path):
+    begin_group("linked setup.exe")
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        check("exe: %s can be read" % path, False, str(e))
+        return
+    check("exe: %s is at most %d bytes" % (os.path.basename(path), SIZE_LIMIT),
+          len(data) <= SIZE_LIMIT, "%d bytes" % len(data))
+    try:
+        entries, _ = pe_resources(data)
+    except (ValueError, struct.error, UnicodeDecodeError) as e:
+        check("exe: resource section decodes", False, str(e))
+        return
+    check("exe: resource section decodes", True)
+    key = lambda e: (repr(e[0]), repr(e[1]), e[2])
+    got = sorted(entries, key=key)
+    if compiled is None:
+        skip("exe: resources as compiled", "no compiled resources")
+    else:
+        want = sorted(compiled, key=key)
+        check("exe: the same resources as windres compiled",
+              [key(e) for e in got] == [key(e) for e in want],
+              "exe has %d, windres %d" % (len(got), len(want)))
+        differ = [key(a) for a, b in zip(got, want) if key(a) == key(b) and a[3] != b[3]]
+        check("exe: every resource holds the bytes windres compiled", not differ,
+              "differ: %s" % differ[:5])
+    icons = [e for e in entries if e[0] == ("ord", 3)]
+    group = [e for e in entries if e[0] == ("ord", 14) and e[1] == ("ord", 128)]
+    check("exe: 16 icon images", len(icons) == 16, "found %d" % len(icons))
+    if check("exe: one icon group 128", len(group) == 1, "found %d" % len(group)):
+        check_compiled_icon(group[0][3], icons, icon_path, "exe")
+
+
+def main(argv):
+    exe = None
+    if len(argv) == 2 and argv[0] == "--exe":
+        exe = argv[1]
+    elif argv:
+        sys.stderr.write("usage: check_resources.py [--exe setup.exe]\n")
+        return 2
     names = read_header()
     check_header(names)
     check_setup_rc()
@@ -922,12 +1168,19 @@ def main():
     tmp = tempfile.mkdtemp(prefix="check_resources.")
     try:
         icon = check_icon(tmp)
+        compiled = None
         if icon is not None:
-            check_compiled(tmp, icon, scripts)
+            compiled = check_compiled(tmp, icon, scripts)
         else:
             skip("compiled resources", "no icon")
+        if exe is not None:
+            if icon is not None:
+                check_exe(exe, compiled, icon)
+            else:
+                skip("exe", "no icon")
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
+    report_groups()
     line = "%d passed, %d failed" % (RESULTS["passed"], RESULTS["failed"])
     if RESULTS["skipped"]:
         line += ", %d skipped" % RESULTS["skipped"]
@@ -936,4 +1189,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv[1:]))

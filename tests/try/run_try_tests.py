@@ -84,7 +84,7 @@ def prepared(packages, tables):
         if v.returncode != 0:
             problems.append("%s does not verify" % os.path.basename(f))
     log = os.path.join(WORK, "requests.log")
-    server = subprocess.Popen([sys.executable, os.path.join(REPO, "scripts", "https_server.py"), "--dir",
+    server = subprocess.Popen([sys.executable, os.path.join(REPO, "tests", "wine", "https_server.py"), "--dir",
                                os.path.join(TRY, "serve"), "--cert", os.path.join(TRY, "pki", "server.pem"),
                                "--key", os.path.join(TRY, "pki", "server.key"), "--port", "0", "--port-file",
                                log + ".port", "--log", log, "--map", os.path.join(TRY, "addresses.json"),

@@ -4,7 +4,7 @@ Two setup variants are built whose package address is
 "https://localhost:PORT/prenos/?verzija=5.1&paket=" and whose redistributable address is
 "https://localhost:PORT/MSI/2.0/" (the second one also asks for an engine newer than any
 there is, so that the upgrade always runs), and each is signed by the test publisher.
-scripts/https_server.py serves the packages on 127.0.0.1 with a certificate of the test
+tests/wine/https_server.py serves the packages on 127.0.0.1 with a certificate of the test
 CA for localhost; every case starts and stops its own server, by pid, with a bounded
 lifetime.
 
@@ -32,7 +32,7 @@ import variants
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-SERVER = os.path.join(REPO, "scripts", "https_server.py")
+SERVER = os.path.join(HERE, "https_server.py")
 
 PREFERRED_PORT = 47815   # compiled into the variants; another free port when it is taken
 
@@ -282,23 +282,9 @@ class Downloads:
             f.write(bytes(data))
 
     def make_server_certificate(self):
-        s = self.suite
-        cnf = os.path.join(self.dir, "server.cnf")
-        with open(cnf, "w") as f:
-            f.write("[req]\ndistinguished_name = dn\nprompt = no\n[dn]\nCN = localhost\n"
-                    "[ext]\nbasicConstraints = critical, CA:FALSE\n"
-                    "keyUsage = critical, digitalSignature, keyEncipherment\n"
-                    "extendedKeyUsage = serverAuth\n"
-                    "subjectAltName = DNS:127.0.0.1, DNS:localhost, IP:127.0.0.1\n")
-        self.cert = os.path.join(self.dir, "server.pem")
-        self.key = os.path.join(self.dir, "server.key")
-        csr = os.path.join(self.dir, "server.csr")
-        s.run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-config", cnf,
-               "-keyout", self.key, "-out", csr], 60, what="openssl req (server)")
-        s.run(["openssl", "x509", "-req", "-sha256", "-days", "30", "-in", csr,
-               "-CA", os.path.join(s.pki, "ca.pem"), "-CAkey", os.path.join(s.pki, "ca.key"),
-               "-set_serial", "24577", "-extfile", cnf, "-extensions", "ext", "-out", self.cert],
-              60, what="openssl x509 (server)")
+        """The local HTTPS server's certificate comes from the test PKI (pki.sh)."""
+        self.cert = os.path.join(self.suite.pki, "server.pem")
+        self.key = os.path.join(self.suite.pki, "server.key")
 
     def make_packages(self):
         s = self.suite
@@ -326,7 +312,8 @@ class Downloads:
             out = os.path.join(src, "lumora-%s.msi" % name)
             s.run(["wixl", "-o", out, source], 120, what="wixl lumora-%s" % name)
             self.msi[name] = out
-        # Signed by the setup's publisher, by a publisher under an untrusted root, unsigned.
+        # Signed by the setup's publisher, by a publisher under an untrusted root (a SHA-1-issued
+        # leaf: the only kind whose chain Wine checks), unsigned.
         self.msi["51-signed"] = os.path.join(src, "lumora-51-signed.msi")
         s.sign("leaf", self.msi["51"], self.msi["51-signed"])
         self.msi["51-other"] = os.path.join(src, "lumora-51-other.msi")
@@ -387,7 +374,7 @@ class Downloads:
 
     @contextlib.contextmanager
     def server(self, files, status=None, delay_ms=0, faults=()):
-        """scripts/https_server.py on the variants' port serving `files` ({name: source});
+        """tests/wine/https_server.py on the variants' port serving `files` ({name: source});
         yields a function returning the request lines it has logged so far."""
         s = self.suite
         stem = s.new_tmp("server")
@@ -1027,7 +1014,7 @@ def add_cases(suite):
         (dl + "a local copy of version 5.1 is installed unverified, nothing downloaded",
          g.local_51_used),
         (dl + "unsigned package: not trusted, exit 4", lambda: g.not_trusted("51")),
-        (dl + "package signed under an untrusted root: not trusted, exit 4",
+        (dl + "package signed by a SHA-1-issued leaf under an untrusted root: not trusted, exit 4",
          lambda: g.not_trusted("51-other")),
         (dl + "HTTP 404: the error page is saved and not trusted, exit 4",
          lambda: g.not_trusted(None, {PACKAGE: 404})),

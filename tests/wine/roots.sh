@@ -3,6 +3,7 @@
 # Debian 13 (trixie) for Wine 10. The host's own Wine and trust store are never used.
 #
 #   roots.sh ensure RELEASE        make build/roots/RELEASE when it is missing or broken
+#   roots.sh version RELEASE       print the Wine version the root holds
 #   roots.sh run RELEASE CMD...    run CMD on the host in a private mount namespace in which
 #                                  the root has /proc, /sys, /dev, /dev/shm, /tmp and this
 #                                  checkout mounted; Wine is then started with
@@ -25,8 +26,14 @@ mirror() {
     echo "$m"
 }
 
+# A root is whole when its making finished and dpkg has Wine's packages configured. Wine itself is
+# not started here: on a machine that cannot run 32-bit code (ia32_probe) it never starts.
 healthy() {
-    [ -f "$1/.kavrin-root-ready" ] && [ -x "$1/usr/bin/wine" ] && chroot "$1" wine --version >/dev/null 2>&1
+    [ -f "$1/.kavrin-root-ready" ] && [ -x "$1/usr/lib/wine/wine" ] || return 1
+    local p
+    for p in wine wine32:i386 wine64 ca-certificates; do
+        chroot "$1" dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || return 1
+    done
 }
 
 # Mounts what Wine needs; only ever called inside a private mount namespace.
@@ -39,6 +46,11 @@ mount_all() {
     mount --bind /tmp "$r/tmp"
     mkdir -p "$r$top"
     mount --bind "$top" "$r$top"
+}
+
+# The Wine version a root holds, from its package (Debian 12: 8.0, Debian 13: 10.0).
+wine_version() {
+    chroot "$1" dpkg-query -W -f='${Version}\n' wine 2>/dev/null | sed -E 's/^([0-9]+\.[0-9]+).*/\1/'
 }
 
 ensure() {
@@ -79,8 +91,8 @@ ensure() {
     touch "$r.new/.kavrin-root-ready"
     rm -rf "$r"
     mv "$r.new" "$r"
-    healthy "$r" || die "the $rel root has no working Wine"
-    echo "$rel root ready: $(chroot "$r" wine --version)"
+    healthy "$r" || die "the $rel root is incomplete after making it"
+    echo "$rel root ready: $(wine_version "$r")"
 }
 
 case "${1:-}" in
@@ -88,11 +100,18 @@ ensure)
     [ $# -eq 2 ] || die "usage: roots.sh ensure RELEASE"
     ensure "$2"
     ;;
+version)
+    [ $# -eq 2 ] || die "usage: roots.sh version RELEASE"
+    healthy "$roots/$2" || die "no $2 root"
+    wine_version "$roots/$2"
+    ;;
 run)
     [ $# -ge 3 ] || die "usage: roots.sh run RELEASE CMD..."
     rel=$2; shift 2
     ensure "$rel" || exit 1
     export KAVRIN_WINE_ROOT=$roots/$rel KAVRIN_WINE_RELEASE=$rel
+    KAVRIN_WINE_VERSION=$(wine_version "$roots/$rel")
+    export KAVRIN_WINE_VERSION
     export PATH=$top/tests/wine/bin:$PATH
     # shellcheck disable=SC2016
     exec unshare --mount --propagation private bash -c '

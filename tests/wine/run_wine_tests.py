@@ -89,6 +89,10 @@ USAGE_CASES = (
 )
 SCREENSHOT_ARG = "/?"
 
+# Cases whose verdict comes from the platform's trust check or from an HTTPS download to the
+# local server: they run only when the trust probe saw this Wine answer as measured.
+TRUST_GROUPS = ("verify ", "download")
+
 # Time limits (seconds unless named _MS).
 T_BOX_MS = 20000        # a usage box must appear within this
 T_CHILD_MS = 30000      # runexit terminates setup.exe after this
@@ -136,16 +140,24 @@ class Suite:
         self.shots = os.path.join(work, "screenshots")
         self.seq = 0
         self.prefix_made = False
+        # The Wine this run uses, from the Debian root tests/wine/roots.sh entered ("8.0").
+        self.wine_version = os.environ.get("KAVRIN_WINE_VERSION", "")
+        self.wine_major = int(self.wine_version.split(".")[0]) if self.wine_version[:1].isdigit() else 0
+        self.label = "wine%d" % self.wine_major if self.wine_major else "wine"
+        self.trust_problem = None
 
     # --- reporting ----------------------------------------------------------------------
 
     def report(self, name, problems):
         if problems:
             self.failed += 1
-            print("FAIL %s: %s" % (name, "; ".join(problems)), flush=True)
+            print("FAIL [%s] %s: %s" % (self.label, name, "; ".join(problems)), flush=True)
         else:
             self.passed += 1
-            print("PASS %s" % name, flush=True)
+            print("PASS [%s] %s" % (self.label, name), flush=True)
+
+    def skip(self, name, reason):
+        print("SKIP [%s] %s: %s" % (self.label, name, reason), flush=True)
 
     def log(self, msg):
         if self.verbose:
@@ -309,18 +321,20 @@ class Suite:
             "same": os.path.join(self.files, "same.exe"),
             "third": os.path.join(self.files, "third.exe"),
             "other": os.path.join(self.files, "other.exe"),
+            "sha1": os.path.join(self.files, "sha1.exe"),
             "blanks": os.path.join(blanks, "same signed.exe"),
         }
         shutil.copyfile(pe, f["unsigned"])
         self.sign("leaf", pe, f["same"])
         self.sign("leaf3", pe, f["third"])
         self.sign("leaf2", pe, f["other"])
+        self.sign("leaf1", pe, f["sha1"])
         shutil.copyfile(f["same"], f["blanks"])
         # The signatures themselves, checked on the host first.
         ca = os.path.join(self.pki, "ca.pem")
         ca2 = os.path.join(self.pki, "ca2.pem")
         for path, root in ((self.setup_signed, ca), (f["same"], ca), (f["third"], ca),
-                           (f["other"], ca2)):
+                           (f["sha1"], ca), (f["other"], ca2)):
             self.run(["osslsigncode", "verify", "-CAfile", root, "-in", path], 60,
                      what="osslsigncode verify %s" % os.path.basename(path))
 
@@ -328,21 +342,63 @@ class Suite:
         os.makedirs(self.prefix, exist_ok=True)
         self.prefix_made = True
         t = time.time()
+        if self.trusts_system_store():
+            self.trust_ca_in_root()
         self.run(["wineboot", "-i"], T_WINEBOOT, env=self.env(), what="wineboot -i")
         self.run(["wineserver", "-w"], T_WINEBOOT, env=self.env(), what="wineserver -w")
-        self.wine(["reg", "import", win_path(os.path.join(self.pki, "ca.reg"))])
+        if not self.trusts_system_store():
+            self.trust_ca_in_registry()
         # Wine's virtual desktop, so that screenshots show window captions.
         self.wine(["reg", "add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop",
                    "/d", "Default", "/f"])
         self.wine(["reg", "add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default",
                    "/d", "1024x768", "/f"])
+        self.run(["wineserver", "-w"], T_WINE_CMD, env=self.env(), what="wineserver -w")
+        self.log("prefix ready in %.1f s" % (time.time() - t))
+
+    # Wine 8 honours a root CA put into the prefix's registry; Wine 10 does not (neither the
+    # registry blob nor the store API), but takes the system trust store of the Debian root it
+    # runs in, read when the prefix is made. The host's store is never touched.
+    def trusts_system_store(self):
+        return self.wine_major >= 10
+
+    def trust_ca_in_root(self):
+        root = os.environ.get("KAVRIN_WINE_ROOT")
+        if not root:
+            raise SetupError("Wine %s takes its trusted roots from its Debian root, and this run "
+                             "has none (run it through tests/wine/roots.sh run)" % self.wine_version)
+        store = os.path.join(root, "usr", "local", "share", "ca-certificates")
+        os.makedirs(store, exist_ok=True)
+        shutil.copyfile(os.path.join(self.pki, "ca.pem"), os.path.join(store, "kavrin-test-ca.crt"))
+        self.run(["chroot", root, "update-ca-certificates", "--fresh"], 120,
+                 what="update-ca-certificates in the Debian root")
+
+    def trust_ca_in_registry(self):
+        self.wine(["reg", "import", win_path(os.path.join(self.pki, "ca.reg"))])
         thumb = open(os.path.join(self.pki, "ca.thumbprint")).read().strip()
         q = self.wine(["reg", "query", "HKLM\\Software\\Microsoft\\SystemCertificates\\Root"
                        "\\Certificates\\" + thumb], check=False)
         if q.returncode != 0:
             raise SetupError("the test CA is not in the prefix's Root store")
-        self.run(["wineserver", "-w"], T_WINE_CMD, env=self.env(), what="wineserver -w")
-        self.log("prefix ready in %.1f s" % (time.time() - t))
+
+    def trust_probe(self):
+        """Control files through an unsigned setup.exe, whose /v verdict is the file's own
+        trust: unsigned and a SHA-1-issued leaf under the untrusted root must be refused, a
+        SHA-1-issued leaf under the test CA accepted. A Wine that answers otherwise does not
+        trust the test CA as measured, and every trust and download case fails with that."""
+        want = (("unsigned", TRUST_E_SUBJECT_NOT_TRUSTED), ("other", TRUST_E_SUBJECT_NOT_TRUSTED),
+                ("sha1", 0))
+        seen = []
+        for key, code in want:
+            problems = self.verify(self.setup_plain, "/v " + win_path(self.f[key]), code)
+            if problems:
+                seen.append("%s: %s" % (key, "; ".join(problems)))
+        if seen:
+            self.trust_problem = ("Wine %s does not answer the trust probe as measured (%s): the "
+                                  "test CA is not trusted the way this Wine honours, or its trust "
+                                  "check changed" % (self.wine_version, "; ".join(seen)))
+        self.report("trust probe: unsigned and untrusted-root controls refused, trusted-root "
+                    "control accepted", [self.trust_problem] if self.trust_problem else [])
 
     def stop_wineserver(self):
         if self.prefix_made:
@@ -409,6 +465,9 @@ class Suite:
         if not self.wanted(name):
             return
         self.log("case: %s" % name)
+        if self.trust_problem and name.startswith(TRUST_GROUPS):
+            self.report(name, [self.trust_problem])
+            return
         try:
             problems = body(*args, **kw)
         except (SetupError, OSError, ValueError, KeyError) as e:
@@ -530,8 +589,10 @@ class Suite:
         verify_cases = [
             ("/v file of the same publisher gives 0", s, "/v " + win_path(f["same"]), 0),
             ("/v unsigned file gives 0x800B0004", s, "/v " + win_path(f["unsigned"]), NT),
-            ("/v file of a publisher under an untrusted root gives 0x800B0004", s,
+            ("/v file of a SHA-1-issued leaf under an untrusted root gives 0x800B0004", s,
              "/v " + win_path(f["other"]), NT),
+            ("/v file of a SHA-1-issued leaf under the trusted root gives 0", s,
+             "/v " + win_path(f["sha1"]), 0),
             ("/v file of another publisher under the trusted root gives 0", s,
              "/v " + win_path(f["third"]), 0),
             ("/v quoted path with blanks", s, '/v "%s"' % win_path(f["blanks"]), 0),
@@ -574,6 +635,7 @@ class Suite:
             self.build_helpers()
             self.make_files()
             self.make_prefix()
+            self.trust_probe()
             self.log("environment ready after %.1f s" % (time.time() - t0))
             self.cases()
         except SetupError as e:
@@ -634,7 +696,7 @@ def main():
         print("screenshots: %s (%s)" % (shots, ", ".join(sorted(os.listdir(shots)))), flush=True)
     if a.keep:
         print("work dir kept: %s" % work, flush=True)
-    print("%d passed, %d failed" % (suite.passed, suite.failed), flush=True)
+    print("%s: %d passed, %d failed" % (suite.label, suite.passed, suite.failed), flush=True)
     sys.exit(0 if suite.failed == 0 and suite.passed > 0 else 1)
 
 

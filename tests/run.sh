@@ -1,32 +1,67 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test level: host unit tests, the resource checks, and
-# the Wine tests of the real setup.exe. Ends with "N passed, M failed"; exits 0 only when
-# nothing failed.
+# Builds everything and runs every test level: host unit tests, fuzzers, the resource checks,
+# and the Wine tests of the real setup.exe on Wine 8 (Debian 12 root) and Wine 10 (Debian 13
+# root). Ends with "N passed, M failed, K skipped"; exits 0 only when nothing failed.
+#   tests/run.sh                  everything
+#   WINES=trixie tests/run.sh     the Wine level on one root only (bookworm or trixie)
 set -u
 cd "$(dirname "$0")/.."
 
 passed=0
 failed=0
+skipped=0
 logdir=build/test-logs
 mkdir -p "$logdir"
 
 # Adds the counts of a runner's closing "N passed, M failed" line to the totals.
 count_closing_line() {
     local line
-    line=$(grep -E '^([A-Za-z]+: )?[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
+    line=$(grep -E '^([A-Za-z0-9.-]+: )?[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
     if [ -z "$line" ]; then
         echo "no result line from $1"
         failed=$((failed + 1))
         return
     fi
-    local p f
-    p=$(echo "$line" | sed -E 's/^([A-Za-z]+: )?([0-9]+) passed.*/\2/')
+    local p f k
+    p=$(echo "$line" | sed -E 's/^([A-Za-z0-9.-]+: )?([0-9]+) passed.*/\2/')
     f=$(echo "$line" | sed -E 's/.* ([0-9]+) failed.*/\1/')
+    k=$(echo "$line" | sed -nE 's/.* ([0-9]+) skipped.*/\1/p')
     passed=$((passed + p))
     failed=$((failed + f))
+    skipped=$((skipped + ${k:-0}))
 }
 
 step() { echo; echo "=== $* ==="; }
+
+# The Wine level, once per Debian root. Wine runs 32-bit Windows code only where the kernel
+# runs 32-bit x86 code; where it does not, every Wine case is skipped with the probe's reason,
+# and the roots are not even made.
+wine_level() {
+    local rel label probe
+    mkdir -p build
+    if ! gcc -O1 -o build/ia32_probe tests/wine/ia32_probe.c > "$logdir/ia32-probe.log" 2>&1; then
+        cat "$logdir/ia32-probe.log"; echo "ia32 probe does not build"; failed=$((failed + 1)); return
+    fi
+    probe=$(build/ia32_probe 2>&1)
+    for rel in ${WINES:-bookworm trixie}; do
+        case $rel in bookworm) label="wine8 (Debian 12)";; trixie) label="wine10 (Debian 13)";; *) label=$rel;; esac
+        step "wine tests: $label"
+        if ! build/ia32_probe > /dev/null 2>&1; then
+            echo "SKIP [$label] the whole Wine level: $probe; neither 32-bit Wine nor WoW64 can start setup.exe here"
+            skipped=$((skipped + 1))
+            continue
+        fi
+        if ! tests/wine/roots.sh ensure "$rel" > "$logdir/root-$rel.log" 2>&1; then
+            tail -n 20 "$logdir/root-$rel.log"
+            echo "FAIL [$label] the Debian root could not be made"
+            failed=$((failed + 1))
+            continue
+        fi
+        tests/wine/roots.sh run "$rel" python3 tests/wine/run_wine_tests.py out/setup.exe 2>&1 \
+            | tee "$logdir/wine-$rel.log"
+        count_closing_line "$logdir/wine-$rel.log"
+    done
+}
 
 step "host build"
 if ! make --no-print-directory host > "$logdir/host-build.log" 2>&1; then
@@ -83,15 +118,23 @@ if ! make --no-print-directory windows > "$logdir/windows-build.log" 2>&1; then
     failed=$((failed + 1))
 else
     ls -l out/setup.exe
-    step "wine tests"
-    python3 tests/wine/run_wine_tests.py out/setup.exe 2>&1 | tee "$logdir/wine.log"
-    count_closing_line "$logdir/wine.log"
+    step "resource checks of the linked setup.exe"
+    python3 tests/res/check_resources.py --exe out/setup.exe > "$logdir/resources-exe.log" 2>&1
+    tail -n 3 "$logdir/resources-exe.log"
+    count_closing_line "$logdir/resources-exe.log"
+    wine_level
     step "make try (tests/try)"
-    python3 tests/try/run_try_tests.py > "$logdir/try.log" 2>&1
+    if build/ia32_probe > /dev/null 2>&1; then
+        python3 tests/try/run_try_tests.py > "$logdir/try.log" 2>&1
+    else
+        python3 tests/try/run_try_tests.py --no-wine > "$logdir/try.log" 2>&1
+        echo "SKIP [try] make try under Wine: $(build/ia32_probe 2>&1)"
+        skipped=$((skipped + 1))
+    fi
     grep -E '^(PASS|FAIL)' "$logdir/try.log" || tail -n 20 "$logdir/try.log"
     count_closing_line "$logdir/try.log"
 fi
 
 echo
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,44 @@
+/* Tells whether this machine can run 32-bit x86 code at all: 32-bit Wine needs the kernel to
+ * start 32-bit ELF programs, and Wine's WoW64 mode needs the 32-bit user code segment. Some
+ * hypervisors turn both off ("IA-32 emulation off"). The probe jumps into a two-byte 32-bit
+ * loop through that segment: an alarm means the code ran, a fault means it was refused.
+ * Exit status 0: 32-bit code runs; 1: refused (a line on stdout says so). Host program,
+ * x86-64 only. */
+#include <signal.h>
+#include <stdint.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#define USER32_CS 0x23
+
+static void on_alarm(int sig) {
+    (void)sig;
+    static const char ok[] = "32-bit x86 code runs\n";
+    write(1, ok, sizeof ok - 1);
+    _exit(0);
+}
+
+static void on_fault(int sig) {
+    (void)sig;
+    static const char no[] = "this kernel refuses 32-bit x86 code (IA-32 emulation is off)\n";
+    write(1, no, sizeof no - 1);
+    _exit(1);
+}
+
+int main(void) {
+    unsigned char *code = mmap((void *)0x100000, 4096, PROT_READ | PROT_WRITE | PROT_EXEC,
+                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (code == MAP_FAILED) return 2;
+    code[0] = 0xEB; /* jmp $ */
+    code[1] = 0xFE;
+    signal(SIGALRM, on_alarm);
+    signal(SIGSEGV, on_fault);
+    signal(SIGBUS, on_fault);
+    alarm(1);
+    struct __attribute__((packed)) {
+        uint32_t offset;
+        uint16_t selector;
+    } target = {0x100000, USER32_CS};
+    __asm__ volatile("ljmpl *%0" ::"m"(target));
+    return 2;
+}
