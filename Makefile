@@ -1,7 +1,10 @@
 # The two commands that matter:
 #   make demo   builds setup.exe and runs the install run under Wine (comes with the demo)
 #   make test   installs what it needs, builds everything and runs every test level
-.PHONY: all deps demo windows host fuzz fuzz-build bench test clean
+# A vendor's release (docs/RELEASING.md):
+#   make release TABLES=file CERT=chain.pem KEY=key.pem [KEY_PASS=...] [TIMESTAMP_URL=...]
+#   make try PACKAGES=dir [TABLES=file] [CERT=chain.pem KEY=key.pem]
+.PHONY: all deps demo windows host fuzz fuzz-build bench test clean release try
 
 BUILD := build
 JOBS ?= $(shell nproc)
@@ -15,6 +18,17 @@ deps:
 # packages from a local HTTPS server and installs the product under Wine.
 demo:
 	scripts/demo.sh
+
+# setup.exe built from TABLES, signed with CERT and KEY (KEY_PASS, TIMESTAMP_URL are read
+# from the environment, where make puts them), verified, into out/release/.
+release: deps
+	@scripts/release.sh "$(TABLES)" "$(CERT)" "$(KEY)"
+
+# PACKAGES checked against TABLES, then a variant of the setup with its downloads on a local
+# HTTPS server installs them under Wine, downloading and from beside it (build/try/).
+# Also read from the environment: CERT, KEY, KEY_PASS, ARCH, UI_LEVEL, WINE_RELEASE.
+try: deps
+	@python3 scripts/try.py
 
 # The 32-bit Windows executable, cross-compiled with mingw-w64.
 windows: deps

@@ -92,7 +92,12 @@ void CKavrinApp::RegisterProgressBarClass() {
 
 bool CKavrinApp::StartInstallRun() {
     RegisterProgressBarClass();
-    progress.Create(Api().GetDesktopWindow());
+    // Without the window there is no Cancel and nothing to show the run in: no run at all.
+    if (!progress.Create(Api().GetDesktopWindow())) {
+        exitStatus = static_cast<LONG>(Api().GetLastError());
+        if (exitStatus == 0) exitStatus = kResultInstallFailure;
+        return false;
+    }
     m_pMainWnd = &progress;
 
     CWinThread* thread = new CWinThread(&SetupWorker, nullptr);
@@ -130,12 +135,21 @@ bool CKavrinApp::TakeSingleInstance() {
 
 int CKavrinApp::ExitInstance() {
     if (worker) {
-        Api().WaitForSingleObject(worker->m_hThread, INFINITE);
+        // The main loop may have ended before the worker (a quit message posted by another
+        // program, a failed GetMessageW), and the worker's calls on the progress window wait
+        // for this thread: serve its messages while waiting. Only when that wait itself fails
+        // is there nothing left but a plain one.
+        if (WaitServingMessages(worker->m_hThread) != 0)
+            Api().WaitForSingleObject(worker->m_hThread, INFINITE);
         // The install run ends with the worker's result, so that scripts can tell success
-        // from failure.
+        // from failure; a result that cannot be read is no success.
         DWORD result = 0;
-        if (Api().GetExitCodeThread(worker->m_hThread, &result))
+        if (Api().GetExitCodeThread(worker->m_hThread, &result)) {
             exitStatus = static_cast<LONG>(result);
+        } else {
+            exitStatus = static_cast<LONG>(Api().GetLastError());
+            if (exitStatus == 0) exitStatus = kResultInstallFailure;
+        }
         delete worker;
         worker = nullptr;
     }
@@ -145,13 +159,24 @@ int CKavrinApp::ExitInstance() {
         Api().FreeLibrary(engine.module);
         engine = InstallerBinding();
     }
+    if (urlmon) {
+        Api().FreeLibrary(urlmon);
+        urlmon = nullptr;
+    }
     if (commonControls_) {
         Api().FreeLibrary(commonControls_);
         commonControls_ = nullptr;
     }
-    if (restartPending && ShowMessage(IDS_RESTART_PROMPT, MB_YESNO | MB_ICONQUESTION) == IDYES) {
-        if (!notNt) EnableShutdownPrivilege();
-        Api().ExitWindowsEx(EWX_REBOOT, 0);
+    if (restartPending) {
+        bool restarting = false;
+        if (ShowMessage(IDS_RESTART_PROMPT, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+            if (!notNt) EnableShutdownPrivilege();
+            restarting = Api().ExitWindowsEx(EWX_REBOOT, 0) != FALSE;
+        }
+        // A run that succeeded tells deployment tools that the upgraded engine still needs
+        // the restart, or that the restart is under way.
+        if (exitStatus == 0)
+            exitStatus = restarting ? kResultRebootInitiated : kResultRebootRequired;
     }
     CWinApp::ExitInstance();
     exePath.Clear();

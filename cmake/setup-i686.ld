@@ -122,9 +122,9 @@ SECTIONS
     KEEP(*crtend.o(.eh_frame*))
   }
   __rt_psrelocs_size = __rt_psrelocs_end - __rt_psrelocs_start;
-  /* fw/runtime_win32.cpp replaces the runtime's pseudo-relocator with one that does
+  /* platform/runtime_win32.cpp replaces the runtime's pseudo-relocator with one that does
      nothing. */
-  ASSERT(__rt_psrelocs_size == 0, "runtime pseudo-relocations present: data is imported without dllimport, and fw/runtime_win32.cpp does not apply them")
+  ASSERT(__rt_psrelocs_size == 0, "runtime pseudo-relocations present: data is imported without dllimport, and platform/runtime_win32.cpp does not apply them")
   ___RUNTIME_PSEUDO_RELOC_LIST_END__ = __rt_psrelocs_end;
   __RUNTIME_PSEUDO_RELOC_LIST_END__ = __rt_psrelocs_end;
   ___RUNTIME_PSEUDO_RELOC_LIST__ = __rt_psrelocs_start;

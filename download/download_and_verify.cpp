@@ -5,7 +5,8 @@
 #include "ui/messages.h"
 #include "vocabulary/result_codes.h"
 
-DWORD DownloadAndVerify(ProgressView& progress, const DownloadRequest& request, OwnedText* path) {
+DWORD DownloadAndVerify(ProgressView& progress, HMODULE* urlmon, const DownloadRequest& request,
+                        OwnedText* path) {
     OwnedText url;
     if (!url.Assign(request.urlPrefix) || !url.Append(request.fileName)) {
         ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
@@ -16,7 +17,7 @@ DWORD DownloadAndVerify(ProgressView& progress, const DownloadRequest& request, 
     progress.SetStatusText(status.c_str());
     if (progress.CancelRequested()) return ReportCancelled();
 
-    HRESULT result = DownloadToCache(url.c_str(), progress.Callback(), path);
+    HRESULT result = DownloadToCache(urlmon, url.c_str(), progress.Callback(), path);
     // A transfer the user aborted is a cancellation, never a missing file.
     if (progress.CancelRequested()) return ReportCancelled();
     if (result < 0 || path->empty()) {
@@ -28,14 +29,22 @@ DWORD DownloadAndVerify(ProgressView& progress, const DownloadRequest& request, 
     progress.SetStatusText(status.c_str());
     if (progress.CancelRequested()) return ReportCancelled();
 
-    switch (request.verify(request.referencePath, path->c_str(), progress.OwnerWindow())) {
+    return AcceptVerdict(
+        request.verify(request.referencePath, path->c_str(), progress.OwnerWindow()),
+        path->c_str());
+}
+
+DWORD AcceptVerdict(int verdict, const char16_t* path) {
+    switch (verdict) {
         case kTrusted:
             return 0;
         case kTrustNotAvailable:
             ShowMessage(IDS_NO_SIGNATURE_SUPPORT, MB_ICONERROR);
             return kResultCannotVerify;
         default:
-            ReportError(IDS_NOT_TRUSTED, path->c_str());
+            // Only a verdict of "trusted" lets a downloaded file run; anything else, an
+            // unexpected value included, is refused.
+            ReportError(IDS_NOT_TRUSTED, path);
             return kResultNotTrusted;
     }
 }

@@ -23,5 +23,12 @@ struct DownloadRequest {
 };
 
 // 0 with the verified file's cache path in `path`, or the result that ends the run: 14 out of
-// memory, 1602 cancelled, 2 not downloaded, 120 no signature support, 5 not trusted.
-DWORD DownloadAndVerify(ProgressView& progress, const DownloadRequest& request, OwnedText* path);
+// memory, 1602 cancelled, 2 not downloaded, 120 no signature support, 4 not trusted. `urlmon`
+// is the application's urlmon handle (see DownloadToCache).
+DWORD DownloadAndVerify(ProgressView& progress, HMODULE* urlmon, const DownloadRequest& request,
+                        OwnedText* path);
+
+// What the trust verdict on the downloaded file at `path` means: 0 for "trusted" only; 120
+// when signatures cannot be verified; 4 for every other verdict, an unexpected value
+// included. Shows the message of a refusal.
+DWORD AcceptVerdict(int verdict, const char16_t* path);

@@ -34,6 +34,20 @@ bool ReadInstallerLocation(HKEY key, OwnedText* location) {
     return ok;
 }
 
+namespace {
+
+// A drive letter followed by ":\", or two backslashes (a UNC or device path). Anything else
+// would be searched from the current directory and the setup's own folder, where a planted
+// folder such as "%SystemRoot%\System32" could hold an engine that is not the system's.
+bool IsAbsolutePath(const char16_t* path) {
+    char16_t drive = path[0];
+    bool letter = (drive >= u'A' && drive <= u'Z') || (drive >= u'a' && drive <= u'z');
+    if (letter && path[1] == u':' && path[2] == u'\\') return true;
+    return path[0] == u'\\' && path[1] == u'\\';
+}
+
+}  // namespace
+
 OwnedText RegisteredEnginePath() {
     OwnedText path;
     HKEY key = nullptr;
@@ -41,7 +55,8 @@ OwnedText RegisteredEnginePath() {
         return path;
     OwnedText location;
     // A separator is always inserted, even after a directory that already ends in one.
-    if (ReadInstallerLocation(key, &location) && !location.empty()) {
+    if (ReadInstallerLocation(key, &location) && !location.empty() &&
+        IsAbsolutePath(location.c_str())) {
         if (!path.Assign(location.c_str(), location.size()) || !path.Append(u"\\msi.dll"))
             path.Clear();
     }

@@ -13,5 +13,6 @@ extern const char16_t kInstallerLocationValue[];
 bool ReadInstallerLocation(HKEY key, OwnedText* location);
 
 // The engine path the registry names: "InstallerLocation" followed by "\msi.dll", or empty
-// when the key or value cannot be read or the value is empty.
+// when the key or value cannot be read, or the value is empty or not an absolute path (a
+// drive letter and a backslash, or two backslashes).
 OwnedText RegisteredEnginePath();

@@ -2,6 +2,7 @@
 #include "engine/upgrade_installer.h"
 #include "platform/system_library.h"
 #include "probes/probes.h"
+#include "state/kavrin_app.h"
 #include "vocabulary/setup_config.h"
 
 bool InstallerNeedsUpgrade() {
@@ -19,5 +20,5 @@ bool InstallerNeedsUpgrade() {
 
     DWORD version = 0;
     if (GetFileVersionMS(path.c_str(), &version) != 0) return true;
-    return VersionNumber(version) < setupConfig.minEngineVersion;
+    return VersionNumber(version) < theApp.config->minEngineVersion;
 }

@@ -47,7 +47,7 @@ DWORD UpgradeInstaller() {
         const DownloadRequest request = {app.config->redistBaseUrl, fileName,
                                          IDS_DOWNLOADING_INSTMSI,   IDS_INSTMSI_NOT_FOUND,
                                          &VerifyInChildCopy,        app.exePath.c_str()};
-        DWORD result = DownloadAndVerify(app.Progress(), request, &path);
+        DWORD result = DownloadAndVerify(app.Progress(), &app.urlmon, request, &path);
         if (result != 0) return result;
     }
 

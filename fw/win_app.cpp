@@ -20,17 +20,37 @@ BOOL CWinApp::InitInstance() { return TRUE; }
 
 int CWinApp::ExitInstance() { return 0; }
 
+void CWinApp::DispatchThreadMessage(MSG* msg) {
+    HWND main = m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr;
+    if (main && Api().IsDialogMessageW(main, msg)) return;
+    Api().TranslateMessage(msg);
+    Api().DispatchMessageW(msg);
+}
+
 int CWinApp::Run() {
     MSG msg = {};
     for (;;) {
         BOOL got = Api().GetMessageW(&msg, nullptr, 0, 0);
         if (got == 0 || got == -1) break;
-        HWND main = m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr;
-        if (main && Api().IsDialogMessageW(main, &msg)) continue;
-        Api().TranslateMessage(&msg);
-        Api().DispatchMessageW(&msg);
+        DispatchThreadMessage(&msg);
     }
     return static_cast<int>(msg.wParam);
+}
+
+DWORD CWinApp::WaitServingMessages(HANDLE handle) {
+    for (;;) {
+        DWORD wait = Api().MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
+        if (wait == WAIT_OBJECT_0) return 0;
+        if (wait != WAIT_OBJECT_0 + 1) {
+            DWORD error = Api().GetLastError();
+            return error ? error : ERROR_INVALID_HANDLE;
+        }
+        // A wake announces only input that arrived since the last look: serve all of it. A
+        // quit message has nothing left to end here.
+        MSG msg;
+        while (Api().PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            if (msg.message != WM_QUIT) DispatchThreadMessage(&msg);
+    }
 }
 
 int CWinApp::WinMain() {

@@ -19,6 +19,10 @@ public:
     virtual int ExitInstance();
     // Serves the main thread's messages until the quit message.
     virtual int Run();
+    // Waits for `handle` without a time limit while serving this thread's messages, so that
+    // calls of other threads on this thread's windows go on being answered meanwhile. 0 once
+    // the handle is signalled, or the error of a failed wait (never 0).
+    DWORD WaitServingMessages(HANDLE handle);
 
     // Runs the whole application and gives the process exit status.
     int WinMain();
@@ -36,6 +40,9 @@ public:
     DWORD m_nThreadID = 0;
 
 private:
+    // One message of this thread's queue: the main window's dialog keys first.
+    void DispatchThreadMessage(MSG* msg);
+
     OwnedText m_appName;
     OwnedText m_commandLine;
 };

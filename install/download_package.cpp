@@ -15,5 +15,5 @@ DWORD DownloadPackage(CKavrinApp& app, PackageChoice& choice) {
     const DownloadRequest request = {choice.row->downloadUrl, choice.fileName,
                                      IDS_DOWNLOADING_PACKAGE, IDS_PACKAGE_NOT_FOUND,
                                      &CompareSigners,         app.exePath.c_str()};
-    return DownloadAndVerify(app.Progress(), request, &choice.packagePath);
+    return DownloadAndVerify(app.Progress(), &app.urlmon, request, &choice.packagePath);
 }

@@ -11,11 +11,13 @@ const HRESULT kDownloadUnavailable =
     static_cast<HRESULT>(0x8007007E);  // HRESULT of ERROR_MOD_NOT_FOUND
 }  // namespace
 
-HRESULT DownloadToCache(const char16_t* url, IBindStatusCallback* callback, OwnedText* path) {
+HRESULT DownloadToCache(HMODULE* urlmon, const char16_t* url, IBindStatusCallback* callback,
+                        OwnedText* path) {
     path->Clear();
-    ModuleRef urlmon(LoadSystemLibrary(u"urlmon.dll"));
-    auto download =
-        urlmon ? urlmon.Find<URLDownloadToCacheFileFn>("URLDownloadToCacheFileW") : nullptr;
+    if (!*urlmon) *urlmon = LoadSystemLibrary(u"urlmon.dll");
+    if (!*urlmon) return kDownloadUnavailable;
+    auto download = reinterpret_cast<URLDownloadToCacheFileFn>(
+        reinterpret_cast<void*>(Api().GetProcAddress(*urlmon, "URLDownloadToCacheFileW")));
     if (!download) return kDownloadUnavailable;
 
     char16_t buffer[kCachePathSize];

@@ -25,10 +25,12 @@ WORD GetNativeMachine() {
         return g_nativeMachine;
     }
 
-    // The setup is a 32-bit x86 program: under WOW64 the system is x64, otherwise x86.
+    // The setup is a 32-bit x86 program: under WOW64 the system is x64, otherwise x86. A
+    // system without IsWow64Process (NT 4, 2000, XP before SP2) has no WOW64 and runs the
+    // setup natively.
     auto isWow64Process = FindExport<IsWow64ProcessFn>(kernel, "IsWow64Process");
     BOOL wow64 = FALSE;
-    if (!isWow64Process || !isWow64Process(Api().GetCurrentProcess(), &wow64)) return 0;
+    if (isWow64Process && !isWow64Process(Api().GetCurrentProcess(), &wow64)) return 0;
     g_nativeMachine = wow64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
     return g_nativeMachine;
 }

@@ -33,6 +33,8 @@ public:
     OwnedText exeDir;
     // The loaded Windows Installer engine; null until bound.
     InstallerBinding engine;
+    // urlmon, loaded by the first download and kept until shutdown (see DownloadToCache).
+    HMODULE urlmon = nullptr;
     // The progress window, the application's main window during the install run.
     CNapredekDlg progress;
     // What the steps may do with the progress window.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test level: host unit tests, fuzzers, the resource checks,
 # the include rule of the product folders, and the Wine tests of the real setup.exe on Wine 8
-# (Debian 12 root) and Wine 10 (Debian 13 root).
+# (Debian 12 root) and Wine 10 (Debian 13 root). Ends with "N passed, M failed, K skipped";
+# exits 0 only when nothing failed.
 #   tests/run.sh                  everything
 #   WINES=trixie tests/run.sh     the Wine level on one root only (bookworm or trixie)
 set -u
@@ -110,6 +111,12 @@ python3 tests/layers/check_layers.py > "$logdir/layers.log" 2>&1
 cat "$logdir/layers.log"
 count_closing_line "$logdir/layers.log"
 
+step "make release (tests/release)"
+python3 tests/release/run_release_tests.py > "$logdir/release.log" 2>&1
+grep -E '^(PASS|FAIL)' "$logdir/release.log" | grep -v '^PASS' || true
+tail -n 1 "$logdir/release.log"
+count_closing_line "$logdir/release.log"
+
 step "windows build"
 if ! make --no-print-directory windows > "$logdir/windows-build.log" 2>&1; then
     tail -n 40 "$logdir/windows-build.log"
@@ -122,6 +129,16 @@ else
     tail -n 3 "$logdir/resources-exe.log"
     count_closing_line "$logdir/resources-exe.log"
     wine_level
+    step "make try (tests/try)"
+    if build/ia32_probe > /dev/null 2>&1; then
+        python3 tests/try/run_try_tests.py > "$logdir/try.log" 2>&1
+    else
+        python3 tests/try/run_try_tests.py --no-wine > "$logdir/try.log" 2>&1
+        echo "SKIP [try] make try under Wine: $(build/ia32_probe 2>&1)"
+        skipped=$((skipped + 1))
+    fi
+    grep -E '^(PASS|FAIL)' "$logdir/try.log" || tail -n 20 "$logdir/try.log"
+    count_closing_line "$logdir/try.log"
 fi
 
 echo

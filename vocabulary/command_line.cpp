@@ -5,9 +5,10 @@ bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 }  // namespace
 
 const char16_t* ArgumentEnd(const char16_t* last) {
-    // A lone opening quote at the very end gives an empty argument that sits on the
-    // terminator itself; never step past the end of the text for it.
-    return *last ? last + 1 : last;
+    // The platform's stepping: a last letter followed by combining marks is one character,
+    // so the end lies after its marks. On the terminator (the empty argument of a lone
+    // opening quote at the very end) it stays there and never passes the end of the text.
+    return Api().CharNextW(last);
 }
 
 DWORD GetNextArgument(const char16_t* position, const char16_t** first, const char16_t** last,
@@ -78,7 +79,7 @@ DWORD TakeVerifyFile(char16_t* arguments, const char16_t** file) {
     const char16_t* fileFirst = nullptr;
     char16_t* after = nullptr;
     if (TakeArgumentAfterSwitch(arguments, &fileFirst, &after) != 0) return ERROR_BAD_ARGUMENTS;
-    if (*after != 0 && GetNextArgument(after + 1, nullptr, nullptr, nullptr) == 0)
+    if (*after != 0 && GetNextArgument(Api().CharNextW(after), nullptr, nullptr, nullptr) == 0)
         return ERROR_BAD_ARGUMENTS;
 
     *after = 0;

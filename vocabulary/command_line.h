@@ -18,7 +18,8 @@ enum SetupMode : DWORD {
 DWORD GetNextArgument(const char16_t* position, const char16_t** first, const char16_t** last,
                       BOOL* quoted);
 
-// The position right after an argument whose last character is `last`: its closing quote,
+// The position right after an argument whose last character is `last`, one platform
+// character step on (a letter and its combining marks are one character): its closing quote,
 // the blank that ended it, or the end of the text (never beyond).
 const char16_t* ArgumentEnd(const char16_t* last);
 

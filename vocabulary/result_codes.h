@@ -26,8 +26,11 @@ enum ResultCode : DWORD {
     kResultAlreadyRunning = 1618,  // ERROR_INSTALL_ALREADY_RUNNING
     // No redistributable exists for this processor.
     kResultPlatformUnsupported = 1633,  // ERROR_INSTALL_PLATFORM_UNSUPPORTED
-    // The engine or the redistributable asks for a restart.
+    // The engine or the redistributable asks for a restart; also the install run's status
+    // when the engine upgrade asked for one and the user chose to restart later.
     kResultRebootRequired = 3010,  // ERROR_SUCCESS_REBOOT_REQUIRED
+    // The restart after an engine upgrade was started (or the engine started one).
+    kResultRebootInitiated = 1641,  // ERROR_SUCCESS_REBOOT_INITIATED
 };
 
 // Exit statuses of the verify mode (/v FILE).

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "install/install_package.h"
 #include "tests/sim/sim_windows.h"
 
 namespace {
@@ -97,6 +98,43 @@ TEST_F(CommandLineTest, VerifyRuleTakesExactlyOneFileAndCutsItInPlace) {
         } else {
             EXPECT_EQ(file, nullptr);
         }
+    }
+}
+
+// Names made on a Mac carry decomposed accents: "e" followed by U+0301 is one character to
+// the platform's stepping, and the argument ends after the mark, not after the letter.
+TEST_F(CommandLineTest, ArgumentsEndingInCombiningMarksKeepThem) {
+    const char16_t* first = nullptr;
+    const char16_t* last = nullptr;
+    const char16_t* quoted = u"\"D:\\Cafe\u0301\u0327\" next";
+    ASSERT_EQ(GetNextArgument(quoted, &first, &last, nullptr), 0u);
+    EXPECT_EQ(*last, u'e');  // the base letter of the last character
+    EXPECT_EQ(ArgumentEnd(last), quoted + 10);
+    EXPECT_EQ(*ArgumentEnd(last), u'"');
+
+    const VerifyCase cases[] = {
+        {u"/v \"D:\\My Files\\Cafe\u0301\"", 0, u"D:\\My Files\\Cafe\u0301"},
+        {u"/v D:\\Cafe\u0301", 0, u"D:\\Cafe\u0301"},
+        {u"/v D:\\Cafe\u0301 ", 0, u"D:\\Cafe\u0301"},
+        {u"/v \"D:\\Cafe\u0301\" more", ERROR_BAD_ARGUMENTS, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::u16string buffer(c.arguments);
+        const char16_t* file = nullptr;
+        EXPECT_EQ(TakeVerifyFile(&buffer[0], &file), c.result) << Utf8(c.arguments);
+        if (c.file) {
+            ASSERT_NE(file, nullptr) << Utf8(c.arguments);
+            EXPECT_EQ(std::u16string(file), c.file) << Utf8(c.arguments);
+        }
+    }
+
+    for (const char16_t* arguments : {u"/a \"C:\\Dossier\\Re\u0301sume\u0301\"",
+                                      u"/a C:\\Dossier\\Re\u0301sume\u0301 ignored"}) {
+        std::u16string buffer(arguments);
+        const char16_t* target = nullptr;
+        EXPECT_EQ(ParseAdminTarget(&buffer[0], &target), 0u);
+        ASSERT_NE(target, nullptr);
+        EXPECT_EQ(std::u16string(target), u"C:\\Dossier\\Re\u0301sume\u0301") << Utf8(arguments);
     }
 }
 

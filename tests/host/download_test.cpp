@@ -1,5 +1,8 @@
 // A package missing beside the setup: download with progress and cancellation, then trust.
+#include "download/download_and_verify.h"
+#include "install/install_package.h"
 #include "tests/host/install_fixture.h"
+#include "trust/signature.h"
 
 namespace {
 
@@ -77,6 +80,23 @@ TEST_F(DownloadTest, VerdictsDecideTheResult) {
     sim.messageBoxes.clear();
     sim.modules.erase(u"c:\\windows\\system32\\wintrust.dll");
     EXPECT_EQ(Run(), 120);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{
+                           "This version of Windows does not support digital signatures."});
+}
+
+TEST_F(DownloadTest, OnlyATrustedVerdictLetsTheDownloadedFileRun) {
+    PackageChoice choice;
+    choice.packagePath.Assign(kCache);
+    EXPECT_EQ(AcceptVerdict(kTrusted, choice.packagePath.c_str()), 0u);
+    EXPECT_TRUE(sim.messageBoxes.empty());
+    for (int verdict : {static_cast<int>(kNotTrusted), 3, -1, static_cast<int>(0x800B0004)}) {
+        sim.messageBoxes.clear();
+        EXPECT_EQ(AcceptVerdict(verdict, choice.packagePath.c_str()), 4u) << verdict;
+        EXPECT_EQ(Boxes(), std::vector<std::string>{"Installation failed. '" + Utf8(kCache) +
+                                                    "' is not trusted."});
+    }
+    sim.messageBoxes.clear();
+    EXPECT_EQ(AcceptVerdict(kTrustNotAvailable, choice.packagePath.c_str()), 120u);
     EXPECT_EQ(Boxes(), std::vector<std::string>{
                            "This version of Windows does not support digital signatures."});
 }

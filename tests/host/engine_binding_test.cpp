@@ -17,6 +17,12 @@ SimRegistryValue Value(DWORD type, const std::u16string& text, int dropBytes = 0
     return v;
 }
 
+std::string Lower(std::string s) {
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
 class EngineBindingTest : public InstallFixture {
 protected:
     void TearDown() override {
@@ -97,6 +103,60 @@ TEST_F(EngineBindingTest, WithoutAUsableRegistrationTheSystemDirectoryIsUsed) {
         theApp.engine = InstallerBinding();
     }
     EXPECT_TRUE(sim.messageBoxes.empty());
+}
+
+TEST_F(EngineBindingTest, ARegisteredDirectoryThatIsNotAbsoluteIsNeverLoaded) {
+    // Each of these would be searched from the current directory or the setup's folder, where
+    // a planted folder could hold an engine.
+    for (const char16_t* location : {u"%SystemRoot%\\System32", u"System32", u"D:", u"D:System32",
+                                     u"\\Windows\\System32", u"C:/Windows/System32", u"\\"}) {
+        sim.modules[Utf16(Lower(Utf8(location))) + u"\\msi.dll"] =
+            sim.modules[u"c:\\windows\\system32\\msi.dll"];
+        sim.calls.clear();
+        Register(Value(REG_EXPAND_SZ, std::u16string(location) + u'\0'));
+        EXPECT_EQ(BindInstaller(), 0u) << Utf8(location);
+        EXPECT_EQ(
+            sim.CallsNamed("LoadLibraryExW"),
+            std::vector<std::string>{"LoadLibraryExW(C:\\Windows\\system32\\msi.dll, null, 0x8)"})
+            << Utf8(location);
+        sim.FreeLibrary(theApp.engine.module);
+        theApp.engine = InstallerBinding();
+    }
+    // A drive letter with a backslash, or two backslashes, is tried as registered.
+    for (const char16_t* location : {u"d:\\Engine", u"Z:\\", u"\\\\server\\share"}) {
+        sim.modules[Utf16(Lower(Utf8(location))) + u"\\msi.dll"] =
+            sim.modules[u"c:\\windows\\system32\\msi.dll"];
+        sim.calls.clear();
+        Register(Value(REG_SZ, std::u16string(location) + u'\0'));
+        EXPECT_EQ(BindInstaller(), 0u) << Utf8(location);
+        EXPECT_EQ(
+            sim.CallsNamed("LoadLibraryExW"),
+            std::vector<std::string>{"LoadLibraryExW(" + Utf8(location) + "\\msi.dll, null, 0x8)"});
+        sim.FreeLibrary(theApp.engine.module);
+        theApp.engine = InstallerBinding();
+    }
+    EXPECT_TRUE(sim.messageBoxes.empty());
+}
+
+TEST_F(EngineBindingTest, ARelativeRegistrationIsNotAskedForTheEngineVersion) {
+    sim.modules[u"%systemroot%\\system32\\msi.dll"] =
+        sim.modules[u"c:\\windows\\system32\\msi.dll"];
+    Register(Value(REG_EXPAND_SZ, std::u16string(u"%SystemRoot%\\System32") + u'\0'));
+    sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00020000;
+    EXPECT_FALSE(InstallerNeedsUpgrade());
+    for (const auto& query : sim.CallsNamed("GetFileVersionInfoSizeW"))
+        EXPECT_EQ(query, "GetFileVersionInfoSizeW(C:\\Windows\\system32\\msi.dll)");
+}
+
+TEST_F(EngineBindingTest, TheEngineMinimumComesFromTheRunsConfiguration) {
+    static const PackageEntry rows[] = {{}};
+    static const SetupConfig config = {u"https://r/", u"A.exe", u"W.exe", 301, rows};
+    sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00030000;  // 3.0 = 300
+    EXPECT_FALSE(InstallerNeedsUpgrade());
+    theApp.config = &config;
+    EXPECT_TRUE(InstallerNeedsUpgrade());
+    sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00030001;  // 3.1 = 301
+    EXPECT_FALSE(InstallerNeedsUpgrade());
 }
 
 TEST_F(EngineBindingTest, NoEngineAtAllShowsOneBox) {

@@ -129,6 +129,69 @@ TEST_F(InstallPackageTest, NoFileForThisMachine) {
     }
 }
 
+TEST_F(InstallPackageTest, EachMachineTypeTakesItsOwnColumn) {
+    sim.packages.clear();
+    languages_[0] = LanguageEntry{1033,
+                                  u"English",
+                                  {u"App9x.msi", u"App32.msi", u"App64.msi", u"AppArm.msi"},
+                                  {u"App9x.msp", u"App32.msp", u"App64.msp", u"AppArm.msp"}};
+    for (const char16_t* file : {u"App32.msi", u"App64.msi", u"AppArm.msi", u"AppArm.msp"})
+        sim.AddPackage(kDir + std::u16string(file), u"1.0", u"{CODE}");
+    const struct {
+        WORD machine;
+        const char* file;
+    } cases[] = {
+        {IMAGE_FILE_MACHINE_I386, "App32.msi"},
+        {IMAGE_FILE_MACHINE_AMD64, "App64.msi"},
+        {IMAGE_FILE_MACHINE_ARM64, "AppArm.msi"},
+    };
+    for (const auto& c : cases) {
+        ForgetNativeMachine();
+        sim.nativeMachine = c.machine;
+        sim.calls.clear();
+        EXPECT_EQ(RunRow(), 0) << c.file;
+        EXPECT_EQ(EngineCalls("MsiInstallProductW"),
+                  std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\" +
+                                           std::string(c.file) + "\", \"\")"});
+    }
+    // ARM64 without a package of its own takes its patch, never another column's package.
+    languages_[0].packageFiles[kColumnArm64] = nullptr;
+    row_.operation = nullptr;
+    sim.calls.clear();
+    EXPECT_EQ(RunRow(), 0);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
+    ASSERT_EQ(EngineCalls("MsiApplyPatchW").size(), 1u);
+    EXPECT_EQ(EngineCalls("MsiApplyPatchW")[0].find("MsiApplyPatchW(\"C:\\Downloads\\AppArm.msp\""),
+              0u);
+}
+
+TEST_F(InstallPackageTest, ExpectedVersionsCompareIgnoringCaseUnderEnglishUs) {
+    row_.expectedVersion = u"5.1b-RC";
+    sim.AddPackage(u"C:\\Downloads\\App.msi", u"5.1B-rc", u"{CODE}");
+    EXPECT_EQ(RunRow(), 0);
+    EXPECT_EQ(EngineCalls("MsiInstallProductW"),
+              std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"\")"});
+    EXPECT_EQ(sim.CallsNamed("CompareStringW").back(),
+              "CompareStringW(1033, 0x1, 5.1b-RC, -1, 5.1B-rc, 7)");
+    // Letters that differ are a different version: the copy is not used (and there is no
+    // download address).
+    sim.AddPackage(u"C:\\Downloads\\App.msi", u"5.1c-rc", u"{CODE}");
+    sim.calls.clear();
+    EXPECT_EQ(RunRow(), 2);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
+}
+
+TEST_F(InstallPackageTest, ATableWhoseFirstRowHasNoProductHandlesNoPackage) {
+    rows_[0] = PackageEntry{u"https://r/", u"INSTALL", nullptr, nullptr, nullptr, 1, 3, languages_};
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(sim.messageBoxes.empty());
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
+    EXPECT_EQ(sim.CountCalls("CreateDialogParamW"), 1u);  // the progress window only
+    // The engine was still bound, and the worker ended the run normally.
+    EXPECT_NE(sim.IndexOf("GetProcAddress"), -1);
+    EXPECT_EQ(sim.CallsNamed("GetMessageW"), std::vector<std::string>{"GetMessageW(quit)"});
+}
+
 TEST_F(InstallPackageTest, AdministrativeInstallsWithAndWithoutTarget) {
     EXPECT_EQ(RunRow(u"/a"), 0);
     EXPECT_EQ(EngineCalls("MsiInstallProductW"),

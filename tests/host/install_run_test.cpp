@@ -98,6 +98,72 @@ TEST_F(InstallRunTest, AWorkerThatCannotStartNeverEndsAsSuccess) {
     EXPECT_TRUE(sim.messageBoxes.empty());
 }
 
+// The main loop can end before the worker: another program posts WM_QUIT to the main thread,
+// or GetMessageW fails. Shutdown then waits for the worker while serving the messages of the
+// progress window, which the worker's texts and hiding wait for.
+TEST_F(InstallRunTest, AMainLoopThatEndsBeforeTheWorkerStillEndsWithTheWorkersResult) {
+    sim.AddPackage(kLocalX64, u"5.1");
+    for (int way = 0; way < 2; ++way) {
+        sim.calls.clear();
+        if (way == 0) {
+            sim.onCall = [](SimWindows& s, const std::string& call) {
+                if (call.rfind("ResumeThread(", 0) == 0) s.PostThreadMessageW(1, WM_QUIT, 0, 0);
+            };
+        } else {
+            sim.onCall = nullptr;
+            sim.getMessageFails = true;
+        }
+        sim.pendingMessages = 2;  // the progress window's messages meanwhile
+        EXPECT_EQ(Run(), 0) << way;
+        EXPECT_EQ(sim.Leaks(), "") << way;
+        // The worker ran only during shutdown's wait, and did all its work.
+        int loopEnd = sim.IndexOf("GetMessageW");
+        ASSERT_GE(loopEnd, 0);
+        int title = loopEnd;
+        while ((title = sim.IndexOf("SetWindowTextW", title + 1)) >= 0 &&
+               sim.calls[title].find("Please wait") == std::string::npos) {
+        }
+        EXPECT_LT(loopEnd, title) << way;
+        EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u) << way;
+        EXPECT_EQ(sim.CountCalls("WaitForSingleObject"), 0u) << way;
+        EXPECT_EQ(sim.pendingMessages, 0) << way;  // every waiting message was served
+        EXPECT_EQ(sim.quitMessages, 0) << way;     // the worker's own quit message too
+        EXPECT_LT(sim.IndexOf("MsgWaitForMultipleObjects", loopEnd), sim.IndexOf("DestroyWindow"));
+        EXPECT_LT(sim.IndexOf("MsiInstallProductW"), sim.IndexOf("DestroyWindow"));
+    }
+}
+
+TEST_F(InstallRunTest, AFailedShutdownWaitFallsBackToAPlainWait) {
+    sim.AddPackage(kLocalX64, u"5.1");
+    sim.waitFails = true;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim.CallsNamed("WaitForSingleObject").size(), 1u);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
+}
+
+TEST_F(InstallRunTest, AWorkerResultThatCannotBeReadIsNeverSuccess) {
+    sim.AddPackage(kLocalX64, u"5.1");
+    sim.exitCodeThreadUnreadable = true;
+    EXPECT_EQ(Run(), ERROR_INVALID_HANDLE);
+    sim.exitCodeThreadError = 0;  // the platform reports no reason
+    EXPECT_EQ(Run(), 1603);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 2u);
+}
+
+TEST_F(InstallRunTest, NoProgressWindowNoRun) {
+    sim.AddPackage(kLocalX64, u"5.1");
+    sim.createDialogFails = true;
+    sim.createDialogError = ERROR_NOT_ENOUGH_MEMORY;
+    EXPECT_EQ(Run(), ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(sim.CountCalls("CreateThread"), 0u);
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
+    EXPECT_TRUE(sim.messageBoxes.empty());
+
+    sim.createDialogError = 0;  // the platform reports no reason
+    EXPECT_EQ(Run(), 1603);
+    EXPECT_EQ(sim.CountCalls("CreateThread"), 0u);
+}
+
 TEST_F(InstallRunTest, EngineTooOldAndUserNoAdministrator) {
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;  // 1.20
     sim.adminMember = FALSE;
@@ -128,12 +194,12 @@ TEST_F(InstallRunTest, EngineVersionTwoIsRecentEnough) {
     EXPECT_EQ(Run(), 0);
     // A registered directory is used even when it holds no engine: then it counts as too old.
     sim.registry[u"software\\microsoft\\windows\\currentversion\\installer"][u"InstallerLocation"] =
-        SimRegistryValue{REG_SZ, {'D', 0, ':', 0, 0, 0}};
+        SimRegistryValue{REG_SZ, {'D', 0, ':', 0, '\\', 0, 0, 0}};
     sim.adminMember = FALSE;
     sim.messageBoxes.clear();
     EXPECT_EQ(Run(), 1603);
     EXPECT_EQ(sim.CallsNamed("GetFileVersionInfoSizeW").back(),
-              "GetFileVersionInfoSizeW(D:\\msi.dll)");
+              "GetFileVersionInfoSizeW(D:\\\\msi.dll)");
 }
 
 TEST_F(InstallRunTest, AnEngineWithoutOneOfItsElevenFunctionsIsNotBound) {
@@ -164,7 +230,7 @@ TEST_F(InstallRunTest, RestartQuestionAfterAnEngineUpgradeComesLast) {
         (void)s;
     };
     sim.messageBoxAnswers = {IDYES};
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), 1641);  // every package succeeded, and the restart is under way
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
     EXPECT_EQ(sim.messageBoxes[0].owner, nullptr);  // the window is gone

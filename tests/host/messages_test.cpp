@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "res/resource.h"
 #include "state/kavrin_app.h"
 #include "tests/sim/sim_windows.h"

@@ -170,6 +170,16 @@ TEST_F(ProbesTest, NativeMachineWithoutIsWow64Process2ReadsWow64) {
     EXPECT_EQ(sim.CountCalls("IsWow64Process2"), 0u);
 }
 
+TEST_F(ProbesTest, NativeMachineWithoutAnyWow64FunctionIsX86AndIsCached) {
+    // NT 4, 2000 and XP before SP2 have neither function: the setup runs there natively.
+    sim.AddSystemModule(u"kernel32.dll", {});
+    EXPECT_EQ(GetNativeMachine(), IMAGE_FILE_MACHINE_I386);
+    size_t before = sim.calls.size();
+    EXPECT_EQ(GetNativeMachine(), IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(sim.calls.size(), before);
+    EXPECT_EQ(sim.CountCalls("IsWow64Process"), 0u);
+}
+
 TEST_F(ProbesTest, NativeMachineFailureIsNotCached) {
     sim.wowCallFails = true;
     EXPECT_EQ(GetNativeMachine(), 0);

@@ -71,6 +71,16 @@ TEST_F(StartupTest, VerifyModeChecksTheFileAgainstItselfAndShowsNothing) {
     EXPECT_TRUE(sim.messageBoxes.empty());
 }
 
+TEST_F(StartupTest, VerifyModeTakesAFileWhoseNameEndsInACombiningMark) {
+    sim.trustFiles[sim.modulePath] = SimTrustFile{0, {}, 3};
+    const std::u16string file = u"D:\\Fotos\\Cafe\u0301.msi\u0301";
+    sim.trustFiles[file] = SimTrustFile{0, {}, 3};
+    EXPECT_EQ(Run(u"/v \"" + file + u"\""), 0);
+    EXPECT_TRUE(sim.messageBoxes.empty());
+    ASSERT_FALSE(sim.trustCalls.empty());
+    EXPECT_EQ(sim.trustCalls.back().path, file);
+}
+
 TEST_F(StartupTest, SecondInstanceEndsSilentlyWith1618) {
     sim.existingMutexes.insert(kGlobalMutexName);
     EXPECT_EQ(Run(u""), 1618);
@@ -130,15 +140,21 @@ TEST_F(StartupTest, StartupRecordsPathsLanguageAndPlatform) {
     EXPECT_TRUE(theApp.exePath.IsNull());
     EXPECT_TRUE(theApp.exeDir.IsNull());
 
+    // Start-up alone, as a fresh process (the run above took the mutex): the install run
+    // starts, and the paths are kept until shutdown.
     theApp.m_lpCmdLine = nullptr;
-    sim.commandLine = u"setup.exe";
-    ASSERT_FALSE(theApp.InitInstance() && false);
+    sim.existingMutexes.clear();
+    ASSERT_TRUE(theApp.InitInstance());
     EXPECT_EQ(Utf8(theApp.exeDir.c_str()), "C:\\a/b\\Setup Dir\\");
     EXPECT_EQ(Utf8(theApp.exePath.c_str()), "C:\\a/b\\Setup Dir\\setup.exe");
+    theApp.ExitInstance();
+    EXPECT_TRUE(theApp.exePath.IsNull());
 
     sim.modulePath = u"setup.exe";
-    theApp.InitInstance();
+    sim.existingMutexes.clear();
+    ASSERT_TRUE(theApp.InitInstance());
     EXPECT_EQ(Utf8(theApp.exeDir.c_str()), ".\\");
+    EXPECT_EQ(Utf8(theApp.exePath.c_str()), "setup.exe");
     theApp.ExitInstance();
 }
 

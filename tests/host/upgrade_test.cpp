@@ -1,5 +1,8 @@
 // The engine upgrade: the redistributable beside the setup or downloaded and verified by a
 // child copy of the setup, its version rule, its command line and the meaning of its exit.
+#include <sstream>
+
+#include "engine/upgrade_installer.h"
 #include "state/installer_binding.h"
 #include "tests/host/install_fixture.h"
 #include "trust/verify_child.h"
@@ -67,6 +70,52 @@ TEST_F(UpgradeTest, DownloadedRedistributableIsVerifiedByAChildSetup) {
     EXPECT_GT(title, downloading);
 }
 
+// URL monikers keep per-thread state on the worker, which goes on showing boxes and pumping
+// messages after a download: urlmon is loaded once and freed only after the worker has ended.
+TEST_F(UpgradeTest, UrlmonIsLoadedOnceAndFreedAfterTheWorkerEnded) {
+    Redistributable(kCache, 0x00020000);
+    Children(0, 0);
+    const char16_t kPackageUrl[] =
+        u"https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.Win32.msi";
+    const char16_t kPackageCache[] = u"C:\\Cache Dir\\Lumora.Win32[1].msi";
+    sim.packages.clear();
+    sim.downloads[kPackageUrl].cachePath = kPackageCache;
+    sim.AddPackage(kPackageCache, u"5.1");
+    sim.trustFiles[sim.modulePath] = SimTrustFile{0, {}, 7};
+    sim.trustFiles[kPackageCache] = SimTrustFile{0, {}, 7};
+    HMODULE urlmon = nullptr;
+    bool freedEarly = false;
+    sim.onCall = [&](SimWindows&, const std::string& call) {
+        if (call.rfind("PostThreadMessageW(", 0) == 0) urlmon = theApp.urlmon;
+        if (call.rfind("FreeLibrary(", 0) == 0 && theApp.urlmon && !urlmon) {
+            std::ostringstream freed;
+            freed << "FreeLibrary(0x" << std::hex << reinterpret_cast<uintptr_t>(theApp.urlmon)
+                  << ")";
+            if (call == freed.str()) freedEarly = true;
+        }
+    };
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), 2u);
+    ASSERT_NE(urlmon, nullptr);
+    EXPECT_FALSE(freedEarly);
+    int loads = 0;
+    for (const auto& load : sim.CallsNamed("LoadLibraryExW"))
+        if (load.find("urlmon.dll") != std::string::npos) ++loads;
+    EXPECT_EQ(loads, 1);
+    std::ostringstream freed;
+    freed << "FreeLibrary(0x" << std::hex << reinterpret_cast<uintptr_t>(urlmon) << ")";
+    int quit = sim.IndexOf("PostThreadMessageW");
+    int free = -1;
+    for (size_t i = 0; i < sim.calls.size(); ++i)
+        if (sim.calls[i] == freed.str()) {
+            EXPECT_EQ(free, -1);  // freed once
+            free = static_cast<int>(i);
+        }
+    EXPECT_GT(free, quit);
+    EXPECT_GT(free, sim.IndexOf("MsgWaitForMultipleObjects", quit));
+    EXPECT_EQ(theApp.urlmon, nullptr);
+}
+
 TEST_F(UpgradeTest, VerifyChildVerdicts) {
     Redistributable(kCache, 0x00020000);
     const struct {
@@ -130,11 +179,11 @@ TEST_F(UpgradeTest, VersionRangeOfTheRedistributable) {
     const struct {
         DWORD versionMS;
         bool accepted;
-    } cases[] = {{0x000903E7 /* 9.999 */, true},
-                 {0x0009000A /* 9.10 = 910 */, true},
-                 {0x000A0000 /* 10.0 = 1000 */, false},
-                 {0x000B0063 /* 11.99 = 1199 */, false},
-                 {0x000C0000 /* 12.0 = 1200 */, true}};
+    } cases[] = {{0x000903E7 /* 9.999 = 1899 */, true},  {0x0009000A /* 9.10 = 910 */, true},
+                 {0x00090063 /* 9.99 = 999 */, true},    {0x000003E7 /* 0.999 = 999 */, true},
+                 {0x000A0000 /* 10.0 = 1000 */, false},  {0x000003E8 /* 0.1000 = 1000 */, false},
+                 {0x000B0063 /* 11.99 = 1199 */, false}, {0x000A00C7 /* 10.199 = 1199 */, false},
+                 {0x000C0000 /* 12.0 = 1200 */, true},   {0x000A00C8 /* 10.200 = 1200 */, true}};
     for (const auto& c : cases) {
         sim.messageBoxes.clear();
         sim.messageBoxAnswers = {IDYES};
@@ -161,7 +210,7 @@ TEST_F(UpgradeTest, ExitCodesOfTheRedistributable) {
         const char* message;
         bool packages;
     } cases[] = {
-        {3010, 0, nullptr, true},
+        {3010, 3010, nullptr, true},  // the packages succeeded; the restart is left for later
         {1641, 1641, nullptr, false},
         {1602, 1602, "Setup was cancelled.", false},
         {2, 2, "Setup was unable to find the InstMSI file 'C:\\Down loads\\InstMSIW.exe'.", false},
@@ -189,12 +238,60 @@ TEST_F(UpgradeTest, ExitCodesOfTheRedistributable) {
     }
 }
 
+// Deployment tools read the exit status: after an upgrade that asked for a restart, a run
+// whose packages all succeeded says whether the restart is still to come or under way.
+TEST_F(UpgradeTest, ARestartAfterTheUpgradeShowsInTheExitStatus) {
+    Redistributable(kLocal, 0x00020000);
+    Children(0, 3010);
+    const struct {
+        int answer;
+        bool restartFails;
+        UINT packageResult;
+        int status;
+        size_t restarts;
+    } cases[] = {
+        {IDNO, false, 0, 3010, 0},     // the user restarts later
+        {IDYES, false, 0, 1641, 1},    // the restart was started
+        {IDYES, true, 0, 3010, 1},     // asked for, but not started
+        {IDNO, false, 1603, 1603, 0},  // a failed package keeps its own status
+    };
+    for (const auto& c : cases) {
+        sim.messageBoxes.clear();
+        sim.calls.clear();
+        sim.messageBoxAnswers = {IDYES, c.answer};
+        sim.exitWindowsFails = c.restartFails;
+        sim.installResults = {c.packageResult};
+        EXPECT_EQ(Run(), c.status) << c.answer << " " << c.packageResult;
+        EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), c.restarts);
+        EXPECT_EQ(Boxes().back(),
+                  "You must restart your system for the configuration changes to take effect. "
+                  "Click Yes to restart now or No if you plan to manually restart later.");
+        theApp.restartPending = FALSE;
+    }
+}
+
 TEST_F(UpgradeTest, NoRedistributableForOtherProcessors) {
     sim.nativeMachine = IMAGE_FILE_MACHINE_AMD64;
     ForgetNativeMachine();
     EXPECT_EQ(Run(), 1633);
     EXPECT_EQ(Boxes().size(), 1u);  // only the question
     EXPECT_TRUE(sim.processes.empty());
+}
+
+TEST_F(UpgradeTest, SystemsWithoutWow64FunctionsGetTheX86RedistributableAndPackage) {
+    // Windows 2000: neither IsWow64Process2 nor IsWow64Process exists.
+    sim.SetVersion(VER_PLATFORM_WIN32_NT, 5, 0);
+    sim.AddSystemModule(u"kernel32.dll", {});
+    ForgetNativeMachine();
+    Redistributable(kLocal, 0x00020000);
+    Children(0, 0);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim.processes, std::vector<std::u16string>{
+                                 u"\"C:\\Down loads\\InstMSIW.exe\" /c:\"msiinst /delayreboot\""});
+    EXPECT_EQ(
+        EngineCalls("MsiInstallProductW"),
+        std::vector<std::string>{"MsiInstallProductW(\"C:\\Down loads\\Lumora.Win32.msi\", \"\")"});
+    EXPECT_EQ(Boxes().size(), 1u);  // only the upgrade question
 }
 
 TEST_F(UpgradeTest, CancelDuringTheRedistributableDownload) {
@@ -206,6 +303,32 @@ TEST_F(UpgradeTest, CancelDuringTheRedistributableDownload) {
     EXPECT_EQ(Run(), 1602);
     EXPECT_EQ(Boxes().back(), "Setup was cancelled.");
     EXPECT_TRUE(sim.processes.empty());
+    theApp.progress.cancelRequested = 0;
+}
+
+TEST_F(UpgradeTest, CancelAtEachCheckOfTheRedistributableDownload) {
+    Redistributable(kCache, 0x00020000);
+    sim.downloads[kUrl].progress = {{10, 100}, {20, 100}};
+    Children(0, 0);
+    // Before the transfer, during it, and after it before the verification.
+    for (const char* moment :
+         {"Downloading Windows Installer", "0x402, 0xa", "Verifying digital"}) {
+        sim.messageBoxes.clear();
+        sim.messageBoxAnswers = {IDYES};
+        sim.processes.clear();
+        sim.calls.clear();
+        theApp.progress.cancelRequested = 0;
+        std::string at = moment;
+        sim.onCall = [at](SimWindows& s, const std::string& call) {
+            if (call.find(at) != std::string::npos) s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
+        };
+        EXPECT_EQ(Run(), 1602) << moment;
+        EXPECT_EQ(Boxes().back(), "Setup was cancelled.") << moment;
+        EXPECT_EQ(Boxes().size(), 2u) << moment;       // the question, then the cancellation
+        EXPECT_TRUE(sim.processes.empty()) << moment;  // neither verified nor run
+        EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), at[0] == 'D' ? 0u : 1u) << moment;
+        EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u) << moment;
+    }
     theApp.progress.cancelRequested = 0;
 }
 

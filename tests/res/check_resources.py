@@ -231,21 +231,40 @@ ORDINAL_CLASSES = {0x80: "button", 0x81: "edit", 0x82: "static", 0x83: "listbox"
 # Tiny test harness
 # ---------------------------------------------------------------------------
 
+# Checks are counted by group (one language's strings, one language's dialogs, the icon, ...):
+# a group passes when every check in it does. A failed check is printed with its details.
 RESULTS = {"passed": 0, "failed": 0, "skipped": 0}
+GROUPS = {}          # group -> [checks, failed checks], in the order the groups began
+CURRENT = ["resource.h"]
+
+
+def begin_group(name):
+    CURRENT[0] = name
+    GROUPS.setdefault(name, [0, 0])
 
 
 def check(name, ok, detail=""):
-    if ok:
-        RESULTS["passed"] += 1
-    else:
-        RESULTS["failed"] += 1
-        print("FAIL: %s%s" % (name, (": " + detail) if detail else ""))
+    counts = GROUPS.setdefault(CURRENT[0], [0, 0])
+    counts[0] += 1
+    if not ok:
+        counts[1] += 1
+        print("FAIL: %s: %s%s" % (CURRENT[0], name, (": " + detail) if detail else ""))
     return ok
 
 
 def skip(name, why):
     RESULTS["skipped"] += 1
     print("SKIP: %s (%s)" % (name, why))
+
+
+def report_groups():
+    for name, (checks, failed) in GROUPS.items():
+        if failed:
+            RESULTS["failed"] += 1
+            print("FAIL %s: %d of %d checks failed" % (name, failed, checks))
+        else:
+            RESULTS["passed"] += 1
+            print("PASS %s (%d checks)" % (name, checks))
 
 
 # ---------------------------------------------------------------------------
@@ -463,6 +482,7 @@ def stray_percent(text):
 
 
 def check_header(names):
+    begin_group("resource.h")
     for name, value in sorted(HEADER_IDS.items()):
         check("resource.h defines %s as %d" % (name, value), names.get(name) == value,
               "found %r" % (names.get(name),))
@@ -474,6 +494,7 @@ def check_header(names):
 
 
 def check_setup_rc():
+    begin_group("setup.rc")
     with open(os.path.join(RES, "setup.rc"), "rb") as f:
         raw = f.read()
     text = raw.decode("utf-8")
@@ -491,6 +512,7 @@ def check_setup_rc():
 def check_scripts(names):
     scripts = {}
     for lang, langid in LANGS.items():
+        begin_group("%s: string table" % lang)
         path = os.path.join(RES, "lang_%s.rc" % lang)
         try:
             s = Script(path, names)
@@ -513,6 +535,7 @@ def check_scripts(names):
 def check_texts(scripts):
     en = scripts.get("en")
     for lang, s in scripts.items():
+        begin_group("%s: string table" % lang)
         for sid in STRING_IDS:
             text = s.strings.get(sid)
             if text is None:
@@ -532,6 +555,7 @@ def check_texts(scripts):
                       "\n   got  %r\n   want %r" % (got, want))
     sl = scripts.get("sl")
     if sl is not None:
+        begin_group("sl: string table")
         for sid, want in SL_FIXED.items():
             got = sl.strings.get(sid)
             check("sl %d text" % sid, got == want, "\n   got  %r\n   want %r" % (got, want))
@@ -539,6 +563,7 @@ def check_texts(scripts):
             same = [sid for sid in STRING_IDS if sl.strings.get(sid) == en.strings.get(sid)]
             check("sl texts are translated", not same, "same as English: %s" % same)
     for lang, s in scripts.items():
+        begin_group("%s: dialogs" % lang)
         # The progress window's template caption is the application title.
         check("%s progress caption equals its application title" % lang,
               s.dialogs.get(1101, {}).get("caption") == s.strings.get(57344))
@@ -571,6 +596,7 @@ def check_dialog(where, got, want_rect, want_caption, want_controls, exstyle, fo
 
 def check_script_dialogs(scripts):
     for lang, s in scripts.items():
+        begin_group("%s: dialogs" % lang)
         for did, (rect, caption, controls) in expected_dialogs(lang).items():
             got = s.dialogs.get(did)
             if not check("lang_%s.rc has dialog %d" % (lang, did), got is not None):
@@ -586,6 +612,7 @@ def check_script_dialogs(scripts):
 # ---------------------------------------------------------------------------
 
 def check_manifest():
+    begin_group("manifest")
     path = os.path.join(RES, "setup.manifest")
     try:
         root = ET.parse(path).getroot()
@@ -766,6 +793,7 @@ def load_artwork():
 
 
 def check_icon(tmp):
+    begin_group("icon")
     script = os.path.join(RES, "icon", "make_icon.py")
     out1, out2 = os.path.join(tmp, "a.ico"), os.path.join(tmp, "b.ico")
     t0 = time.monotonic()
@@ -958,6 +986,7 @@ def check_compiled_icon(group, icons, icon_path, where="compiled"):
 
 
 def check_compiled(tmp, icon_path, scripts):
+    begin_group("compiled resources")
     windres = shutil.which("i686-w64-mingw32-windres")
     if windres is None:
         skip("compiled resources", "i686-w64-mingw32-windres not installed")
@@ -1088,6 +1117,7 @@ def pe_resources(data):
 
 
 def check_exe(path, compiled, icon_path):
+    begin_group("linked setup.exe")
     try:
         with open(path, "rb") as f:
             data = f.read()
@@ -1150,6 +1180,7 @@ def main(argv):
                 skip("exe", "no icon")
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
+    report_groups()
     line = "%d passed, %d failed" % (RESULTS["passed"], RESULTS["failed"])
     if RESULTS["skipped"]:
         line += ", %d skipped" % RESULTS["skipped"]

@@ -51,6 +51,7 @@ const std::vector<TemplateControl>* TemplateControls(UINT templateId) {
 HWND SimWindows::NewWindow(SimWindow window) {
     HWND h = reinterpret_cast<HWND>(nextWindow_);
     nextWindow_ += 0x10;
+    window.thread = runningThread_;
     windows[h] = std::move(window);
     return h;
 }
@@ -58,7 +59,10 @@ HWND SimWindows::NewWindow(SimWindow window) {
 HWND SimWindows::CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, LPARAM param,
                                     bool modal) {
     const auto* controls = TemplateControls(templateId);
-    if (createDialogFails || !controls) return nullptr;
+    if (createDialogFails || !controls) {
+        lastError_ = createDialogFails ? createDialogError : ERROR_RESOURCE_NAME_NOT_FOUND;
+        return nullptr;
+    }
     SimWindow dialog;
     dialog.templateId = templateId;
     dialog.className = u"#32770";
@@ -144,6 +148,7 @@ INT_PTR SimWindows::DialogBoxParamW(HINSTANCE, const char16_t* templateName, HWN
                                     DLGPROC proc, LPARAM param) {
     UINT id = static_cast<UINT>(reinterpret_cast<uintptr_t>(templateName));
     Record("DialogBoxParamW(" + std::to_string(id) + ", " + Ptr(owner) + ")");
+    CrossThreadCall("DialogBoxParamW", owner);
     HWND dialog = CreateFromTemplate(id, owner, proc, param, true);
     if (!dialog) return -1;
     if (!windows[dialog].ended) {
@@ -192,6 +197,7 @@ HWND SimWindows::GetDlgItem(HWND dialog, int id) {
 
 BOOL SimWindows::SetWindowTextW(HWND window, const char16_t* text) {
     Record("SetWindowTextW(" + Ptr(window) + ", " + Utf8(text) + ")");
+    CrossThreadCall("SetWindowTextW", window);
     auto it = windows.find(window);
     if (it == windows.end() || !it->second.alive) return FALSE;
     it->second.text = text ? text : u"";
@@ -243,6 +249,7 @@ LRESULT SimWindows::ControlMessage(SimWindow& w, UINT message, WPARAM wParam, LP
 LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     Record("SendMessageW(" + Ptr(window) + ", " + Hex(message) + ", " + Hex(wParam) + ", " +
            Hex(static_cast<uintptr_t>(lParam)) + ")");
+    CrossThreadCall("SendMessageW", window);
     auto it = windows.find(window);
     if (it == windows.end() || !it->second.alive) return 0;
     SimWindow& w = it->second;
@@ -264,6 +271,7 @@ LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARA
 
 BOOL SimWindows::ShowWindow(HWND window, int command) {
     Record("ShowWindow(" + Ptr(window) + ", " + std::to_string(command) + ")");
+    CrossThreadCall("ShowWindow", window);
     auto it = windows.find(window);
     if (it == windows.end()) return FALSE;
     BOOL wasVisible = it->second.visible;
@@ -296,13 +304,40 @@ LONG_PTR SimWindows::SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
 }
 
 // ---- the message loop and threads ------------------------------------------------------
+//
+// A resumed thread runs to its end when the main thread next waits: in GetMessageW, in
+// MsgWaitForMultipleObjects (both serve the main thread's messages meanwhile) or in
+// WaitForSingleObject (which does not). The tests see one deterministic order of events, and
+// nothing is kinder than Windows: GetMessageW returns WM_QUIT only when one was posted.
+
+void SimWindows::CrossThreadCall(const std::string& name, HWND window) {
+    if (!runningThread_ || !window || mainThread_ != MainThread::kBlocked) return;
+    auto it = windows.find(window);
+    if (it == windows.end() || it->second.thread == runningThread_) return;
+    faults.push_back(name +
+                     " from the worker on a window of the main thread, which waits "
+                     "without serving messages: deadlock");
+}
 
 BOOL SimWindows::GetMessageW(MSG* msg, HWND, UINT, UINT) {
-    Record(std::string("GetMessageW(") + (quitPosted ? "quit" : "empty") + ")");
     memset(msg, 0, sizeof(*msg));
-    msg->message = WM_QUIT;
-    quitPosted = false;
-    return FALSE;
+    if (getMessageFails && !runningThread_) {
+        getMessageFails = false;
+        Record("GetMessageW(error)");
+        lastError_ = ERROR_INVALID_HANDLE;
+        return -1;
+    }
+    if (!runningThread_ && quitMessages == 0) RunResumedThreads(MainThread::kServingMessages);
+    Record(std::string("GetMessageW(") + (quitMessages > 0 ? "quit" : "empty") + ")");
+    if (quitMessages > 0 && !runningThread_) {
+        --quitMessages;
+        msg->message = WM_QUIT;
+        return FALSE;
+    }
+    faults.push_back(
+        "GetMessageW with an empty queue that nothing will post to: the setup waits for ever");
+    lastError_ = ERROR_INVALID_HANDLE;
+    return -1;  // ends the loop here, so that the test reports the fault instead of hanging
 }
 BOOL SimWindows::IsDialogMessageW(HWND, MSG*) { return FALSE; }
 BOOL SimWindows::TranslateMessage(const MSG*) { return FALSE; }
@@ -311,7 +346,7 @@ LRESULT SimWindows::DispatchMessageW(const MSG*) { return 0; }
 BOOL SimWindows::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
     Record("PostThreadMessageW(" + std::to_string(threadId) + ", " + Hex(message) + ", " +
            Hex(wParam) + ", " + Hex(static_cast<uintptr_t>(lParam)) + ")");
-    if (message == WM_QUIT && threadId == mainThreadId_) quitPosted = true;
+    if (message == WM_QUIT && threadId == mainThreadId_) ++quitMessages;
     return TRUE;
 }
 
@@ -325,39 +360,54 @@ HANDLE SimWindows::CreateThread(void*, SIZE_T stackSize, LPTHREAD_START_ROUTINE 
     }
     HANDLE h = NewHandle("thread");
     threads_[h] = Thread{start, parameter};
+    threads_[h].resumed = !(flags & CREATE_SUSPENDED);
     if (threadId) *threadId = 2;
-    if (!(flags & CREATE_SUSPENDED)) RunThread(h);
     return h;
 }
 
-// A resumed thread runs to its end at once: the tests see one deterministic order of events.
-void SimWindows::RunThread(HANDLE handle) {
+void SimWindows::RunThread(HANDLE handle, MainThread waiting) {
     Thread& t = threads_[handle];
-    if (t.finished) return;
-    DWORD mainThread = mainThreadId_;
+    // Only the main thread's waits let another thread run.
+    if (t.finished || !t.resumed || runningThread_) return;
+    runningThread_ = handle;
+    mainThread_ = waiting;
     t.exitCode = t.start(t.parameter);
-    mainThreadId_ = mainThread;
-    threads_[handle].finished = true;
+    t.finished = true;
+    mainThread_ = MainThread::kRunning;
+    runningThread_ = nullptr;
+}
+
+void SimWindows::RunResumedThreads(MainThread waiting) {
+    for (auto& t : threads_) RunThread(t.first, waiting);
 }
 
 DWORD SimWindows::ResumeThread(HANDLE thread) {
     Record("ResumeThread(" + Ptr(thread) + ")");
-    if (!threads_.count(thread)) return static_cast<DWORD>(-1);
-    RunThread(thread);
-    return 1;
+    auto it = threads_.find(thread);
+    if (it == threads_.end()) return static_cast<DWORD>(-1);
+    DWORD previous = it->second.resumed ? 0 : 1;
+    it->second.resumed = true;
+    return previous;
 }
 
 DWORD SimWindows::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Record("WaitForSingleObject(" + Ptr(handle) + ", " + Hex(milliseconds) + ")");
     auto it = threads_.find(handle);
     if (it == threads_.end()) return WAIT_FAILED;
-    return it->second.finished ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    RunThread(handle, MainThread::kBlocked);
+    if (it->second.finished) return WAIT_OBJECT_0;
+    if (milliseconds == INFINITE)
+        faults.push_back("WaitForSingleObject on a thread that never ends");
+    return WAIT_TIMEOUT;
 }
 
 BOOL SimWindows::GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
     Record("GetExitCodeThread(" + Ptr(thread) + ")");
     auto it = threads_.find(thread);
-    if (it == threads_.end()) return FALSE;
+    if (it == threads_.end() || exitCodeThreadUnreadable) {
+        lastError_ = exitCodeThreadUnreadable ? exitCodeThreadError : ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
     *exitCode = it->second.finished ? it->second.exitCode : 259 /* STILL_ACTIVE */;
     return TRUE;
 }
@@ -441,5 +491,9 @@ DWORD SimWindows::GetFileAttributesW(const char16_t* path) {
 
 BOOL SimWindows::ExitWindowsEx(UINT flags, DWORD reason) {
     Record("ExitWindowsEx(" + Hex(flags) + ", " + std::to_string(reason) + ")");
+    if (exitWindowsFails) {
+        lastError_ = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
     return TRUE;
 }

@@ -1,6 +1,7 @@
 // Child processes, waiting while serving messages, and downloads of the simulated Windows.
 #include <string.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "tests/sim/sim_windows.h"
@@ -55,9 +56,10 @@ int SimWindows::lstrlenW(const char16_t* text) {
     return text ? static_cast<int>(std::u16string(text).size()) : 0;
 }
 
-// The child has ended by the time the queue is empty: each waiting message wakes the wait
-// once before the handle does.
-DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL waitAll,
+// A child process has ended by the time the queue is empty: each waiting message wakes the
+// wait once before the handle does. A thread waited for runs to its end meanwhile, while the
+// waiting thread serves its messages; a quit message it posts wakes the wait before its end.
+DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                                             DWORD milliseconds, DWORD wakeMask) {
     Record("MsgWaitForMultipleObjects(" + std::to_string(count) + ", " + std::to_string(waitAll) +
            ", " + Hex(milliseconds) + ", " + Hex(wakeMask) + ")");
@@ -65,14 +67,29 @@ DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL wai
         lastError_ = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
     }
-    return pendingMessages > 0 ? WAIT_OBJECT_0 + 1 : WAIT_OBJECT_0;
+    bool mainThread = !runningThread_;
+    auto inputWaiting = [&] { return pendingMessages > 0 || (mainThread && quitMessages > 0); };
+    if (inputWaiting()) return WAIT_OBJECT_0 + count;
+    auto thread = count == 1 ? threads_.find(handles[0]) : threads_.end();
+    if (thread == threads_.end()) return WAIT_OBJECT_0;
+    RunThread(thread->first, MainThread::kServingMessages);
+    if (inputWaiting()) return WAIT_OBJECT_0 + count;
+    if (thread->second.finished) return WAIT_OBJECT_0;
+    if (milliseconds == INFINITE)
+        faults.push_back("MsgWaitForMultipleObjects on a thread that never ends");
+    return WAIT_TIMEOUT;
 }
 
 BOOL SimWindows::PeekMessageW(MSG* msg, HWND, UINT, UINT, UINT remove) {
     Record("PeekMessageW(" + Hex(remove) + ")");
-    if (pendingMessages <= 0) return FALSE;
-    --pendingMessages;
     memset(msg, 0, sizeof(*msg));
+    if (!runningThread_ && quitMessages > 0) {
+        if (remove & PM_REMOVE) --quitMessages;
+        msg->message = WM_QUIT;
+        return TRUE;
+    }
+    if (pendingMessages <= 0) return FALSE;
+    if (remove & PM_REMOVE) --pendingMessages;
     msg->message = WM_NULL;
     return TRUE;
 }

@@ -282,6 +282,7 @@ std::string SimWindows::Leaks() const {
     if (!engineHandles_.empty()) out << engineHandles_.size() << " engine handles; ";
     for (const auto& w : windows)
         if (w.second.alive && !w.second.parent) out << "window " << w.second.templateId << "; ";
+    for (const auto& f : faults) out << "fault: " << f << "; ";
     return out.str();
 }
 
@@ -715,10 +716,24 @@ BOOL SimWindows::VerQueryValueW(const void* data, const char16_t* subBlock, LPVO
 
 // ---- user32 ----------------------------------------------------------------------------
 
-char16_t* SimWindows::CharNextW(const char16_t* p) { return const_cast<char16_t*>(*p ? p + 1 : p); }
+// Like Windows, a character and the combining marks that follow it (U+0300 to U+036F) are
+// one step: "e" followed by U+0301 is stepped over as one character.
+namespace {
+bool IsCombiningMark(char16_t c) { return c >= 0x0300 && c <= 0x036F; }
+}  // namespace
+
+char16_t* SimWindows::CharNextW(const char16_t* p) {
+    if (!*p) return const_cast<char16_t*>(p);
+    ++p;
+    while (IsCombiningMark(*p)) ++p;
+    return const_cast<char16_t*>(p);
+}
 
 char16_t* SimWindows::CharPrevW(const char16_t* start, const char16_t* p) {
-    return const_cast<char16_t*>(p > start ? p - 1 : start);
+    if (p <= start) return const_cast<char16_t*>(start);
+    --p;
+    while (p > start && IsCombiningMark(*p)) --p;
+    return const_cast<char16_t*>(p);
 }
 
 int SimWindows::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int size) {
@@ -747,6 +762,7 @@ int SimWindows::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int s
 int SimWindows::MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
     Record("MessageBoxW(" + Ptr(owner) + ", " + Str(text) + ", " + Str(caption) + ", " + Hex(type) +
            ")");
+    CrossThreadCall("MessageBoxW", owner);
     messageBoxes.push_back({owner, text ? text : u"", caption ? caption : u"", type});
     if (!messageBoxAnswers.empty()) {
         int answer = messageBoxAnswers.front();

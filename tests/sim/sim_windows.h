@@ -53,6 +53,7 @@ struct SimWindow {
     HWND parent = nullptr;
     bool visible = true;
     bool alive = true;
+    HANDLE thread = nullptr;  // the simulated thread that created it; null: the main thread
     bool modal = false;
     bool ended = false;
     INT_PTR endResult = 0;
@@ -137,10 +138,15 @@ public:
 
     std::set<std::u16string> directories;
     bool createDialogFails = false;
+    DWORD createDialogError = 0;  // what GetLastError reports after a failed dialog creation
     bool createThreadFails = false;
+    bool getMessageFails = false;  // the next GetMessageW of the main thread returns -1
+    bool exitCodeThreadUnreadable = false;
+    DWORD exitCodeThreadError = ERROR_INVALID_HANDLE;
     bool iconic = false;
     std::set<std::u16string> comboRejects;  // names the drop-down list cannot take
     bool privilegeNotAssigned = false;
+    bool exitWindowsFails = false;
 
     // The engine: package databases by path, product states by code, scripted results of
     // the install and patch calls (0 when none is left).
@@ -185,7 +191,8 @@ public:
     std::map<HWND, SimWindow> windows;
     HWND focus = nullptr;
     HCURSOR cursor = nullptr;
-    bool quitPosted = false;
+    // WM_QUIT messages waiting in the main thread's queue.
+    int quitMessages = 0;
     HWND DialogOf(UINT templateId) const;             // the latest dialog of a template, or null
     SimWindow& Control(HWND dialog, int id);          // a control of a dialog
     void Click(HWND dialog, int id);                  // the user presses a button
@@ -200,9 +207,15 @@ public:
     // Index of the first call named `name` at or after `from`; -1 when there is none.
     int IndexOf(const std::string& name, size_t from = 0) const;
 
+    // What would hang or deadlock on Windows: a GetMessageW that no posted message would ever
+    // end, a wait for a thread that never runs, a worker's call on a window of the main thread
+    // while that thread waits without serving messages. The simulation carries on; the test
+    // fails through Leaks().
+    std::vector<std::string> faults;
+
     // Everything still open: handles, keys, modules, SIDs, memory blocks, certificate
     // references and trust states. A finished scenario leaves all of them at zero (the
-    // single-instance mutex aside, which the setup holds until it ends).
+    // single-instance mutex aside, which the setup holds until it ends), and no fault.
     int openHandles() const { return static_cast<int>(handles_.size()); }
     int openKeys() const { return openKeys_; }
     int loadedModules() const;
@@ -228,7 +241,7 @@ public:
     BOOL GetVersionExW(OSVERSIONINFOW* info) override;
     LANGID GetUserDefaultLangID() override;
     HANDLE GetCurrentProcess() override { return reinterpret_cast<HANDLE>(-1); }
-    DWORD GetCurrentThreadId() override { return mainThreadId_; }
+    DWORD GetCurrentThreadId() override { return runningThread_ ? 2 : mainThreadId_; }
     int CompareStringW(LCID locale, DWORD flags, const char16_t* a, int aLength, const char16_t* b,
                        int bLength) override;
     int lstrcmpW(const char16_t* a, const char16_t* b) override;
@@ -356,9 +369,12 @@ private:
     struct Thread {
         LPTHREAD_START_ROUTINE start;
         LPVOID parameter;
+        bool resumed = false;
         bool finished = false;
         DWORD exitCode = 0;
     };
+    // What the main thread is doing while a simulated thread runs.
+    enum class MainThread { kRunning, kServingMessages, kBlocked };
     struct EngineHandle {
         std::string kind;
         std::u16string path;
@@ -371,7 +387,12 @@ private:
     HWND CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, LPARAM param, bool modal);
     void Destroy(HWND window);
     LRESULT ControlMessage(SimWindow& window, UINT message, WPARAM wParam, LPARAM lParam);
-    void RunThread(HANDLE handle);
+    // Runs a resumed thread to its end while the main thread waits in the given way.
+    void RunThread(HANDLE handle, MainThread waiting);
+    void RunResumedThreads(MainThread waiting);
+    // A call of the running worker on `window`: a deadlock when the window belongs to the main
+    // thread and that thread waits without serving messages.
+    void CrossThreadCall(const std::string& name, HWND window);
     const SimModule* ModuleOf(HMODULE module) const;
     DWORD NewEngineHandle(EngineHandle handle);
     int CertIdOf(PCCERT_CONTEXT cert) const;
@@ -391,6 +412,8 @@ private:
     std::map<int, std::unique_ptr<Cert>> certs_;
     std::map<HANDLE, std::unique_ptr<TrustState>> trustStates_;
     std::map<HANDLE, Thread> threads_;
+    HANDLE runningThread_ = nullptr;
+    MainThread mainThread_ = MainThread::kRunning;
     std::map<HANDLE, DWORD> processExitCodes_;
     uintptr_t nextWindow_ = 0x20000;
     bool inHook_ = false;

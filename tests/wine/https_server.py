@@ -9,10 +9,13 @@ Every request line (path and query) is appended to --log. Faults for tests:
   --cut NAME             close the connection after half of NAME's body
   --truncate NAME        announce the full length but send half of the body
   --delay-ms N           sleep N ms after every 64 KiB sent (a slow server)
+  --map FILE             JSON {"path and query": NAME}: serve DIR/NAME at exactly these
+                         addresses and at no other (another product's download addresses)
 The server ends by itself after --lifetime seconds, or on SIGTERM/SIGINT.
 """
 import argparse
 import http.server
+import json
 import os
 import signal
 import socketserver
@@ -38,12 +41,17 @@ def parse_args():
     p.add_argument("--truncate", action="append", default=[], metavar="NAME")
     p.add_argument("--delay-ms", type=int, default=0)
     p.add_argument("--lifetime", type=float, default=600.0)
+    p.add_argument("--map", help="JSON file mapping request paths with their query to file names")
     return p.parse_args()
 
 
 def main():
     args = parse_args()
     statuses = dict(s.split("=", 1) for s in args.status)
+    addresses = {}
+    if args.map:
+        with open(args.map, encoding="utf-8") as f:
+            addresses = json.load(f)
     log_lock = threading.Lock()
 
     class Handler(http.server.BaseHTTPRequestHandler):
@@ -53,6 +61,8 @@ def main():
             pass
 
         def file_name(self):
+            if args.map:
+                return addresses.get(self.path, "")
             url = urllib.parse.urlsplit(self.path)
             if url.path.rstrip("/") == "/prenos":
                 query = urllib.parse.parse_qs(url.query, keep_blank_values=True)

@@ -1,0 +1,574 @@
+#!/usr/bin/env python3
+"""make try PACKAGES=dir [TABLES=file] [CERT=chain.pem KEY=key.pem [KEY_PASS=...]]
+          [ARCH=win64|win32] [UI_LEVEL=N] [WINE_RELEASE=bookworm|trixie]
+
+A vendor's setup and packages installed under Wine before anything is uploaded:
+
+1. Checks PACKAGES against TABLES (default app/setup_tables.cpp): every file name the tables
+   give must be there, and every .msi of a row with an expected version must carry exactly
+   that ProductVersion. Anything wrong is listed and nothing runs.
+2. In build/try: builds a variant of the tables whose download addresses keep their path
+   and query but point at https://localhost:PORT; signs it and copies of the packages with
+   CERT/KEY, or with a throw-away test publisher (tests/wine/pki.sh) whose CA only the
+   prefix trusts; serves the packages with tests/wine/https_server.py.
+3. Makes a Wine prefix (ARCH, default win64) inside a Debian root (tests/wine/roots.sh) and
+   runs the setup twice in copies of it: "download" (setup.exe alone) and "beside" (the
+   packages next to it). A language dialog is answered with its preselection, a question
+   with Yes, a message box with OK (its text is printed). For each run: the exit status and
+   its meaning, the server's requests, each product's state, the new files under Program
+   Files, and a contact sheet of the progress window (build/try/RUN/progress.png).
+
+Exit status 0 when both runs ended with 0. `try.py --prepare-only` stops before Wine;
+TRY_DELAY_MS=N slows the server down (N ms after every 64 KiB) to watch small packages. Wine runs in the Debian root of WINE_RELEASE
+(default bookworm, Wine 8; trixie for Wine 10); roots.sh needs root privileges.
+"""
+import hashlib
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+import tables  # noqa: E402
+import variants  # noqa: E402
+
+WORK = os.path.join(ROOT, "build", "try")
+TITLE = "Windows Installer Installation Wrapper"
+LANGUAGE_TITLE = "Choose setup language"
+RUN_TIMEOUT_S = 600
+IDOK, IDYES = 1, 6
+
+MEANINGS = {
+    0: "success: every row installed (or declined)",
+    2: "a file was neither beside the setup nor downloadable",
+    4: "a downloaded file is not trusted",
+    87: "an operation keyword the setup does not accept, or an invalid redistributable",
+    120: "signatures cannot be verified on this system",
+    160: "bad arguments, or a package row without languages",
+    1602: "cancelled, or no file for this machine's processor",
+    1603: "the engine cannot be used, or the engine's fatal error",
+    1618: "another setup or installation is running",
+    1633: "no redistributable for this processor, or the package's platform does not fit",
+    1641: "a restart has been started",
+    3010: "installed; a restart is required (later rows were not handled)",
+}
+
+
+def die(text):
+    sys.stderr.write("try: %s\n" % text)
+    sys.exit(1)
+
+
+def log(text):
+    print("\n== %s" % text)
+    sys.stdout.flush()
+
+
+def run(cmd, what, timeout=300, **kw):
+    proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                          timeout=timeout, **kw)
+    if proc.returncode != 0:
+        die("%s failed:\n%s" % (what, proc.stdout.decode(errors="replace")[-2000:]))
+    return proc.stdout.decode(errors="replace")
+
+
+def win_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+# --- the packages against the tables ----------------------------------------------------------
+
+def msi_properties(path):
+    """{property: value} of a package's Property table (msiinfo), or None."""
+    proc = subprocess.run(["msiinfo", "export", path, "Property"], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=60)
+    if proc.returncode != 0:
+        return None
+    rows = proc.stdout.decode(errors="replace").splitlines()[3:]  # two header lines, one type line
+    return dict(r.split("\t", 1) for r in rows if "\t" in r)
+
+
+def check_packages(config, packages):
+    """(problems, notes, {file name: ProductCode}) of PACKAGES against the tables."""
+    problems, notes, codes = [], [], {}
+    for row, lang, column, kind, name in tables.files(config):
+        where = "%s, %s, %s" % (row["productName"], lang["languageName"], column)
+        path = os.path.join(packages, name)
+        if not os.path.isfile(path):
+            problems.append("%s (%s) is not in %s" % (name, where, packages))
+            continue
+        if kind == "patchFiles":
+            if row["expectedVersion"]:
+                notes.append("%s is a patch: its row's expected version %r can never match, so a copy "
+                             "beside the setup is never used" % (name, row["expectedVersion"]))
+            continue
+        props = msi_properties(path)
+        if props is None:
+            problems.append("%s (%s) is not a Windows Installer package" % (name, where))
+            continue
+        if props.get("ProductCode"):
+            codes[name] = props["ProductCode"]
+        want = row["expectedVersion"]
+        have = props.get("ProductVersion", "")
+        if want is not None and have.lower() != want.lower():
+            problems.append("%s (%s) has ProductVersion %r, the tables expect %r" % (name, where, have, want))
+        elif want is not None and len(have) >= 16:
+            problems.append("%s (%s): a ProductVersion of 16 or more characters is never read, so the copy "
+                            "beside the setup is never used" % (name, where))
+    for row in config["packages"]:
+        url = row["downloadUrl"]
+        if url is None:
+            notes.append("%s has no download address: the download run cannot fetch it" % row["productName"])
+        elif not url.endswith(("/", "=")):
+            notes.append("the file name is appended directly to %s (no '/' is added)" % url)
+    return problems, notes, codes
+
+
+# --- the variant, the signatures, the server ----------------------------------------------------
+
+def local_address(url, port):
+    if url is None:
+        return None
+    parts = urllib.parse.urlsplit(url)
+    return urllib.parse.urlunsplit(("https", "localhost:%d" % port, parts.path or "/", parts.query,
+                                    parts.fragment))
+
+
+def choose_port(want):
+    for port in (want, 0):
+        with socket.socket() as s:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                s.bind(("127.0.0.1", port))
+                return s.getsockname()[1]
+            except OSError:
+                continue
+    die("no free port")
+
+
+def split_chain(path):
+    text = open(path).read()
+    return re.findall(r"-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----\n?", text, re.S)
+
+
+def self_signed_root(chain_path, out_path):
+    """Writes the chain's last certificate to out_path when it is self-signed."""
+    certs = split_chain(chain_path)
+    if not certs:
+        return False
+    with open(out_path, "w") as f:
+        f.write(certs[-1])
+    subject = run(["openssl", "x509", "-in", out_path, "-noout", "-subject"], "openssl").split("=", 1)[1]
+    issuer = run(["openssl", "x509", "-in", out_path, "-noout", "-issuer"], "openssl").split("=", 1)[1]
+    return subject == issuer
+
+
+def root_reg(cas, out_path):
+    """A registry file putting each CA (PEM path) into HKLM Root: the blob is the words 0x20,
+    1 and the DER length, then the DER."""
+    lines = ["REGEDIT4", ""]
+    for ca in cas:
+        der = subprocess.run(["openssl", "x509", "-in", ca, "-outform", "DER"], stdout=subprocess.PIPE,
+                             check=True, timeout=60).stdout
+        thumb = hashlib.sha1(der).hexdigest().upper()
+        blob = struct.pack("<III", 0x20, 1, len(der)) + der
+        lines.append("[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\%s]" % thumb)
+        lines.append('"Blob"=hex:%s' % ",".join("%02x" % b for b in blob))
+        lines.append("")
+    with open(out_path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def server_certificate(pki):
+    cnf = os.path.join(pki, "server.cnf")
+    with open(cnf, "w") as f:
+        f.write("[req]\ndistinguished_name = dn\nprompt = no\n[dn]\nCN = localhost\n[ext]\n"
+                "basicConstraints = critical, CA:FALSE\nkeyUsage = critical, digitalSignature, keyEncipherment\n"
+                "extendedKeyUsage = serverAuth\nsubjectAltName = DNS:localhost, IP:127.0.0.1\n")
+    key, csr, pem = (os.path.join(pki, n) for n in ("server.key", "server.csr", "server.pem"))
+    run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-config", cnf, "-keyout", key,
+         "-out", csr], "openssl req (server)")
+    run(["openssl", "x509", "-req", "-sha256", "-days", "7", "-in", csr, "-CA", os.path.join(pki, "ca.pem"),
+         "-CAkey", os.path.join(pki, "ca.key"), "-set_serial", "4099", "-extfile", cnf, "-extensions", "ext",
+         "-out", pem], "openssl x509 (server)")
+    return pem, key
+
+
+def sign(src, dst, signer, description, root):
+    chain, key, passfile = signer
+    if os.path.exists(dst):
+        os.remove(dst)
+    cmd = ["osslsigncode", "sign", "-certs", chain, "-key", key, "-h", "sha256", "-n", description]
+    if passfile:
+        cmd += ["-readpass", passfile]
+    run(cmd + ["-in", src, "-out", dst], "signing %s" % os.path.basename(src))
+    if root:
+        run(["osslsigncode", "verify", "-CAfile", root, "-in", dst], "verifying the signature of %s" % dst)
+
+
+def prepare(env):
+    packages = env.get("PACKAGES") or die("no package directory (PACKAGES=dir)")
+    if not os.path.isdir(packages):
+        die("%s: no such directory" % packages)
+    packages = os.path.abspath(packages)
+    tables_file = os.path.abspath(env.get("TABLES") or os.path.join(ROOT, "app", "setup_tables.cpp"))
+    cert, key = env.get("CERT"), env.get("KEY")
+    if bool(cert) != bool(key):
+        die("give CERT and KEY together, or neither")
+    arch = env.get("ARCH") or "win64"
+    if arch not in ("win64", "win32"):
+        die("ARCH is win64 or win32, not %s" % arch)
+    try:
+        config = tables.load(tables_file)
+    except tables.TablesError as e:
+        die(str(e))
+
+    log("checking %s against %s" % (packages, tables_file))
+    problems, notes, codes = check_packages(config, packages)
+    for n in notes:
+        print("note: %s" % n)
+    if problems:
+        for p in problems:
+            print("problem: %s" % p)
+        die("%d package problem(s): nothing was run" % len(problems))
+    print("every file the tables name is there, with the expected versions")
+
+    if os.path.isdir(WORK):
+        shutil.rmtree(WORK)
+    pki = os.path.join(WORK, "pki")
+    os.makedirs(pki)
+    run(["bash", os.path.join(ROOT, "tests", "wine", "pki.sh"), pki], "making the test PKI")
+    cas = [os.path.join(pki, "ca.pem")]
+    passfile = None
+    if cert:
+        for f in (cert, key):
+            if not os.path.isfile(f) or not os.access(f, os.R_OK):
+                die("%s: no such readable file" % f)
+        cert, key = os.path.abspath(cert), os.path.abspath(key)
+        if env.get("KEY_PASS"):
+            passfile = os.path.join(pki, "pass")
+            fd = os.open(passfile, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+            os.write(fd, env["KEY_PASS"].encode())
+            os.close(fd)
+        root = os.path.join(pki, "vendor-root.pem")
+        if self_signed_root(cert, root):
+            cas.append(root)
+        else:
+            root = None  # the root must be one the system store of the Wine root knows
+        signer = (cert, key, passfile)
+    else:
+        root = os.path.join(pki, "ca.pem")
+        signer = (os.path.join(pki, "leaf-chain.pem"), os.path.join(pki, "leaf.key"), None)
+    root_reg(cas, os.path.join(pki, "roots.reg"))
+    with open(os.path.join(pki, "cas.json"), "w") as f:
+        json.dump(cas, f)
+    server_certificate(pki)
+
+    port = choose_port(int(env.get("TRY_PORT") or 47902))
+    variant = json.loads(json.dumps(config))
+    variant["redistBaseUrl"] = local_address(config["redistBaseUrl"], port)
+    addresses = {}
+    for row in variant["packages"]:
+        original = row["downloadUrl"]
+        row["downloadUrl"] = local_address(original, port)
+        if env.get("UI_LEVEL"):
+            row["uiLevel"] = int(env["UI_LEVEL"])
+        for lang in row["languages"] or []:
+            for name in lang["packageFiles"] + lang["patchFiles"]:
+                if name and row["downloadUrl"]:
+                    parts = urllib.parse.urlsplit(row["downloadUrl"] + name)
+                    addresses[parts.path + ("?" + parts.query if parts.query else "")] = name
+    with open(os.path.join(WORK, "addresses.json"), "w") as f:
+        json.dump(addresses, f, indent=1)
+    log("the variant of the tables: downloads from https://localhost:%d" % port)
+    for row in variant["packages"]:
+        print("  %s: %s" % (row["productName"], row["downloadUrl"]))
+    try:
+        exe = variants.build_variants({"try": tables.source(variant)})["try"]
+    except RuntimeError as e:
+        die(str(e))
+
+    description, _ = tables.signing(config)
+    log("signing the variant and the packages (%s)" % (cert or "a throw-away test publisher"))
+    sign(exe, os.path.join(WORK, "setup.exe"), signer, description or "setup", root)
+    serve = os.path.join(WORK, "serve")
+    os.makedirs(serve)
+    for name in sorted(set(n for _, _, _, _, n in tables.files(config))):
+        sign(os.path.join(packages, name), os.path.join(serve, name), signer, description or name, root)
+        print("  %s" % name)
+
+    bindir = os.path.join(WORK, "bin")
+    os.makedirs(bindir)
+    for helper, libs in (("runexit", ["-luser32"]), ("dlgprobe", ["-luser32"]), ("msistate", ["-lmsi"]),
+                         ("robot", ["-luser32", "-lgdi32"])):
+        run(["i686-w64-mingw32-gcc", "-municode", "-O2", "-s", "-Wall", "-o",
+             os.path.join(bindir, helper + ".exe"), os.path.join(ROOT, "tests", "wine", helper + ".c")] + libs,
+            "compiling %s.c" % helper)
+    state = {"port": port, "arch": arch, "codes": codes, "packages": packages}
+    with open(os.path.join(WORK, "state.json"), "w") as f:
+        json.dump(state, f)
+
+
+# --- under Wine ------------------------------------------------------------------------------
+
+class Wine:
+    def __init__(self, prefix, arch):
+        self.prefix, self.arch = prefix, arch
+
+    def env(self):
+        e = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH=self.arch, WINEDEBUG="-all",
+                 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", LC_ALL="C.UTF-8")
+        return e
+
+    def run(self, args, timeout=120):
+        """wine ARGS; a program that hangs is given up after timeout (status 124). The output
+        goes through a file: a pipe would stay open as long as a helper Wine starts (the
+        virtual desktop's explorer.exe) that inherits it."""
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.Popen(["wine"] + args, env=self.env(), stdout=out, stderr=subprocess.DEVNULL,
+                                    stdin=subprocess.DEVNULL)
+            try:
+                code = proc.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(timeout=30)
+                code = 124
+            out.seek(0)
+            return subprocess.CompletedProcess(args, code, out.read(), b"")
+
+    def stop(self):
+        for args in (["-k"], ["-w"]):
+            try:
+                subprocess.run(["wineserver"] + args, env=self.env(), timeout=30,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            except subprocess.TimeoutExpired:
+                pass
+
+
+def make_prefix(prefix, arch, release):
+    cas = json.load(open(os.path.join(WORK, "pki", "cas.json")))
+    added = []
+    if release != "bookworm":
+        # Wine 10 takes its roots from the system store of the Debian root, read when the
+        # prefix is made.
+        root = os.environ["KAVRIN_WINE_ROOT"]
+        for i, ca in enumerate(cas):
+            dst = os.path.join(root, "usr", "local", "share", "ca-certificates", "kavrin-try-%d.crt" % i)
+            shutil.copy(ca, dst)
+            added.append(dst)
+        run(["chroot", root, "update-ca-certificates"], "update-ca-certificates in the Wine root")
+    wine = Wine(prefix, arch)
+    with open(os.path.join(WORK, "wineboot.log"), "wb") as out:
+        subprocess.run(["wineboot", "-i"], env=wine.env(), stdout=out, stderr=out, stdin=subprocess.DEVNULL,
+                       timeout=600)
+    subprocess.run(["wineserver", "-w"], env=wine.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300)
+    wine.run(["reg", "import", win_path(os.path.join(WORK, "pki", "roots.reg"))])
+    wine.run(["reg", "add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "Default", "/f"])
+    wine.run(["reg", "add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default", "/d", "1024x768", "/f"])
+    wine.stop()
+    return added
+
+
+def start_server(port, logfile):
+    pki = os.path.join(WORK, "pki")
+    port_file = logfile + ".port"
+    proc = subprocess.Popen([sys.executable, os.path.join(ROOT, "tests", "wine", "https_server.py"), "--dir",
+                             os.path.join(WORK, "serve"), "--cert", os.path.join(pki, "server.pem"),
+                             "--key", os.path.join(pki, "server.key"), "--port", str(port),
+                             "--port-file", port_file, "--log", logfile, "--map",
+                             os.path.join(WORK, "addresses.json"), "--lifetime", str(RUN_TIMEOUT_S + 120),
+                             "--delay-ms", os.environ.get("TRY_DELAY_MS") or "0"],
+                            stdin=subprocess.DEVNULL)
+    for _ in range(100):
+        if os.path.exists(port_file) or proc.poll() is not None:
+            break
+        time.sleep(0.1)
+    if not os.path.exists(port_file):
+        proc.kill()
+        proc.wait(timeout=30)
+        die("the HTTPS server did not start on port %d" % port)
+    return proc
+
+
+def answer_dialogs(wine, bindir, events):
+    """Answers what the setup waits for: the language dialog (OK), a message box (Yes when
+    it asks, else OK). Returns True when it pressed something."""
+    robot = win_path(os.path.join(bindir, "robot.exe"))
+    if wine.run([robot, "press", LANGUAGE_TITLE.encode().hex(), str(IDOK), "100"], 30).returncode == 0:
+        events.append("language dialog: OK (the preselected language)")
+        return True
+    title = TITLE.encode().hex()
+    if wine.run([win_path(os.path.join(bindir, "dlgprobe.exe")), "box", title, "0"], 30).returncode != 0:
+        return False
+    p = wine.run([robot, "inspect", title, "2000", "--box"], 30)
+    try:
+        box = json.loads(p.stdout.decode("utf-8", errors="replace").strip().splitlines()[-1])
+    except (ValueError, IndexError):
+        return False
+    ids = [b.get("id") for b in box.get("buttons", []) if isinstance(b, dict)]
+    press = IDYES if IDYES in ids else IDOK
+    events.append("message box: %r, pressed %s" % (box.get("text"), "Yes" if press == IDYES else "OK"))
+    wine.run([robot, "press", title, str(press), "2000"], 30)
+    return True
+
+
+def program_files(prefix):
+    """Every file under the prefix's Program Files folders, relative to drive_c."""
+    found = set()
+    drive = os.path.join(prefix, "drive_c")
+    for pf in ("Program Files", "Program Files (x86)"):
+        for dirpath, _, fnames in os.walk(os.path.join(drive, pf)):
+            found.update(os.path.relpath(os.path.join(dirpath, f), drive) for f in fnames)
+    return found
+
+
+def one_run(name, template, state, beside):
+    rundir = os.path.join(WORK, name)
+    prefix = os.path.join(rundir, "prefix")
+    os.makedirs(rundir)
+    run(["cp", "-a", template, prefix], "copying the prefix")
+    shutil.copy(os.path.join(WORK, "setup.exe"), rundir)
+    if beside:
+        for f in os.listdir(os.path.join(WORK, "serve")):
+            shutil.copy(os.path.join(WORK, "serve", f), rundir)
+    wine = Wine(prefix, state["arch"])
+    bindir = os.path.join(WORK, "bin")
+    requests = os.path.join(rundir, "requests.log")
+    open(requests, "w").close()
+    before = program_files(prefix)
+    server = start_server(state["port"], requests)
+    shots, events = [], []
+    cmd = os.path.join(rundir, "run.cmd")
+    with open(cmd, "w") as f:
+        f.write('"%s"' % win_path(os.path.join(rundir, "setup.exe")))
+    try:
+        run_out = open(os.path.join(rundir, "run.out"), "w+b")
+        child = subprocess.Popen(["wine", win_path(os.path.join(bindir, "runexit.exe")), win_path(cmd),
+                                  str(RUN_TIMEOUT_S * 1000)], env=wine.env(), stdout=run_out,
+                                 stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        deadline = time.time() + RUN_TIMEOUT_S + 60
+        while child.poll() is None and time.time() < deadline:
+            if answer_dialogs(wine, bindir, events):
+                continue
+            probe = wine.run([win_path(os.path.join(bindir, "dlgprobe.exe")), "progress", TITLE.encode().hex()], 30)
+            try:
+                s = json.loads(probe.stdout.decode("utf-8", errors="replace").strip() or "{}")
+            except ValueError:
+                s = {}
+            if s.get("found") and s.get("visible") and len(shots) < 12:
+                shot = os.path.join(rundir, "progress-%02d.png" % (len(shots) + 1))
+                if subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", shot],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60).returncode == 0:
+                    shots.append((shot, "%s | %s | %d/%d" % (s.get("title"), s.get("status"), s.get("pos", 0),
+                                                             s.get("high", 0))))
+            time.sleep(0.5)
+        if child.poll() is None:
+            child.kill()
+        child.wait(timeout=60)
+        run_out.seek(0)
+        out = run_out.read().decode(errors="replace")
+        run_out.close()
+    finally:
+        server.terminate()
+        server.wait(timeout=30)
+    m = re.search(r"^exit=(0x[0-9A-Fa-f]+)", out.replace("\r", ""), re.M)
+    code = int(m.group(1), 16) if m else None
+
+    log("run '%s': %s" % (name, "the packages beside setup.exe" if beside else "setup.exe alone, downloading"))
+    for e in events:
+        print(e)
+    if code is None:
+        print("exit status: none (the run did not end in %d s)" % RUN_TIMEOUT_S)
+    else:
+        print("exit status of setup.exe: %d (0x%08X): %s" % (code, code, MEANINGS.get(
+            code, "the engine's or the redistributable's own code")))
+    print("requests the server saw:")
+    seen = [l for l in open(requests).read().splitlines() if l]
+    print("\n".join("  " + l for l in seen) or "  none")
+    states = {}
+    if state["codes"]:
+        p = wine.run([win_path(os.path.join(bindir, "msistate.exe"))] + sorted(set(state["codes"].values())), 60)
+        for line in p.stdout.decode("utf-8", errors="replace").replace("\r", "").splitlines():
+            parts = line.split(" ", 2)
+            if len(parts) >= 2:
+                states[parts[0]] = int(parts[1])
+    print("products (MsiQueryProductState: 5 installed, -1 unknown):")
+    for fname, product in sorted(state["codes"].items()):
+        print("  %s %s: %s" % (fname, product, states.get(product, "?")))
+    print("new files under Program Files:")
+    new = sorted(program_files(prefix) - before)
+    print("\n".join("  C:\\" + n.replace("/", "\\") for n in new) or "  none")
+    if shots:
+        sheet = os.path.join(rundir, "progress.png")
+        cmd = ["montage"]
+        for shot, label in shots:
+            cmd += ["-label", label, shot]
+        subprocess.run(cmd + ["-tile", "3x", "-geometry", "480x360+4+4", "-pointsize", "11", sheet],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        if os.path.exists(sheet):
+            print("progress window: %s (%d screenshots)" % (sheet, len(shots)))
+        else:
+            print("progress window: %d screenshots in %s (montage failed)" % (len(shots), rundir))
+    else:
+        print("progress window: no screenshot (it was not up while looked at)")
+    wine.stop()
+    result = {"exit": code, "requests": seen, "states": states, "files": new}
+    with open(os.path.join(rundir, "result.json"), "w") as f:
+        json.dump(result, f, indent=1)
+    return result
+
+
+def wine_part(release):
+    state = json.load(open(os.path.join(WORK, "state.json")))
+    template = os.path.join(WORK, "prefix")
+    log("a %s Wine prefix (Wine of the Debian %s root) trusting the test CA" % (state["arch"], release))
+    added = make_prefix(template, state["arch"], release)
+    try:
+        results = [one_run("download", template, state, False), one_run("beside", template, state, True)]
+    finally:
+        Wine(template, state["arch"]).stop()
+        if added:
+            for f in added:
+                os.remove(f)
+            subprocess.run(["chroot", os.environ["KAVRIN_WINE_ROOT"], "update-ca-certificates", "--fresh"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    ok = all(r["exit"] == 0 for r in results)
+    return 0 if ok else 1
+
+
+def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--wine-part":
+        return wine_part(sys.argv[2])
+    release = os.environ.get("WINE_RELEASE") or "bookworm"
+    prepare(os.environ)
+    if sys.argv[1:] == ["--prepare-only"]:  # the checks, the variant and the signatures only
+        return 0
+    probe = os.path.join(WORK, "ia32_probe")
+    run(["gcc", "-O1", "-o", probe, os.path.join(ROOT, "tests", "wine", "ia32_probe.c")], "building the ia32 probe")
+    reason = subprocess.run([probe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+    if reason.returncode != 0:
+        die("the variant and the signed packages are ready in build/try, but Wine cannot start "
+            "setup.exe on this machine: %s.\nBoth 32-bit Wine and Wine's WoW64 mode need the kernel to "
+            "run 32-bit x86 code; run make try on a machine whose kernel does."
+            % reason.stdout.decode(errors="replace").strip())
+    cmd = [sys.executable, os.path.abspath(__file__), "--wine-part", release]
+    if not os.environ.get("DISPLAY"):
+        cmd = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -nolisten tcp"] + cmd
+    roots = [os.path.join(ROOT, "tests", "wine", "roots.sh"), "run", release]
+    return subprocess.run(roots + cmd, stdin=subprocess.DEVNULL).returncode
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, lambda *a: sys.exit(143))
+    sys.exit(main())

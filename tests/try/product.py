@@ -1,0 +1,80 @@
+"""A generated product for the `make try` tests: "Quorvex Tessa" 2.4 in German and French,
+for x86 and x64 (four packages built with wixl, each with its own ProductCode and a text
+file naming its language and processor), and its tables source."""
+import os
+import subprocess
+
+PRODUCT_CODES = {  # (language, processor) -> ProductCode
+    ("de", "x86"): "{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6201}",
+    ("de", "x64"): "{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6202}",
+    ("fr", "x86"): "{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6203}",
+    ("fr", "x64"): "{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6204}",
+}
+LANG_IDS = {"de": 1031, "fr": 1036}
+VERSION = "2.4"
+
+
+def file_name(lang, cpu):
+    return "Tessa-%s-%s.%s.msi" % (VERSION, lang, cpu)
+
+
+def wxs(lang, cpu, version):
+    x64 = cpu == "x64"
+    return """<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="%(code)s" Name="Quorvex Tessa" Language="%(langid)d" Version="%(version)s"
+           Manufacturer="Quorvex" UpgradeCode="{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6200}">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"%(platform)s/>
+    <Media Id="1" Cabinet="tessa.cab" EmbedCab="yes"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="%(pf)s">
+        <Directory Id="QuorvexDir" Name="Quorvex">
+          <Directory Id="INSTALLDIR" Name="Tessa">
+            <Component Id="Main" Guid="%(component)s"%(win64)s>
+              <File Id="ReadMe" Name="tessa-%(lang)s-%(cpu)s.txt" Source="tessa.txt" KeyPath="yes"/>
+              <File Id="Pad" Name="tessa.dat" Source="tessa.dat"/>
+            </Component>
+          </Directory>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="Complete" Level="1"><ComponentRef Id="Main"/></Feature>
+  </Product>
+</Wix>
+""" % {"code": PRODUCT_CODES[(lang, cpu)], "langid": LANG_IDS[lang], "version": version,
+       "platform": ' Platform="x64"' if x64 else "", "pf": "ProgramFiles64Folder" if x64 else "ProgramFilesFolder",
+       "component": PRODUCT_CODES[(lang, cpu)].replace("6C1D2E55", "7D2E3F66"),
+       "win64": ' Win64="yes"' if x64 else "", "lang": lang, "cpu": cpu}
+
+
+def build_packages(directory, version_of=lambda lang, cpu: VERSION, pad_bytes=1 << 20):
+    """The four packages in directory; version_of gives each one's ProductVersion. Each
+    carries pad_bytes of random data, so that a slowed-down download takes a while."""
+    os.makedirs(directory, exist_ok=True)
+    src = os.path.join(directory, "src")
+    os.makedirs(src, exist_ok=True)
+    with open(os.path.join(src, "tessa.dat"), "wb") as f:
+        f.write(os.urandom(pad_bytes))
+    for (lang, cpu) in PRODUCT_CODES:
+        with open(os.path.join(src, "tessa.txt"), "w") as f:
+            f.write("Quorvex Tessa %s, %s, %s\n" % (VERSION, lang, cpu))
+        source = os.path.join(src, "tessa-%s-%s.wxs" % (lang, cpu))
+        with open(source, "w") as f:
+            f.write(wxs(lang, cpu, version_of(lang, cpu)))
+        subprocess.run(["wixl", "-a", cpu, "-o", os.path.join(directory, file_name(lang, cpu)), source],
+                       cwd=src, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT, timeout=120)
+
+
+def tables_source():
+    def row(lang, name):
+        return '    {%d, u"%s", {nullptr, u"%s", u"%s", nullptr}, {nullptr, nullptr, nullptr, nullptr}},\n' % (
+            LANG_IDS[lang], name, file_name(lang, "x86"), file_name(lang, "x64"))
+    return ('#include "vocabulary/setup_config.h"\n\nnamespace {\nconst LanguageEntry kLanguages[] = {\n'
+            + row("de", "Deutsch") + row("fr", "Fran\\u00e7ais")
+            + "    {0, nullptr, {nullptr, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}},\n};\n"
+            "const PackageEntry kPackages[] = {\n"
+            '    {u"https://dl.quorvex.example/tessa/2.4/", u"INSTALL", u"Quorvex Tessa", nullptr, u"%s", 0, 5,\n'
+            "     kLanguages},\n"
+            "    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},\n};\n}  // namespace\n"
+            'const SetupConfig setupConfig = {u"https://dl.quorvex.example/msi/2.0/", u"InstMSIA.exe",\n'
+            '                                 u"InstMSIW.exe", 200, kPackages};\n' % VERSION)

@@ -1,0 +1,219 @@
+#!/usr/bin/env python3
+"""Tests of `make try` on a generated product (tests/try/product.py: two languages, x86 and
+x64). Without Wine: packages that do not match the tables (a missing file, another
+ProductVersion, a file that is no package) are reported and nothing runs. Under Wine
+(tests/wine/roots.sh): a win64 prefix installs the x64 package and a win32 prefix the x86
+one, downloaded and from beside the setup.
+
+    run_try_tests.py [--no-wine]
+
+Ends with "try: N passed, M failed"."""
+import json
+import os
+import shutil
+import ssl
+import subprocess
+import sys
+import time
+import urllib.error
+import urllib.request
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, HERE)
+import product  # noqa: E402
+
+WORK = os.path.join(REPO, "build", "try-tests")
+TRY = os.path.join(REPO, "build", "try")
+results = []
+
+
+def check(name, problems):
+    results.append(not problems)
+    print(("PASS %s" % name) if not problems else ("FAIL %s: %s" % (name, "; ".join(problems))))
+    sys.stdout.flush()
+
+
+def make_try(packages, tables, timeout=1800, **env):
+    e = dict(os.environ, PACKAGES=packages, TABLES=tables)
+    for k in ("CERT", "KEY", "KEY_PASS", "ARCH", "UI_LEVEL"):
+        e.pop(k, None)
+    e.update(env)
+    proc = subprocess.run(["make", "--no-print-directory", "-C", REPO, "try"], env=e, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=timeout)
+    return proc.returncode, proc.stdout.decode(errors="replace")
+
+
+def refused(name, packages, tables, wants):
+    code, out = make_try(packages, tables, timeout=600)
+    problems = [] if code != 0 else ["exit 0"]
+    for want in wants + ["nothing was run"]:
+        if want not in out:
+            problems.append("no %r in: %s" % (want, out[-800:]))
+    if "Wine prefix" in out:
+        problems.append("it went on to Wine")
+    check(name, problems)
+
+
+def prepared(packages, tables):
+    """try.py --prepare-only: the signed variant asks the local server for the vendor's
+    paths, and the server answers exactly those addresses with the signed copies."""
+    e = dict(os.environ, PACKAGES=packages, TABLES=tables, TRY_PORT="47902")
+    for k in ("CERT", "KEY", "KEY_PASS", "ARCH", "UI_LEVEL"):
+        e.pop(k, None)
+    proc = subprocess.run([sys.executable, os.path.join(REPO, "scripts", "try.py"), "--prepare-only"], env=e,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=1800)
+    if proc.returncode != 0:
+        check("try prepares a signed variant and its server", [proc.stdout.decode(errors="replace")[-1500:]])
+        return
+    problems = []
+    port = json.load(open(os.path.join(TRY, "state.json")))["port"]
+    ca = os.path.join(TRY, "pki", "ca.pem")
+    exe = os.path.join(TRY, "setup.exe")
+    prefix = "https://localhost:%d/tessa/2.4/" % port
+    if prefix.encode("utf-16-le") not in open(exe, "rb").read():
+        problems.append("setup.exe does not hold %s" % prefix)
+    if b"dl.quorvex.example" in open(exe, "rb").read().replace(b"\0", b""):
+        problems.append("setup.exe still holds the vendor's host")
+    names = sorted(product.file_name(l, c) for (l, c) in product.PRODUCT_CODES)
+    if sorted(os.listdir(os.path.join(TRY, "serve"))) != names:
+        problems.append("serve/ holds %s" % os.listdir(os.path.join(TRY, "serve")))
+    for f in [exe] + [os.path.join(TRY, "serve", n) for n in names]:
+        v = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", f], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        if v.returncode != 0:
+            problems.append("%s does not verify" % os.path.basename(f))
+    log = os.path.join(WORK, "requests.log")
+    server = subprocess.Popen([sys.executable, os.path.join(REPO, "tests", "wine", "https_server.py"), "--dir",
+                               os.path.join(TRY, "serve"), "--cert", os.path.join(TRY, "pki", "server.pem"),
+                               "--key", os.path.join(TRY, "pki", "server.key"), "--port", "0", "--port-file",
+                               log + ".port", "--log", log, "--map", os.path.join(TRY, "addresses.json"),
+                               "--lifetime", "120"], stdin=subprocess.DEVNULL)
+    try:
+        for _ in range(100):
+            if os.path.exists(log + ".port"):
+                break
+            time.sleep(0.1)
+        base = "https://localhost:%s" % open(log + ".port").read().strip()
+        context = ssl.create_default_context(cafile=ca)
+        name = product.file_name("fr", "x64")
+        got = urllib.request.urlopen(base + "/tessa/2.4/" + name, context=context, timeout=30).read()
+        if got != open(os.path.join(TRY, "serve", name), "rb").read():
+            problems.append("the server sent something else for %s" % name)
+        for wrong in ("/tessa/2.4" + name, "/tessa/" + name, "/prenos/?verzija=5.1&paket=" + name):
+            try:
+                urllib.request.urlopen(base + wrong, context=context, timeout=30).read()
+                problems.append("the server answered %s" % wrong)
+            except urllib.error.HTTPError as err:
+                if err.code != 404:
+                    problems.append("%s: %d" % (wrong, err.code))
+    except (OSError, ValueError) as err:
+        problems.append("server: %s" % err)
+    finally:
+        server.terminate()
+        server.wait(timeout=30)
+    check("try prepares a signed variant and its server", problems)
+
+
+def vendor_signed(packages, tables):
+    """With CERT and KEY the variant and the packages carry the vendor's signature, and the
+    prefix is told to trust the root that ends the vendor's chain besides the test CA."""
+    pki = os.path.join(WORK, "vendor-pki")
+    subprocess.run(["bash", os.path.join(REPO, "tests", "wine", "pki.sh"), pki], check=True,
+                   stdout=subprocess.DEVNULL, timeout=120)
+    e = dict(os.environ, PACKAGES=packages, TABLES=tables, CERT=os.path.join(pki, "leaf2-chain.pem"),
+             KEY=os.path.join(pki, "leaf2.key"))
+    for k in ("KEY_PASS", "ARCH", "UI_LEVEL"):
+        e.pop(k, None)
+    proc = subprocess.run([sys.executable, os.path.join(REPO, "scripts", "try.py"), "--prepare-only"], env=e,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=1800)
+    if proc.returncode != 0:
+        check("try signs with the vendor's certificate", [proc.stdout.decode(errors="replace")[-1500:]])
+        return
+    problems = []
+    for f in [os.path.join(TRY, "setup.exe"), os.path.join(TRY, "serve", product.file_name("de", "x86"))]:
+        v = subprocess.run(["osslsigncode", "verify", "-CAfile", os.path.join(pki, "ca2.pem"), "-in", f],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60).stdout.decode(errors="replace")
+        if "Subject: /CN=Other Test Publisher" not in v or "Signature verification: ok" not in v:
+            problems.append("%s is not signed by the vendor's certificate" % os.path.basename(f))
+    reg = open(os.path.join(TRY, "pki", "roots.reg")).read()
+    for ca in ("ca.pem", "ca2.pem"):
+        path = os.path.join(TRY, "pki", ca) if ca == "ca.pem" else os.path.join(pki, ca)
+        thumb = subprocess.run(["openssl", "x509", "-in", path, "-noout", "-fingerprint", "-sha1"],
+                               stdout=subprocess.PIPE, timeout=60).stdout.decode().split("=")[1].strip()
+        if thumb.replace(":", "").upper() not in reg:
+            problems.append("the prefix is not told to trust %s" % ca)
+    check("try signs with the vendor's certificate", problems)
+
+
+def installs(arch, cpu, packages, tables):
+    """make try with ARCH: both runs end with 0 and install the first language's package for
+    cpu, and only that one; the download run fetched exactly that file."""
+    # 1 MiB sent 64 KiB at a time with 250 ms pauses: about 4 s, long enough for screenshots.
+    code, out = make_try(packages, tables, ARCH=arch, TRY_DELAY_MS="250")
+    problems = [] if code == 0 else ["exit %d: %s" % (code, out[-1500:])]
+    want = product.file_name("de", cpu)  # the language dialog's OK without a match: the first row
+    want_code = product.PRODUCT_CODES[("de", cpu)]
+    for run in ("download", "beside"):
+        path = os.path.join(TRY, run, "result.json")
+        if not os.path.exists(path):
+            problems.append("%s: no result" % run)
+            continue
+        r = json.load(open(path))
+        if r["exit"] != 0:
+            problems.append("%s: exit %s" % (run, r["exit"]))
+        expected_requests = ["/tessa/2.4/" + want] if run == "download" else []
+        if r["requests"] != expected_requests:
+            problems.append("%s: requests %s, expected %s" % (run, r["requests"], expected_requests))
+        for (lang, c), pc in product.PRODUCT_CODES.items():
+            state = r["states"].get(pc)
+            if (pc == want_code) != (state == 5):
+                problems.append("%s: %s-%s has state %s" % (run, lang, c, state))
+        text = "Program Files/Quorvex/Tessa/tessa-de-%s.txt" % cpu
+        if text not in r["files"]:
+            problems.append("%s: no %s among %s" % (run, text, r["files"]))
+        if not os.path.exists(os.path.join(TRY, run, "progress.png")) and run == "download":
+            problems.append("download: no contact sheet")
+    check("make try ARCH=%s installs the %s package" % (arch, cpu), problems)
+
+
+def main():
+    wine = "--no-wine" not in sys.argv
+    shutil.rmtree(WORK, ignore_errors=True)
+    packages = os.path.join(WORK, "packages")
+    product.build_packages(packages)
+    tables = os.path.join(WORK, "tessa_tables.cpp")
+    with open(tables, "w") as f:
+        f.write(product.tables_source())
+
+    partial = os.path.join(WORK, "partial")
+    shutil.copytree(packages, partial)
+    os.remove(os.path.join(partial, product.file_name("fr", "x64")))
+    refused("a file name missing from PACKAGES", partial, tables,
+            ["problem: %s (Quorvex Tessa, Fran\u00e7ais, x64) is not in" % product.file_name("fr", "x64")])
+
+    other = os.path.join(WORK, "other-version")
+    product.build_packages(other, lambda lang, cpu: "2.4.0" if (lang, cpu) == ("de", "x86") else "2.4")
+    refused("a package with another ProductVersion", other, tables,
+            ["%s (Quorvex Tessa, Deutsch, x86) has ProductVersion '2.4.0', the tables expect '2.4'"
+             % product.file_name("de", "x86")])
+
+    junk = os.path.join(WORK, "junk")
+    shutil.copytree(packages, junk)
+    with open(os.path.join(junk, product.file_name("fr", "x86")), "w") as f:
+        f.write("not a package\n")
+    refused("a file that is not a package", junk, tables,
+            ["%s (Quorvex Tessa, Fran\u00e7ais, x86) is not a Windows Installer package" % product.file_name("fr", "x86")])
+
+    prepared(packages, tables)
+    vendor_signed(packages, tables)
+    if wine:
+        installs("win64", "x64", packages, tables)
+        installs("win32", "x86", packages, tables)
+    passed = sum(results)
+    print("try: %d passed, %d failed" % (passed, len(results) - passed))
+    return 0 if passed == len(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
