@@ -3,6 +3,7 @@
 #include "app/setup_worker.h"
 #include "app/shutdown_privilege.h"
 
+#include "platform/path_size.h"
 #include "platform/system_library.h"
 #include "probes/probes.h"
 #include "res/resource.h"
@@ -15,10 +16,6 @@ CKavrinApp theApp;
 const char16_t kGlobalMutexName[] = u"Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}";
 const char16_t kLocalMutexName[] = u"_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}";
 
-namespace {
-const DWORD kPathBufferSize = 520;
-}  // namespace
-
 bool CKavrinApp::LocateExecutable() {
     char16_t path[kPathBufferSize];
     DWORD length = Api().GetModuleFileNameW(nullptr, path, kPathBufferSize);
@@ -26,11 +23,11 @@ bool CKavrinApp::LocateExecutable() {
         // Without its own path the setup can neither find the packages beside it nor check
         // signatures against itself.
         exitStatus = length == 0 ? static_cast<LONG>(Api().GetLastError()) : 0;
-        if (exitStatus == 0) exitStatus = ERROR_INSUFFICIENT_BUFFER;
+        if (exitStatus == 0) exitStatus = kResultPathTooLong;
         return false;
     }
     if (!exePath.Assign(path, length)) {
-        exitStatus = ERROR_NOT_ENOUGH_MEMORY;
+        exitStatus = kResultNotEnoughMemory;
         return false;
     }
     // Only the backslash separates directories here.
@@ -39,7 +36,7 @@ bool CKavrinApp::LocateExecutable() {
         if (path[i] == u'\\') cut = i + 1;
     bool copied = cut ? exeDir.Assign(path, cut) : exeDir.Assign(u".\\");
     if (!copied) {
-        exitStatus = ERROR_NOT_ENOUGH_MEMORY;
+        exitStatus = kResultNotEnoughMemory;
         return false;
     }
     return true;
@@ -103,14 +100,14 @@ bool CKavrinApp::StartInstallRun() {
     CWinThread* thread = new CWinThread(&SetupWorker, nullptr);
     if (!thread || !thread->CreateThread(CREATE_SUSPENDED)) {
         // Without a worker nothing can be installed: the run must not end as a success.
-        exitStatus = thread ? static_cast<LONG>(Api().GetLastError()) : ERROR_NOT_ENOUGH_MEMORY;
-        if (exitStatus == 0) exitStatus = ERROR_NOT_ENOUGH_MEMORY;
+        exitStatus = thread ? static_cast<LONG>(Api().GetLastError())
+                            : static_cast<LONG>(kResultNotEnoughMemory);
+        if (exitStatus == 0) exitStatus = kResultNotEnoughMemory;
         delete thread;
         return false;
     }
-    // The application deletes the thread object after waiting for the thread, so the object
-    // outlives the thread in every case.
-    thread->m_bAutoDelete = FALSE;
+    // The application deletes the thread object after waiting for the thread (ExitInstance),
+    // so the object outlives the thread in every case.
     worker = thread;
     worker->ResumeThread();
     return true;

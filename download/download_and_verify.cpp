@@ -10,7 +10,7 @@ DWORD DownloadAndVerify(ProgressView& progress, HMODULE* urlmon, const DownloadR
     OwnedText url;
     if (!url.Assign(request.urlPrefix) || !url.Append(request.fileName)) {
         ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
-        return ERROR_OUTOFMEMORY;
+        return kResultOutOfMemory;
     }
 
     OwnedText status = FormatById(request.downloadingId, request.fileName);

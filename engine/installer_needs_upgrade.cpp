@@ -1,5 +1,6 @@
 #include "engine/installer_location.h"
 #include "engine/upgrade_installer.h"
+#include "platform/path_size.h"
 #include "platform/system_library.h"
 #include "probes/probes.h"
 #include "state/kavrin_app.h"
@@ -11,9 +12,9 @@ bool InstallerNeedsUpgrade() {
         // The engine the system would load: the one in the system directory.
         ModuleRef msi(LoadSystemLibrary(u"msi.dll"));
         if (msi) {
-            char16_t buffer[520];
-            DWORD length = Api().GetModuleFileNameW(msi.get(), buffer, 520);
-            if (length != 0 && length < 520) path.Assign(buffer, length);
+            char16_t buffer[kPathBufferSize];
+            DWORD length = Api().GetModuleFileNameW(msi.get(), buffer, kPathBufferSize);
+            if (length != 0 && length < kPathBufferSize) path.Assign(buffer, length);
         }
     }
     if (path.empty()) return true;

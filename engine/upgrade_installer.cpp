@@ -20,7 +20,7 @@ DWORD RunInstMsi(const char16_t* path) {
                    static_cast<DWORD>(Api().lstrlenW(kInstMsiOptions)) + 3;
     const char16_t* const pieces[] = {u"\"", path, u"\"", kInstMsiOptions};
     char16_t* commandLine = nullptr;
-    DWORD result = ComposeCommandLine(pieces, 4, length, &commandLine);
+    DWORD result = ComposeChildCommandLine(pieces, 4, length, &commandLine);
     if (result != 0) return result;
     DWORD exitCode = 0;
     result = RunChildProcess(commandLine, &exitCode);
@@ -40,7 +40,7 @@ DWORD UpgradeInstaller() {
     OwnedText path;
     if (!path.Assign(app.exeDir.c_str()) || !path.Append(fileName)) {
         ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
-        return ERROR_OUTOFMEMORY;
+        return kResultOutOfMemory;
     }
     if (Api().GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         // Verified by a child copy of the setup (the /v mode), against its own signer.

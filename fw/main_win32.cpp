@@ -3,6 +3,7 @@
 #include "fw/win_app.h"
 #include "platform/system_library.h"
 #include "seam/real_win32.h"
+#include "vocabulary/result_codes.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     SetApi(&g_realApi);
     RestrictLibrarySearch();
     // Without user32 there is no window and no message box to tell anything with.
-    if (!g_realApi.BindUser32()) return ERROR_MOD_NOT_FOUND;
+    if (!g_realApi.BindUser32()) return kResultNoUser32;
     CWinApp* app = AfxGetApp();
     return app ? app->WinMain() : 1;
 }

@@ -1,5 +1,6 @@
 #include "fw/win_app.h"
 
+#include "platform/path_size.h"
 #include "res/resource.h"
 
 namespace {
@@ -75,9 +76,9 @@ void CWinApp::LoadAppName() {
         Api().LoadStringW(m_hInstance, AFX_IDS_APP_TITLE, reinterpret_cast<char16_t*>(&title), 0);
     if (length > 0 && title && m_appName.Assign(title, static_cast<size_t>(length))) return;
 
-    char16_t path[520];
-    DWORD n = Api().GetModuleFileNameW(nullptr, path, 520);
-    if (n == 0 || n >= 520) return;
+    char16_t path[kPathBufferSize];
+    DWORD n = Api().GetModuleFileNameW(nullptr, path, kPathBufferSize);
+    if (n == 0 || n >= kPathBufferSize) return;
     size_t start = 0, end = n;
     for (size_t i = 0; i < n; ++i)
         if (path[i] == u'\\' || path[i] == u'/') start = i + 1;

@@ -1,5 +1,5 @@
-// A worker thread object: the thread starts suspended, so that its owner can decide who
-// deletes the object before the thread runs.
+// A worker thread object. It never deletes itself: its owner deletes it after the thread has
+// ended, which closes the thread's handle.
 #pragma once
 
 #include "seam/win32_api.h"
@@ -18,8 +18,6 @@ public:
 
     HANDLE m_hThread = nullptr;
     DWORD m_nThreadID = 0;
-    // The object is deleted by its owner, not when the thread ends.
-    BOOL m_bAutoDelete = TRUE;
 
 private:
     LPTHREAD_START_ROUTINE procedure_;

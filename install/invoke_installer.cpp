@@ -32,8 +32,8 @@ UINT ApplyPatch(const CKavrinApp& app, const PackageChoice& choice) {
 
 // The command line of a package install: the row's properties, or the reinstall
 // properties, or nothing; then the administrative additions. False when out of memory.
-bool ComposeCommandLine(const CKavrinApp& app, const PackageChoice& choice,
-                        OwnedText* commandLine) {
+bool ComposePackageCommandLine(const CKavrinApp& app, const PackageChoice& choice,
+                               OwnedText* commandLine) {
     const char16_t* base = choice.row->properties ? choice.row->properties
                            : choice.reinstall     ? kReinstallPackage
                                                   : u"";
@@ -60,9 +60,9 @@ DWORD InvokeInstaller(CKavrinApp& app, PackageChoice& choice) {
         if (choice.reinstall)
             choice.reinstall = ProductIsPresent(app.engine, choice.packagePath.c_str());
         OwnedText commandLine;
-        if (!ComposeCommandLine(app, choice, &commandLine)) {
+        if (!ComposePackageCommandLine(app, choice, &commandLine)) {
             ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
-            return ERROR_OUTOFMEMORY;
+            return kResultOutOfMemory;
         }
         result = app.engine.MsiInstallProductW(choice.packagePath.c_str(), commandLine.c_str());
     }
@@ -72,20 +72,23 @@ DWORD InvokeInstaller(CKavrinApp& app, PackageChoice& choice) {
 
 void ReportInstallerResult(UINT result) {
     switch (result) {
-        case 0:
-        case 1602:  // ERROR_INSTALL_USEREXIT
-        case 1603:  // ERROR_INSTALL_FAILURE
-        case 1604:  // ERROR_INSTALL_SUSPEND
-        case 1641:  // ERROR_SUCCESS_REBOOT_INITIATED
-        case 3010:  // ERROR_SUCCESS_REBOOT_REQUIRED
-        case 1259:  // ERROR_APPHELP_BLOCK
+        case kResultSuccess:
+        case kEngineUserExit:
+        case kEngineFailure:
+        case kEngineSuspended:
+        case kEngineRebootInitiated:
+        case kEngineRebootRequired:
+        case kEngineAppHelpBlock:
             return;
         default:
             break;
     }
     // A package that cannot be opened under that name or path gets the engine's words for
     // "cannot open the package".
-    UINT code = (result == 2 || result == 3 || result == 123) ? 1619 : result;
+    UINT code = (result == kEngineFileNotFound || result == kEnginePathNotFound ||
+                 result == kEngineInvalidName)
+                    ? static_cast<UINT>(kEnginePackageOpenFailed)
+                    : result;
 
     ModuleRef messages(LoadSystemLibraryAsData(u"msimsg.dll"));
     if (messages) {

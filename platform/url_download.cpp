@@ -1,12 +1,12 @@
 #include "platform/url_download.h"
 
+#include "platform/path_size.h"
 #include "platform/system_library.h"
 
 namespace {
 typedef HRESULT(WINAPI* URLDownloadToCacheFileFn)(void* caller, const char16_t* url, char16_t* path,
                                                   DWORD size, DWORD reserved,
                                                   IBindStatusCallback* callback);
-const DWORD kCachePathSize = 520;
 const HRESULT kDownloadUnavailable =
     static_cast<HRESULT>(0x8007007E);  // HRESULT of ERROR_MOD_NOT_FOUND
 }  // namespace
@@ -16,15 +16,14 @@ HRESULT DownloadToCache(HMODULE* urlmon, const char16_t* url, IBindStatusCallbac
     path->Clear();
     if (!*urlmon) *urlmon = LoadSystemLibrary(u"urlmon.dll");
     if (!*urlmon) return kDownloadUnavailable;
-    auto download = reinterpret_cast<URLDownloadToCacheFileFn>(
-        reinterpret_cast<void*>(Api().GetProcAddress(*urlmon, "URLDownloadToCacheFileW")));
+    auto download = FindExport<URLDownloadToCacheFileFn>(*urlmon, "URLDownloadToCacheFileW");
     if (!download) return kDownloadUnavailable;
 
-    char16_t buffer[kCachePathSize];
+    char16_t buffer[kPathBufferSize];
     buffer[0] = 0;
-    HRESULT result = download(nullptr, url, buffer, kCachePathSize, 0, callback);
+    HRESULT result = download(nullptr, url, buffer, kPathBufferSize, 0, callback);
     if (result >= 0) {
-        buffer[kCachePathSize - 1] = 0;
+        buffer[kPathBufferSize - 1] = 0;
         path->Assign(buffer);
     }
     return result;

@@ -1,5 +1,7 @@
 #include "probes/probes.h"
 
+#include "vocabulary/result_codes.h"
+
 DWORD GetFileVersionMS(const char16_t* path, DWORD* version) {
     DWORD value = 0xFFFFFFFFu;
     DWORD result = 0;
@@ -11,7 +13,7 @@ DWORD GetFileVersionMS(const char16_t* path, DWORD* version) {
     } else {
         HGLOBAL block = Api().GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, size);
         if (!block) {
-            result = ERROR_NOT_ENOUGH_MEMORY;
+            result = kResultNotEnoughMemory;
         } else {
             if (!Api().GetFileVersionInfoW(path, 0, size, block)) {
                 result = Api().GetLastError();

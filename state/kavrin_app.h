@@ -1,4 +1,6 @@
-// The setup's application object: start-up, the command line and shutdown.
+// The setup's application object ("Kavrin" is the project's name, as in the KAVRIN_ prefix of
+// its build options and macros): the state that start-up records and the steps read. Its
+// start-up and shutdown (InitInstance, ExitInstance) are the top layer's, in app/.
 #pragma once
 
 #include "fw/win_app.h"

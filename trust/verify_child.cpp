@@ -6,13 +6,13 @@
 
 #include "vocabulary/result_codes.h"
 
-DWORD ComposeCommandLine(const char16_t* const* pieces, int count, DWORD length,
-                         char16_t** commandLine) {
+DWORD ComposeChildCommandLine(const char16_t* const* pieces, int count, DWORD length,
+                              char16_t** commandLine) {
     *commandLine = nullptr;
     // A byte count that would not fit 32 bits counts as a failed allocation.
-    if (static_cast<uint64_t>(length) * sizeof(char16_t) > 0xFFFFFFFFull) return ERROR_OUTOFMEMORY;
+    if (static_cast<uint64_t>(length) * sizeof(char16_t) > 0xFFFFFFFFull) return kResultOutOfMemory;
     char16_t* buffer = static_cast<char16_t*>(calloc(length ? length : 1, sizeof(char16_t)));
-    if (!buffer) return ERROR_OUTOFMEMORY;
+    if (!buffer) return kResultOutOfMemory;
     if (length == 0 || length > 0x7FFFFFFF) {
         free(buffer);
         return kResultInstallFailure;
@@ -78,7 +78,7 @@ DWORD VerifyInChildProcess(const char16_t* setupPath, const char16_t* file) {
                    static_cast<DWORD>(Api().lstrlenW(file)) + 9;
     const char16_t* const pieces[] = {u"\"", setupPath, u"\" /v \"", file, u"\""};
     char16_t* commandLine = nullptr;
-    DWORD result = ComposeCommandLine(pieces, 5, length, &commandLine);
+    DWORD result = ComposeChildCommandLine(pieces, 5, length, &commandLine);
     if (result != 0) return result;
     DWORD status = 0;
     result = RunChildProcess(commandLine, &status);

@@ -29,5 +29,5 @@ DWORD RunChildProcess(char16_t* commandLine, DWORD* exitCode);
 // A command line of `pieces`, allocated with room for exactly `length` characters including
 // the terminator and composed with bounded appends. 14 when it cannot be allocated, 1603
 // when the pieces do not fit or the length is out of range; 0 otherwise.
-DWORD ComposeCommandLine(const char16_t* const* pieces, int count, DWORD length,
-                         char16_t** commandLine);
+DWORD ComposeChildCommandLine(const char16_t* const* pieces, int count, DWORD length,
+                              char16_t** commandLine);

@@ -1,4 +1,5 @@
-// The language choice dialog: a sorted drop-down list of a package's languages.
+// The language choice dialog ("jezik" is Slovenian for "language"): a sorted drop-down list
+// of a package's languages.
 #pragma once
 
 #include "fw/controls.h"

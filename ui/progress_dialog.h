@@ -1,4 +1,5 @@
-// The progress window: title text, status line, progress bar and Cancel. It is also the
+// The progress window ("napredek" is Slovenian for "progress"): title text, status line,
+// progress bar and Cancel. It is also the
 // download's status callback, so a transfer draws its progress straight into the bar and
 // learns from the return value whether the user has cancelled.
 #pragma once
@@ -17,7 +18,7 @@ extern const IID kIIDUnknown;
 // declarations have no virtual destructor.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class CNapredekDlg : public CDialog, public ProgressView, public IBindStatusCallback {
+class CNapredekDlg : public CDialog, public IBindStatusCallback, public ProgressView {
 public:
     CNapredekDlg();
 

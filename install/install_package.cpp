@@ -32,7 +32,7 @@ const char16_t* FileForThisMachine(const char16_t* const (&files)[kColumnCount],
 
 DWORD OutOfMemory() {
     ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
-    return ERROR_OUTOFMEMORY;
+    return kResultOutOfMemory;
 }
 
 // The local copy is used when it carries the expected ProductVersion (or any copy when no
@@ -57,13 +57,13 @@ DWORD InstallPackage(CKavrinApp& app, const PackageEntry* row) {
     PackageChoice choice;
     choice.row = row;
 
-    // 1. Consent.
+    // Consent: the question before a package that asks first.
     if (row->askFirst) {
         OwnedText question = FormatById(IDS_REQUIRES_PACKAGE, row->productName);
         if (ShowMessageText(question.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
     }
 
-    // 2. Language: the dialog only when the package is offered in two or more.
+    // Language: the dialog only when the package is offered in two or more.
     const LanguageEntry* languages = row->languages;
     if (!languages || languages[0].langId == 0) return kResultBadArguments;
     if (languages[1].langId != 0) {
@@ -74,15 +74,15 @@ DWORD InstallPackage(CKavrinApp& app, const PackageEntry* row) {
     }
     app.currentLangId = choice.language->langId;
 
-    // 3. Operation keyword.
+    // Operation keyword: DEFAULT when the row names none.
     choice.operation = row->operation ? row->operation : u"DEFAULT";
 
-    // 4. Title text, whether or not a download follows, and the first cancel check.
+    // Title: the product's text, whether or not a download follows, and the first cancel check.
     OwnedText title = FormatById(IDS_PLEASE_WAIT_DOWNLOAD, row->productName);
     app.Progress().SetTitleText(title.c_str());
     if (app.Progress().CancelRequested()) return ReportCancelled();
 
-    // 5. The package, or failing that the patch, of this machine's column.
+    // File: the package, or failing that the patch, of this machine's column.
     bool notNt = app.notNt != FALSE;
     choice.fileName = FileForThisMachine(choice.language->packageFiles, notNt);
     if (!choice.fileName) {
@@ -94,13 +94,13 @@ DWORD InstallPackage(CKavrinApp& app, const PackageEntry* row) {
         return kResultCancelled;
     }
 
-    // 6. Administrative target.
+    // Administrative target: the folder after /a, in admin mode only.
     if (app.mode == kModeAdmin && ParseAdminTarget(app.m_lpCmdLine, &choice.adminTarget) != 0) {
         ShowMessage(IDS_USAGE, MB_ICONINFORMATION);
         return kResultInstallFailure;
     }
 
-    // 7. Keyword test, and 8. the reinstall flag.
+    // Keyword test against the file kind, then the reinstall flag it implies.
     const char16_t* const patchKeywords[] = {u"MINPATCH", u"MAJPATCH", u"DEFAULT"};
     const char16_t* const packageKeywords[] = {u"INSTALL", u"INSTALLUPD", u"DEFAULT"};
     const char16_t* const* accepted = choice.isPatch ? patchKeywords : packageKeywords;
@@ -113,7 +113,8 @@ DWORD InstallPackage(CKavrinApp& app, const PackageEntry* row) {
     }
     choice.reinstall = choice.isPatch ? (match == 0 || match == 2) : match == 1;
 
-    // 9. The copy beside the executable.
+    // Source: the copy beside the executable, or failing that the download; then the engine
+    // call.
     if (!choice.packagePath.Assign(app.exeDir.c_str()) ||
         !choice.packagePath.Append(choice.fileName))
         return OutOfMemory();
