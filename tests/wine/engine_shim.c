@@ -32,19 +32,18 @@
 #include <stdlib.h>
 #include <string.h>
 
-typedef unsigned long MSIHANDLE;
+/* The eleven functions as the setup's own list has them (state/engine_functions.h): each
+ * definition below must match its prototype, and <name>Fn is the type of the real engine's
+ * function it forwards to. The export names are listed again in engine_shim.def, which the
+ * linker reads and a macro cannot make. */
+#define KAVRIN_ENGINE_TEXT WCHAR
+#include "../../state/engine_functions.h"
 
-typedef int(WINAPI *SetInternalUIFn)(int, HWND *);
-typedef UINT(WINAPI *InstallProductFn)(LPCWSTR, LPCWSTR);
-typedef UINT(WINAPI *ApplyPatchFn)(LPCWSTR, LPCWSTR, int, LPCWSTR);
-typedef UINT(WINAPI *ReinstallProductFn)(LPCWSTR, DWORD);
-typedef int(WINAPI *QueryProductStateFn)(LPCWSTR);
-typedef UINT(WINAPI *OpenDatabaseFn)(LPCWSTR, LPCWSTR, MSIHANDLE *);
-typedef UINT(WINAPI *DatabaseOpenViewFn)(MSIHANDLE, LPCWSTR, MSIHANDLE *);
-typedef UINT(WINAPI *ViewExecuteFn)(MSIHANDLE, MSIHANDLE);
-typedef UINT(WINAPI *ViewFetchFn)(MSIHANDLE, MSIHANDLE *);
-typedef UINT(WINAPI *RecordGetStringFn)(MSIHANDLE, UINT, LPWSTR, DWORD *);
-typedef UINT(WINAPI *CloseHandleFn)(MSIHANDLE);
+#define KAVRIN_ENGINE_PROTOTYPE(result, name, parameters) \
+    result WINAPI name parameters;                           \
+    typedef result(WINAPI *name##Fn) parameters;
+KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_PROTOTYPE)
+#undef KAVRIN_ENGINE_PROTOTYPE
 
 #define MAX_SCRIPT 16
 #define FORWARD (-1L)
@@ -244,7 +243,7 @@ static void field_visible(struct line *l)
 
 int WINAPI MsiSetInternalUI(int level, HWND *window)
 {
-    SetInternalUIFn fn = (SetInternalUIFn)real("MsiSetInternalUI");
+    MsiSetInternalUIFn fn = (MsiSetInternalUIFn)real("MsiSetInternalUI");
     int ret = fn ? fn(level, window) : 0;
     struct line l;
     begin(&l, "MsiSetInternalUI");
@@ -263,7 +262,7 @@ UINT WINAPI MsiInstallProductW(LPCWSTR package, LPCWSTR cmdline)
     field_w(&l, "package", package);
     field_w(&l, "cmdline", cmdline);
     field_visible(&l);
-    InstallProductFn fn = (InstallProductFn)real("MsiInstallProductW");
+    MsiInstallProductWFn fn = (MsiInstallProductWFn)real("MsiInstallProductW");
     long s = scripted(install_script, install_count, &install_calls);
     UINT ret = s != FORWARD ? (UINT)s : fn ? fn(package, cmdline) : ERROR_INSTALL_FAILURE;
     putf(&l, ",\"forwarded\":%s", s == FORWARD ? "true" : "false");
@@ -281,7 +280,7 @@ UINT WINAPI MsiApplyPatchW(LPCWSTR patch, LPCWSTR product, int type, LPCWSTR cmd
     field_n(&l, "type", type);
     field_w(&l, "cmdline", cmdline);
     field_visible(&l);
-    ApplyPatchFn fn = (ApplyPatchFn)real("MsiApplyPatchW");
+    MsiApplyPatchWFn fn = (MsiApplyPatchWFn)real("MsiApplyPatchW");
     long s = scripted(patch_script, patch_count, &patch_calls);
     UINT ret = s != FORWARD ? (UINT)s : fn ? fn(patch, product, type, cmdline) : ERROR_INSTALL_FAILURE;
     putf(&l, ",\"forwarded\":%s", s == FORWARD ? "true" : "false");
@@ -292,7 +291,7 @@ UINT WINAPI MsiApplyPatchW(LPCWSTR patch, LPCWSTR product, int type, LPCWSTR cmd
 
 UINT WINAPI MsiReinstallProductW(LPCWSTR product, DWORD mode)
 {
-    ReinstallProductFn fn = (ReinstallProductFn)real("MsiReinstallProductW");
+    MsiReinstallProductWFn fn = (MsiReinstallProductWFn)real("MsiReinstallProductW");
     UINT ret = fn ? fn(product, mode) : ERROR_INSTALL_FAILURE;
     struct line l;
     begin(&l, "MsiReinstallProductW");
@@ -305,7 +304,7 @@ UINT WINAPI MsiReinstallProductW(LPCWSTR product, DWORD mode)
 
 int WINAPI MsiQueryProductStateW(LPCWSTR product)
 {
-    QueryProductStateFn fn = (QueryProductStateFn)real("MsiQueryProductStateW");
+    MsiQueryProductStateWFn fn = (MsiQueryProductStateWFn)real("MsiQueryProductStateW");
     int ret = fn ? fn(product) : -1;
     struct line l;
     begin(&l, "MsiQueryProductStateW");
@@ -334,7 +333,7 @@ UINT WINAPI MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE *database)
         DWORD start = GetTickCount();
         while (!exists_in_dir(L"release") && GetTickCount() - start < hold_open_ms) Sleep(10);
     }
-    OpenDatabaseFn fn = (OpenDatabaseFn)real("MsiOpenDatabaseW");
+    MsiOpenDatabaseWFn fn = (MsiOpenDatabaseWFn)real("MsiOpenDatabaseW");
     UINT ret = fn ? fn(path, persist, database) : ERROR_INSTALL_FAILURE;
     struct line l;
     begin(&l, "MsiOpenDatabaseW");
@@ -350,7 +349,7 @@ UINT WINAPI MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE *database)
 
 UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE *view)
 {
-    DatabaseOpenViewFn fn = (DatabaseOpenViewFn)real("MsiDatabaseOpenViewW");
+    MsiDatabaseOpenViewWFn fn = (MsiDatabaseOpenViewWFn)real("MsiDatabaseOpenViewW");
     UINT ret = fn ? fn(database, query, view) : ERROR_INVALID_HANDLE;
     struct line l;
     begin(&l, "MsiDatabaseOpenViewW");
@@ -364,7 +363,7 @@ UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE *v
 
 UINT WINAPI MsiViewExecute(MSIHANDLE view, MSIHANDLE record)
 {
-    ViewExecuteFn fn = (ViewExecuteFn)real("MsiViewExecute");
+    MsiViewExecuteFn fn = (MsiViewExecuteFn)real("MsiViewExecute");
     UINT ret = fn ? fn(view, record) : ERROR_INVALID_HANDLE;
     struct line l;
     begin(&l, "MsiViewExecute");
@@ -377,7 +376,7 @@ UINT WINAPI MsiViewExecute(MSIHANDLE view, MSIHANDLE record)
 
 UINT WINAPI MsiViewFetch(MSIHANDLE view, MSIHANDLE *record)
 {
-    ViewFetchFn fn = (ViewFetchFn)real("MsiViewFetch");
+    MsiViewFetchFn fn = (MsiViewFetchFn)real("MsiViewFetch");
     UINT ret = fn ? fn(view, record) : ERROR_INVALID_HANDLE;
     struct line l;
     begin(&l, "MsiViewFetch");
@@ -390,7 +389,7 @@ UINT WINAPI MsiViewFetch(MSIHANDLE view, MSIHANDLE *record)
 
 UINT WINAPI MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWORD *length)
 {
-    RecordGetStringFn fn = (RecordGetStringFn)real("MsiRecordGetStringW");
+    MsiRecordGetStringWFn fn = (MsiRecordGetStringWFn)real("MsiRecordGetStringW");
     long size_in = length ? (long)*length : -1;
     UINT ret = fn ? fn(record, field, buffer, length) : ERROR_INVALID_HANDLE;
     struct line l;
@@ -409,7 +408,7 @@ UINT WINAPI MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWO
 
 UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
 {
-    CloseHandleFn fn = (CloseHandleFn)real("MsiCloseHandle");
+    MsiCloseHandleFn fn = (MsiCloseHandleFn)real("MsiCloseHandle");
     UINT ret = fn ? fn(handle) : ERROR_INVALID_HANDLE;
     struct line l;
     begin(&l, "MsiCloseHandle");
