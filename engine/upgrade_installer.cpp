@@ -1,7 +1,5 @@
-#include <stdlib.h>
-
-#include "download/download_and_verify.h"
 #include "engine/upgrade_installer.h"
+#include "download/download_and_verify.h"
 #include "probes/probes.h"
 #include "res/resource.h"
 #include "state/kavrin_app.h"
@@ -19,13 +17,7 @@ DWORD RunInstMsi(const char16_t* path) {
     DWORD length = static_cast<DWORD>(Api().lstrlenW(path)) +
                    static_cast<DWORD>(Api().lstrlenW(kInstMsiOptions)) + 3;
     const char16_t* const pieces[] = {u"\"", path, u"\"", kInstMsiOptions};
-    char16_t* commandLine = nullptr;
-    DWORD result = ComposeChildCommandLine(pieces, 4, length, &commandLine);
-    if (result != 0) return result;
-    DWORD exitCode = 0;
-    result = RunChildProcess(commandLine, &exitCode);
-    free(commandLine);
-    return result != 0 ? result : exitCode;
+    return RunChildOfPieces(pieces, 4, length);
 }
 
 DWORD UpgradeInstaller() {

@@ -77,13 +77,17 @@ DWORD VerifyInChildProcess(const char16_t* setupPath, const char16_t* file) {
     DWORD length = static_cast<DWORD>(Api().lstrlenW(setupPath)) +
                    static_cast<DWORD>(Api().lstrlenW(file)) + 9;
     const char16_t* const pieces[] = {u"\"", setupPath, u"\" /v \"", file, u"\""};
+    return RunChildOfPieces(pieces, 5, length);
+}
+
+DWORD RunChildOfPieces(const char16_t* const* pieces, int count, DWORD length) {
     char16_t* commandLine = nullptr;
-    DWORD result = ComposeChildCommandLine(pieces, 5, length, &commandLine);
+    DWORD result = ComposeChildCommandLine(pieces, count, length, &commandLine);
     if (result != 0) return result;
-    DWORD status = 0;
-    result = RunChildProcess(commandLine, &status);
+    DWORD exitCode = 0;
+    result = RunChildProcess(commandLine, &exitCode);
     free(commandLine);
-    return result != 0 ? result : status;
+    return result != 0 ? result : exitCode;
 }
 
 TrustVerdict VerifyInChildCopy(const char16_t* setupPath, const char16_t* file, HWND) {

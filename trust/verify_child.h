@@ -26,6 +26,11 @@ DWORD WaitPumpingMessages(HANDLE handle);
 // start, wait or exit-code read.
 DWORD RunChildProcess(char16_t* commandLine, DWORD* exitCode);
 
+// Composes the command line of `pieces` (see ComposeChildCommandLine), runs it (see
+// RunChildProcess) and gives the child's exit code, or the error of the composition, start,
+// wait or exit-code read.
+DWORD RunChildOfPieces(const char16_t* const* pieces, int count, DWORD length);
+
 // A command line of `pieces`, allocated with room for exactly `length` characters including
 // the terminator and composed with bounded appends. 14 when it cannot be allocated, 1603
 // when the pieces do not fit or the length is out of range; 0 otherwise.
