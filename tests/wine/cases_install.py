@@ -28,6 +28,9 @@ import time
 
 import variants
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import expected_texts as texts  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 PRODUCT_CODE = "{6F1C2B3A-58D4-4E0B-9A71-3C2D4E5F6A01}"
@@ -53,23 +56,11 @@ PACKAGE_WXS = """<?xml version="1.0" encoding="utf-8"?>
 """ % {"code": PRODUCT_CODE}
 
 # What the user must see.
-PLEASE_WAIT = {
-    "en": "Please wait while 'Quorvex Lumora' is downloaded...",
-    "sl": "Počakajte, da se 'Quorvex Lumora' prenese ...",
-    "it": "Prego attendere. Trasferisco datoteca 'Quorvex Lumora'...",
-    "sq": "Të lutem, prit derisa të shkarkohet 'Quorvex Lumora' ...",
-}
-LANGUAGE_CAPTION = {
-    "en": "Choose setup language",
-    "sl": "Izberite jezik namestitve",
-    "it": "Scegli la lingua del setup",
-}
-UPGRADE_FAILED = {"en": "Setup was unable to upgrade the Windows Installer."}
+PLEASE_WAIT = {lang: texts.as_format(lang, 16) % "Quorvex Lumora" for lang in ("en", "sl", "it", "sq")}
+LANGUAGE_CAPTION = {lang: texts.DIALOG_TEXTS[lang][0] for lang in ("en", "sl", "it")}
+UPGRADE_FAILED = {"en": texts.text("en", 29)}
 # Wine's msimsg.dll holds no strings, so an engine error always shows the setup's own text.
-INSTALL_ERROR = {
-    "en": "An error occured installing the package. Windows Installer returned '%d'.",
-    "sl": "Pri nameščanju paketa je prišlo do napake. Windows Installer je vrnil '%d'.",
-}
+INSTALL_ERROR = {lang: texts.as_format(lang, 32) for lang in ("en", "sl")}
 
 VERSION_QUERY = "SELECT `Value` FROM `Property` WHERE `Property`='ProductVersion'"
 CODE_QUERY = "SELECT `Value` FROM `Property` WHERE `Property`='ProductCode'"

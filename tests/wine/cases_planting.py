@@ -16,7 +16,7 @@ import variants
 
 PLANTED = ("msi", "wintrust", "crypt32", "msimsg", "version", "urlmon", "comctl32")
 CORE_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
-CAPTION_HEX = "Windows Installer Installation Wrapper".encode().hex()
+CAPTION_HEX = rwt.texts.title("en").encode().hex()
 
 # A package beside the setup that the engine cannot open, no download address and no
 # expected version: the engine's failure is reported through the engine's message library.
