@@ -130,28 +130,11 @@ const SetupConfig setupConfig = {%s, u"InstMSIA.exe", u"InstMSIW.exe", %d, kPack
 
 
 def wxs(product_code, component_guid, version, text_file, pad_file=None):
-    pad = ('<File Id="Pad" Name="lumora.dat" Source="%s"/>' % pad_file) if pad_file else ""
-    return """<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="%s" Name="Quorvex Lumora" Language="1033" Version="%s" Manufacturer="Quorvex"
-           UpgradeCode="{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
-    <Media Id="1" Cabinet="lumora.cab" EmbedCab="yes"/>
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
-        <Directory Id="QuorvexDir" Name="Quorvex">
-          <Directory Id="INSTALLDIR" Name="Lumora">
-            <Component Id="Main" Guid="%s">
-              <File Id="ReadMe" Name="lumora.txt" Source="%s" KeyPath="yes"/>%s
-            </Component>
-          </Directory>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="Complete" Level="1"><ComponentRef Id="Main"/></Feature>
-  </Product>
-</Wix>
-""" % (product_code, version, component_guid, text_file, pad)
+    """The Lumora package of the download tests, with an optional padding file."""
+    files = [("ReadMe", "lumora.txt", text_file)] + ([("Pad", "lumora.dat", pad_file)] if pad_file else [])
+    return variants.package_wxs("Quorvex Lumora", product_code, "{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}",
+                                component_guid, version, ("Quorvex", "Lumora"), files,
+                                cabinet="lumora.cab")
 
 
 def file_version(path):
