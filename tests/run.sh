@@ -44,6 +44,19 @@ wine_level() {
         cat "$logdir/ia32-probe.log"; echo "ia32 probe does not build"; failed=$((failed + 1)); return
     fi
     probe=$(build/ia32_probe 2>&1)
+    # The harness and every case group must at least load, also where no Wine can run.
+    if python3 -c 'import glob, os, sys
+sys.path[:0] = ["tests/wine", "tests"]
+import run_wine_tests
+for f in sorted(glob.glob("tests/wine/cases_*.py")):
+    __import__(os.path.basename(f)[:-3])' > "$logdir/wine-harness.log" 2>&1; then
+        echo "PASS the Wine harness and its case groups load"
+        passed=$((passed + 1))
+    else
+        cat "$logdir/wine-harness.log"
+        echo "FAIL the Wine harness and its case groups load"
+        failed=$((failed + 1))
+    fi
     for rel in ${WINES:-bookworm trixie}; do
         case $rel in bookworm) label="wine8 (Debian 12)";; trixie) label="wine10 (Debian 13)";; *) label=$rel;; esac
         step "wine tests: $label"

@@ -3,6 +3,10 @@ for x86 and x64 (four packages built with wixl, each with its own ProductCode an
 file naming its language and processor), and its tables source."""
 import os
 import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "wine"))
+import variants  # noqa: E402
 
 PRODUCT_CODES = {  # (language, processor) -> ProductCode
     ("de", "x86"): "{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6201}",
@@ -19,32 +23,12 @@ def file_name(lang, cpu):
 
 
 def wxs(lang, cpu, version):
-    x64 = cpu == "x64"
-    return """<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="%(code)s" Name="Quorvex Tessa" Language="%(langid)d" Version="%(version)s"
-           Manufacturer="Quorvex" UpgradeCode="{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6200}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"%(platform)s/>
-    <Media Id="1" Cabinet="tessa.cab" EmbedCab="yes"/>
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="%(pf)s">
-        <Directory Id="QuorvexDir" Name="Quorvex">
-          <Directory Id="INSTALLDIR" Name="Tessa">
-            <Component Id="Main" Guid="%(component)s"%(win64)s>
-              <File Id="ReadMe" Name="tessa-%(lang)s-%(cpu)s.txt" Source="tessa.txt" KeyPath="yes"/>
-              <File Id="Pad" Name="tessa.dat" Source="tessa.dat"/>
-            </Component>
-          </Directory>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="Complete" Level="1"><ComponentRef Id="Main"/></Feature>
-  </Product>
-</Wix>
-""" % {"code": PRODUCT_CODES[(lang, cpu)], "langid": LANG_IDS[lang], "version": version,
-       "platform": ' Platform="x64"' if x64 else "", "pf": "ProgramFiles64Folder" if x64 else "ProgramFilesFolder",
-       "component": PRODUCT_CODES[(lang, cpu)].replace("6C1D2E55", "7D2E3F66"),
-       "win64": ' Win64="yes"' if x64 else "", "lang": lang, "cpu": cpu}
+    code = PRODUCT_CODES[(lang, cpu)]
+    return variants.package_wxs("Quorvex Tessa", code, "{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6200}",
+                                code.replace("6C1D2E55", "7D2E3F66"), version, ("Quorvex", "Tessa"),
+                                [("ReadMe", "tessa-%s-%s.txt" % (lang, cpu), "tessa.txt"),
+                                 ("Pad", "tessa.dat", "tessa.dat")],
+                                language=LANG_IDS[lang], cabinet="tessa.cab", x64=cpu == "x64")
 
 
 def build_packages(directory, version_of=lambda lang, cpu: VERSION, pad_bytes=1 << 20):

@@ -33,10 +33,12 @@ import variants
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 SERVER = os.path.join(HERE, "https_server.py")
+sys.path.insert(0, os.path.dirname(HERE))
+import expected_texts as texts  # noqa: E402
 
 PREFERRED_PORT = 47815   # compiled into the variants; another free port when it is taken
 
-TITLE = "Windows Installer Installation Wrapper"
+TITLE = texts.title("en")
 TITLE_HEX = TITLE.encode().hex()
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 
@@ -54,16 +56,14 @@ REDIST_PATH = "/MSI/2.0/" + REDIST
 # What the user must see.
 NOT_TRUSTED = re.compile(r"Installation failed\. '(C:\\users\\[^\\']+\\AppData\\Local\\Microsoft"
                          r"\\Windows\\INetCache\\[^']+)' is not trusted\.")
-PACKAGE_NOT_FOUND = "Setup was unable to find the MSI package or patch '%s'."
-CANCELLED = "Setup was cancelled."
-UPGRADE_PROMPT = ("This package requires a newer version of the Windows Installer. Do you want "
-                  "to update the version of the Windows Installer on your system?")
-RESTART_PROMPT = ("You must restart your system for the configuration changes to take effect. "
-                  "Click Yes to restart now or No if you plan to manually restart later.")
-INVALID_INSTMSI = "The provided InstMSI upgrade executable '%s' is invalid."
-INSTMSI_NOT_FOUND = "Setup was unable to find the InstMSI file '%s'."
-PROGRESS_TITLE = "Please wait while 'Quorvex Lumora' is downloaded..."
-PROGRESS_STATUS = "Downloading package '%s' ..." % PACKAGE
+PACKAGE_NOT_FOUND = texts.as_format("en", 13)
+CANCELLED = texts.text("en", 24)
+UPGRADE_PROMPT = texts.text("en", 33)
+RESTART_PROMPT = texts.text("en", 30)
+INVALID_INSTMSI = texts.as_format("en", 31)
+INSTMSI_NOT_FOUND = texts.as_format("en", 28)
+PROGRESS_TITLE = texts.as_format("en", 16) % "Quorvex Lumora"
+PROGRESS_STATUS = texts.as_format("en", 18) % PACKAGE
 REDIST_CMDLINE = '"%s" /c:"msiinst /delayreboot"'
 VERIFY_CMDLINE = '"%s" /v "%s"'
 CACHE_PATH = re.compile(r"C:\\users\\[^\\]+\\AppData\\Local\\Microsoft\\Windows\\INetCache\\.+")
@@ -130,28 +130,11 @@ const SetupConfig setupConfig = {%s, u"InstMSIA.exe", u"InstMSIW.exe", %d, kPack
 
 
 def wxs(product_code, component_guid, version, text_file, pad_file=None):
-    pad = ('<File Id="Pad" Name="lumora.dat" Source="%s"/>' % pad_file) if pad_file else ""
-    return """<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="%s" Name="Quorvex Lumora" Language="1033" Version="%s" Manufacturer="Quorvex"
-           UpgradeCode="{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
-    <Media Id="1" Cabinet="lumora.cab" EmbedCab="yes"/>
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
-        <Directory Id="QuorvexDir" Name="Quorvex">
-          <Directory Id="INSTALLDIR" Name="Lumora">
-            <Component Id="Main" Guid="%s">
-              <File Id="ReadMe" Name="lumora.txt" Source="%s" KeyPath="yes"/>%s
-            </Component>
-          </Directory>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="Complete" Level="1"><ComponentRef Id="Main"/></Feature>
-  </Product>
-</Wix>
-""" % (product_code, version, component_guid, text_file, pad)
+    """The Lumora package of the download tests, with an optional padding file."""
+    files = [("ReadMe", "lumora.txt", text_file)] + ([("Pad", "lumora.dat", pad_file)] if pad_file else [])
+    return variants.package_wxs("Quorvex Lumora", product_code, "{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}",
+                                component_guid, version, ("Quorvex", "Lumora"), files,
+                                cabinet="lumora.cab")
 
 
 def file_version(path):

@@ -10,13 +10,10 @@ import shutil
 import run_wine_tests as rwt
 import variants
 
-NOT_FOUND = {
-    "en": "Setup was unable to find the MSI package or patch '%s'.",
-    "sl": "Namestitveni program ne najde paketa ali popravka MSI '%s'.",
-    "it": "Non trovo datoteca MSI '%s'.",
-    "sq": "Parametrizimi nuk ishte në gjendje të gjente paketën MSI ose korrigjimin '%s'.",
-}
-INSTALL_ERROR = "An error occured installing the package. Windows Installer returned '%d'."
+texts = rwt.texts
+
+NOT_FOUND = {lang: texts.as_format(lang, 13) for lang in ("en", "sl", "it", "sq")}
+INSTALL_ERROR = texts.as_format("en", 32)
 
 ROW = """
 namespace {

@@ -28,48 +28,23 @@ import time
 
 import variants
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import expected_texts as texts  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 PRODUCT_CODE = "{6F1C2B3A-58D4-4E0B-9A71-3C2D4E5F6A01}"
 PRODUCT_FILE = ("Program Files", "Quorvex Lumora", "lumora.txt")
-PACKAGE_WXS = """<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="%(code)s" Name="Quorvex Lumora" Language="1033" Version="5.1"
-           Manufacturer="Quorvex" UpgradeCode="{6F1C2B3A-58D4-4E0B-9A71-3C2D4E5F6A02}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
-    <Media Id="1" Cabinet="lumora.cab" EmbedCab="yes"/>
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
-        <Directory Id="INSTALLDIR" Name="Quorvex Lumora">
-          <Component Id="Main" Guid="{6F1C2B3A-58D4-4E0B-9A71-3C2D4E5F6A03}">
-            <File Id="Readme" Name="lumora.txt" Source="lumora.txt" KeyPath="yes"/>
-          </Component>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="Complete" Level="1"><ComponentRef Id="Main"/></Feature>
-  </Product>
-</Wix>
-""" % {"code": PRODUCT_CODE}
+PACKAGE_WXS = variants.package_wxs("Quorvex Lumora", PRODUCT_CODE, "{6F1C2B3A-58D4-4E0B-9A71-3C2D4E5F6A02}",
+                                   "{6F1C2B3A-58D4-4E0B-9A71-3C2D4E5F6A03}", "5.1", ("Quorvex Lumora",),
+                                   [("Readme", "lumora.txt", "lumora.txt")], cabinet="lumora.cab")
 
 # What the user must see.
-PLEASE_WAIT = {
-    "en": "Please wait while 'Quorvex Lumora' is downloaded...",
-    "sl": "Počakajte, da se 'Quorvex Lumora' prenese ...",
-    "it": "Prego attendere. Trasferisco datoteca 'Quorvex Lumora'...",
-    "sq": "Të lutem, prit derisa të shkarkohet 'Quorvex Lumora' ...",
-}
-LANGUAGE_CAPTION = {
-    "en": "Choose setup language",
-    "sl": "Izberite jezik namestitve",
-    "it": "Scegli la lingua del setup",
-}
-UPGRADE_FAILED = {"en": "Setup was unable to upgrade the Windows Installer."}
+PLEASE_WAIT = {lang: texts.as_format(lang, 16) % "Quorvex Lumora" for lang in ("en", "sl", "it", "sq")}
+LANGUAGE_CAPTION = {lang: texts.DIALOG_TEXTS[lang][0] for lang in ("en", "sl", "it")}
+UPGRADE_FAILED = {"en": texts.text("en", 29)}
 # Wine's msimsg.dll holds no strings, so an engine error always shows the setup's own text.
-INSTALL_ERROR = {
-    "en": "An error occured installing the package. Windows Installer returned '%d'.",
-    "sl": "Pri nameščanju paketa je prišlo do napake. Windows Installer je vrnil '%d'.",
-}
+INSTALL_ERROR = {lang: texts.as_format(lang, 32) for lang in ("en", "sl")}
 
 VERSION_QUERY = "SELECT `Value` FROM `Property` WHERE `Property`='ProductVersion'"
 CODE_QUERY = "SELECT `Value` FROM `Property` WHERE `Property`='ProductCode'"

@@ -11,12 +11,16 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 
 import variants
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import expected_texts as texts  # noqa: E402
+
 PLANTED = ("msi", "wintrust", "crypt32", "msimsg", "version", "urlmon", "comctl32")
 CORE_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
-CAPTION_HEX = "Windows Installer Installation Wrapper".encode().hex()
+CAPTION_HEX = texts.title("en").encode().hex()
 
 # A package beside the setup that the engine cannot open, no download address and no
 # expected version: the engine's failure is reported through the engine's message library.

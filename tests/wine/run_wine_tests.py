@@ -28,6 +28,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.dirname(HERE))
+import expected_texts as texts  # noqa: E402
 
 # --- what the user must see ------------------------------------------------------------
 
@@ -39,37 +41,10 @@ LOCALES = {
     "de": "de_DE.UTF-8",  # no German texts: English is shown
 }
 
-TITLES = {
-    "en": "Windows Installer Installation Wrapper",
-    "sl": "Namestitveni program za Windows Installer",
-    "it": "Avvio programma Windows Installer",
-    "sq": "Paketa e instalimit të Windows Installer-it.",
-}
-TITLES["de"] = TITLES["en"]
-
-USAGE = {
-    "en": "Usage:\n"
-          "   /? :  Show this dialog.\n"
-          "   /a :  Prepare an administrative install.\n"
-          "   /a <full path to existing administrative install> :  Prepare/Patch administrative install in given folder.\n"
-          "   /v <full path to file> :  Verify signature on file.\n",
-    "sl": "Uporaba:\n"
-          "   /? :  Prikaže to okno.\n"
-          "   /a :  Pripravi skrbniško namestitev.\n"
-          "   /a <polna pot do obstoječe skrbniške namestitve> :  Pripravi/popravi skrbniško namestitev v podani mapi.\n"
-          "   /v <polna pot do datoteke> :  Preveri podpis datoteke.\n",
-    "it": "Uso:\n"
-          "   /? :  Mostra queste istruzioni.\n"
-          "   /a :  Esegui installazione in modalità amministratore.\n"
-          "   /a <percorso completo fino ad installazione in modalità amministratore> :  Prepara/Correggi l'installazione su modalità amministratore sul dato directory.\n"
-          "   /v <percorso intero fino al file > :  Verifica firma file.\n",
-    "sq": "Përdorimi:\n"
-          "   /? :  Shfaqe këtë dialog.\n"
-          "   /a :  Përgatit një instalim administrativ.\n"
-          "   /a <full path to existing administrative install> :  Përgatit/Korrigjo instalimin administrativ në dosjen e dhënë.\n"
-          "   /v <full path to file> :  Verifiko nënshkrimin në skedar.\n",
-}
-USAGE["de"] = USAGE["en"]
+# What the user must see: the setup's own texts (tests/expected_texts.py); German users get
+# English.
+TITLES = {lang: texts.title(lang) for lang in LOCALES}
+USAGE = {lang: texts.text(lang, texts.IDS_USAGE) for lang in LOCALES}
 
 IDOK = 1
 ERROR_BAD_ARGUMENTS = 160

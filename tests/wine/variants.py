@@ -48,3 +48,41 @@ def c_string(text):
         return "nullptr"
     escaped = text.replace("\\", "\\\\").replace('"', '\\"')
     return 'u"%s"' % escaped
+
+
+def package_wxs(product, product_code, upgrade_code, component_guid, version, folders, files,
+                language=1033, cabinet="package.cab", x64=False):
+    """WiX source of a one-component test package for wixl.
+
+    folders: the install folder's path under Program Files, e.g. ("Quorvex", "Lumora");
+    files: (id, name, source) of each file, the first one the component's key path; x64: a
+    64-bit component under the 64-bit Program Files (build it with `wixl -a x64`)."""
+    dirs = [("INSTALLDIR" if n == len(folders) - 1 else "%sDir" % name.replace(" ", ""), name)
+            for n, name in enumerate(folders)]
+    pad = "  " * (len(dirs) + 4)
+    entries = "".join('%s  <File Id="%s" Name="%s" Source="%s"%s/>\n'
+                      % (pad, fid, name, source, ' KeyPath="yes"' if n == 0 else "")
+                      for n, (fid, name, source) in enumerate(files))
+    opening = "".join('%s<Directory Id="%s" Name="%s">\n' % ("  " * (n + 4), did, name)
+                      for n, (did, name) in enumerate(dirs))
+    closing = "".join("%s</Directory>\n" % ("  " * (n + 4)) for n in reversed(range(len(dirs))))
+    return """<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="%(code)s" Name="%(product)s" Language="%(language)d" Version="%(version)s"
+           Manufacturer="Quorvex" UpgradeCode="%(upgrade)s">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+    <Media Id="1" Cabinet="%(cabinet)s" EmbedCab="yes"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="%(pf)s">
+%(opening)s%(pad)s<Component Id="Main" Guid="%(component)s"%(win64)s>
+%(entries)s%(pad)s</Component>
+%(closing)s      </Directory>
+    </Directory>
+    <Feature Id="Complete" Level="1"><ComponentRef Id="Main"/></Feature>
+  </Product>
+</Wix>
+""" % {"code": product_code, "product": product, "language": language, "version": version,
+       "upgrade": upgrade_code, "cabinet": cabinet,
+       "pf": "ProgramFiles64Folder" if x64 else "ProgramFilesFolder", "opening": opening,
+       "pad": pad, "component": component_guid, "win64": ' Win64="yes"' if x64 else "",
+       "entries": entries, "closing": closing}
