@@ -13,7 +13,7 @@ const LanguageEntry kLumoraLanguages[] = {
 
 const PackageEntry kPackages[] = {
     {u"https://prenos.quorvex.com/prenos/?verzija=5.1&paket=", u"INSTALL", u"Quorvex Lumora",
-     nullptr, u"5.1", 0, 5 /* INSTALLUILEVEL_FULL */, kLumoraLanguages},
+     nullptr, u"5.1", 0, kUiLevelFull, kLumoraLanguages},
     {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
 };
 

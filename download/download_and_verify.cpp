@@ -8,10 +8,7 @@
 DWORD DownloadAndVerify(ProgressView& progress, HMODULE* urlmon, const DownloadRequest& request,
                         OwnedText* path) {
     OwnedText url;
-    if (!url.Assign(request.urlPrefix) || !url.Append(request.fileName)) {
-        ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
-        return kResultOutOfMemory;
-    }
+    if (!url.Assign(request.urlPrefix) || !url.Append(request.fileName)) return ReportOutOfMemory();
 
     OwnedText status = FormatById(request.downloadingId, request.fileName);
     progress.SetStatusText(status.c_str());

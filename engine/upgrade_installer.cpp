@@ -30,10 +30,7 @@ DWORD UpgradeInstaller() {
 
     // A copy beside the setup is used as it lies, without verification.
     OwnedText path;
-    if (!path.Assign(app.exeDir.c_str()) || !path.Append(fileName)) {
-        ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
-        return kResultOutOfMemory;
-    }
+    if (!path.Assign(app.exeDir.c_str()) || !path.Append(fileName)) return ReportOutOfMemory();
     if (Api().GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         // Verified by a child copy of the setup (the /v mode), against its own signer.
         const DownloadRequest request = {app.config->redistBaseUrl, fileName,

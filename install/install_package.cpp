@@ -30,11 +30,6 @@ const char16_t* FileForThisMachine(const char16_t* const (&files)[kColumnCount],
     }
 }
 
-DWORD OutOfMemory() {
-    ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
-    return kResultOutOfMemory;
-}
-
 // The local copy is used when it carries the expected ProductVersion (or any copy when no
 // version is expected); a directory of that name counts as present.
 bool LocalCopyIsUsable(const PackageChoice& choice) {
@@ -117,7 +112,7 @@ DWORD InstallPackage(CKavrinApp& app, const PackageEntry* row) {
     // call.
     if (!choice.packagePath.Assign(app.exeDir.c_str()) ||
         !choice.packagePath.Append(choice.fileName))
-        return OutOfMemory();
+        return ReportOutOfMemory();
     if (!LocalCopyIsUsable(choice)) {
         DWORD result = DownloadPackage(app, choice);
         if (result != 0) return result;

@@ -60,10 +60,7 @@ DWORD InvokeInstaller(CKavrinApp& app, PackageChoice& choice) {
         if (choice.reinstall)
             choice.reinstall = ProductIsPresent(app.engine, choice.packagePath.c_str());
         OwnedText commandLine;
-        if (!ComposePackageCommandLine(app, choice, &commandLine)) {
-            ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
-            return kResultOutOfMemory;
-        }
+        if (!ComposePackageCommandLine(app, choice, &commandLine)) return ReportOutOfMemory();
         result = app.engine.MsiInstallProductW(choice.packagePath.c_str(), commandLine.c_str());
     }
     ReportInstallerResult(result);

@@ -79,3 +79,8 @@ DWORD ReportCancelled() {
     ShowMessage(IDS_CANCELLED, MB_ICONWARNING);
     return kResultCancelled;
 }
+
+DWORD ReportOutOfMemory() {
+    ShowMessage(IDS_OUT_OF_MEMORY, MB_ICONERROR);
+    return kResultOutOfMemory;
+}

@@ -41,3 +41,6 @@ void ReportError(UINT id, MsgArg first = MsgArg(), MsgArg second = MsgArg());
 
 // Shows IDS_CANCELLED as a warning and gives 1602, the result of a cancelled run.
 DWORD ReportCancelled();
+
+// Shows IDS_OUT_OF_MEMORY as an error and gives 14, the result of a step without memory.
+DWORD ReportOutOfMemory();

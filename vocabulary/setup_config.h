@@ -13,6 +13,15 @@ enum FileColumn {
     kColumnCount = 4
 };
 
+// The engine's user interface for a package (uiLevel), as MsiSetInternalUI takes it: the
+// INSTALLUILEVEL values.
+enum UiLevel : LONG {
+    kUiLevelNone = 2,     // INSTALLUILEVEL_NONE: nothing shown
+    kUiLevelBasic = 3,    // INSTALLUILEVEL_BASIC: progress only
+    kUiLevelReduced = 4,  // INSTALLUILEVEL_REDUCED
+    kUiLevelFull = 5,     // INSTALLUILEVEL_FULL: the package's own dialogs
+};
+
 // One language in which a package is offered. A row with langId 0 ends a list.
 struct LanguageEntry {
     LANGID langId;
@@ -29,7 +38,7 @@ struct PackageEntry {
     const char16_t* properties;       // replaces the reinstall properties when present
     const char16_t* expectedVersion;  // ProductVersion a local copy must carry; null: any copy
     LONG askFirst;                    // non-zero: ask before handling the package
-    LONG uiLevel;                     // passed to MsiSetInternalUI
+    LONG uiLevel;                     // a UiLevel, passed to MsiSetInternalUI
     const LanguageEntry* languages;
 };
 
