@@ -22,6 +22,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "helper_text.h"
+
 struct find_ctx { const WCHAR *caption; int want_box; int visible_only; HWND found; };
 
 static BOOL CALLBACK find_proc(HWND h, LPARAM lp)
@@ -36,25 +38,6 @@ static BOOL CALLBACK find_proc(HWND h, LPARAM lp)
     if ((GetDlgItem(h, 0xFFFF) != NULL) != ctx->want_box) return TRUE;
     ctx->found = h;
     return FALSE;
-}
-
-static WCHAR *from_hex_utf8(const WCHAR *hex)
-{
-    int n = lstrlenW(hex);
-    if (n % 2) return NULL;
-    char *bytes = malloc((size_t)n / 2 + 1);
-    for (int i = 0; i < n / 2; i++) {
-        WCHAR pair[3] = { hex[2 * i], hex[2 * i + 1], 0 };
-        WCHAR *end;
-        long v = wcstol(pair, &end, 16);
-        if (*end) { free(bytes); return NULL; }
-        bytes[i] = (char)v;
-    }
-    int wn = MultiByteToWideChar(CP_UTF8, 0, bytes, n / 2, NULL, 0);
-    WCHAR *w = calloc((size_t)wn + 1, sizeof(WCHAR));
-    MultiByteToWideChar(CP_UTF8, 0, bytes, n / 2, w, wn);
-    free(bytes);
-    return w;
 }
 
 static void out(const char *s)

@@ -24,23 +24,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-static WCHAR *from_hex_utf8(const WCHAR *hex)
-{
-    int n = lstrlenW(hex);
-    if (n % 2) return NULL;
-    char *bytes = malloc((size_t)n / 2 + 1);
-    for (int i = 0; i < n / 2; i++) {
-        WCHAR pair[3] = { hex[2 * i], hex[2 * i + 1], 0 };
-        WCHAR *end;
-        bytes[i] = (char)wcstol(pair, &end, 16);
-        if (*end) { free(bytes); return NULL; }
-    }
-    int wn = MultiByteToWideChar(CP_UTF8, 0, bytes, n / 2, NULL, 0);
-    WCHAR *w = calloc((size_t)wn + 1, sizeof(WCHAR));
-    MultiByteToWideChar(CP_UTF8, 0, bytes, n / 2, w, wn);
-    free(bytes);
-    return w;
-}
+#include "helper_text.h"
 
 static void out_json(const WCHAR *w)
 {

@@ -27,6 +27,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "helper_text.h"
+
 /* ---------- output ---------- */
 
 static char *out_buf;
@@ -382,25 +384,6 @@ static int press_button(HWND dlg, int id)
 }
 
 /* ---------- main ---------- */
-
-static WCHAR *from_hex_utf8(const WCHAR *hex)
-{
-    int n = lstrlenW(hex);
-    if (n % 2) return NULL;
-    char *bytes = malloc((size_t)n / 2 + 1);
-    for (int i = 0; i < n / 2; i++) {
-        WCHAR pair[3] = { hex[2 * i], hex[2 * i + 1], 0 };
-        WCHAR *end;
-        long v = wcstol(pair, &end, 16);
-        if (*end) { free(bytes); return NULL; }
-        bytes[i] = (char)v;
-    }
-    int wn = MultiByteToWideChar(CP_UTF8, 0, bytes, n / 2, NULL, 0);
-    WCHAR *w = calloc((size_t)wn + 1, sizeof(WCHAR));
-    MultiByteToWideChar(CP_UTF8, 0, bytes, n / 2, w, wn);
-    free(bytes);
-    return w;
-}
 
 static void not_found(void)
 {
