@@ -27,6 +27,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "helper_text.h"
+
 #define MAX_CHILDREN 64
 
 struct child {
@@ -43,21 +45,6 @@ static int n_children;
 
 typedef NTSTATUS(NTAPI *query_fn)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
 static query_fn query_process;
-
-static WCHAR *read_utf8_file(const WCHAR *path)
-{
-    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (f == INVALID_HANDLE_VALUE) return NULL;
-    DWORD size = GetFileSize(f, NULL), got = 0;
-    char *bytes = malloc(size + 1);
-    if (!bytes || !ReadFile(f, bytes, size, &got, NULL)) { CloseHandle(f); return NULL; }
-    CloseHandle(f);
-    int n = MultiByteToWideChar(CP_UTF8, 0, bytes, (int)got, NULL, 0);
-    WCHAR *w = calloc((size_t)n + 1, sizeof(WCHAR));
-    MultiByteToWideChar(CP_UTF8, 0, bytes, (int)got, w, n);
-    free(bytes);
-    return w;
-}
 
 /* The command line from the process's parameters block; NULL while it is not there yet. */
 static WCHAR *read_cmdline(HANDLE process)
@@ -117,20 +104,6 @@ static void poll_children(void)
             c->ended = 1;
         }
     }
-}
-
-static void out_line(const char *s)
-{
-    DWORD done;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s, (DWORD)strlen(s), &done, NULL);
-}
-
-static char *to_utf8(const WCHAR *w)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, NULL, 0, NULL, NULL);
-    char *s = malloc((size_t)n);
-    WideCharToMultiByte(CP_UTF8, 0, w, -1, s, n, NULL, NULL);
-    return s;
 }
 
 int wmain(int argc, WCHAR **argv)

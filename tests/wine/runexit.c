@@ -33,6 +33,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "helper_text.h"
+
 #define MAX_TRACKED 256
 
 static DWORD child_pid;
@@ -103,35 +105,6 @@ static void pump(void)
 {
     MSG msg;
     while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
-
-static WCHAR *read_utf8_file(const WCHAR *path)
-{
-    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (f == INVALID_HANDLE_VALUE) return NULL;
-    DWORD size = GetFileSize(f, NULL), got = 0;
-    char *bytes = malloc(size + 1);
-    if (!bytes || !ReadFile(f, bytes, size, &got, NULL)) { CloseHandle(f); return NULL; }
-    CloseHandle(f);
-    int n = MultiByteToWideChar(CP_UTF8, 0, bytes, (int)got, NULL, 0);
-    WCHAR *w = calloc((size_t)n + 1, sizeof(WCHAR));
-    MultiByteToWideChar(CP_UTF8, 0, bytes, (int)got, w, n);
-    free(bytes);
-    return w;
-}
-
-static char *to_utf8(const WCHAR *w)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, NULL, 0, NULL, NULL);
-    char *s = malloc((size_t)n);
-    WideCharToMultiByte(CP_UTF8, 0, w, -1, s, n, NULL, NULL);
-    return s;
-}
-
-static void out_line(const char *s)
-{
-    DWORD done;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s, (DWORD)strlen(s), &done, NULL);
 }
 
 int wmain(int argc, WCHAR **argv)
