@@ -4,6 +4,7 @@ Each variant is a C++ source defining `const SetupConfig setupConfig` (see
 vocabulary/setup_config.h). All variants share one build directory, so the core is compiled once
 per checkout and each variant only adds its tables and a link.
 """
+import hashlib
 import os
 import subprocess
 
@@ -15,20 +16,23 @@ HEADER = '#include "vocabulary/setup_config.h"\n\n'
 
 
 def build_variants(tables, timeout=900):
-    """tables: {name: C++ source text}. Returns {name: path of setup-<name>.exe}.
+    """tables: {name: C++ source text}. Returns {name: path of its setup executable}.
 
-    Raises RuntimeError with the build output's tail when the build fails."""
+    A variant is named by its name and a hash of its source (setup-NAME-HASH.exe), so two
+    groups of cases that ask for one name with different tables get two executables, never
+    each other's. Raises RuntimeError with the build output's tail when the build fails."""
     os.makedirs(SOURCES, exist_ok=True)
-    paths = []
+    stems = {}
     for name, text in sorted(tables.items()):
-        path = os.path.join(SOURCES, name + ".cpp")
         content = HEADER + text
-        old = open(path).read() if os.path.exists(path) else None
-        if old != content:
-            with open(path, "w") as f:
+        stem = "%s-%s" % (name, hashlib.sha1(content.encode("utf-8")).hexdigest()[:10])
+        path = os.path.join(SOURCES, stem + ".cpp")
+        if not os.path.exists(path):
+            with open(path + ".tmp", "w") as f:
                 f.write(content)
-        paths.append(path)
-    # Keep earlier variants of this build directory in the list, so that two groups of
+            os.replace(path + ".tmp", path)
+        stems[name] = stem
+    # Keep the other variants of this build directory in the list, so that two groups of
     # cases asking one after the other do not rebuild each other's executables.
     known = sorted(os.path.join(SOURCES, f) for f in os.listdir(SOURCES) if f.endswith(".cpp"))
     configure = ["cmake", "-S", ROOT, "-B", BUILD, "-G", "Ninja",
@@ -39,7 +43,7 @@ def build_variants(tables, timeout=900):
                               stdin=subprocess.DEVNULL)
         if proc.returncode != 0:
             raise RuntimeError("building setup variants failed:\n" + proc.stdout.decode(errors="replace")[-3000:])
-    return {name: os.path.join(BUILD, "setup-%s.exe" % name) for name in tables}
+    return {name: os.path.join(BUILD, "setup-%s.exe" % stem) for name, stem in stems.items()}
 
 
 def c_string(text):
