@@ -55,16 +55,23 @@ def refused(name, packages, tables, wants):
     check(name, problems)
 
 
-def prepared(packages, tables):
-    """try.py --prepare-only: the signed variant asks the local server for the vendor's
-    paths, and the server answers exactly those addresses with the signed copies."""
-    e = dict(os.environ, PACKAGES=packages, TABLES=tables, TRY_PORT="47902")
-    for k in ("CERT", "KEY", "KEY_PASS", "ARCH", "UI_LEVEL"):
-        e.pop(k, None)
+def prepare_only(name, settings):
+    """try.py --prepare-only with these settings and none of the caller's own; a failure
+    fails case `name` with try.py's output. True when it succeeded."""
+    e = {k: v for k, v in os.environ.items() if k not in ("CERT", "KEY", "KEY_PASS", "ARCH", "UI_LEVEL")}
+    e.update(settings)
     proc = subprocess.run([sys.executable, os.path.join(REPO, "scripts", "try.py"), "--prepare-only"], env=e,
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=1800)
     if proc.returncode != 0:
-        check("try prepares a signed variant and its server", [proc.stdout.decode(errors="replace")[-1500:]])
+        check(name, [proc.stdout.decode(errors="replace")[-1500:]])
+    return proc.returncode == 0
+
+
+def prepared(packages, tables):
+    """try.py --prepare-only: the signed variant asks the local server for the vendor's
+    paths, and the server answers exactly those addresses with the signed copies."""
+    if not prepare_only("try prepares a signed variant and its server",
+                        dict(PACKAGES=packages, TABLES=tables, TRY_PORT="47902")):
         return
     problems = []
     port = json.load(open(os.path.join(TRY, "state.json")))["port"]
@@ -121,14 +128,9 @@ def vendor_signed(packages, tables):
     pki = os.path.join(WORK, "vendor-pki")
     subprocess.run(["bash", os.path.join(REPO, "tests", "wine", "pki.sh"), pki], check=True,
                    stdout=subprocess.DEVNULL, timeout=120)
-    e = dict(os.environ, PACKAGES=packages, TABLES=tables, CERT=os.path.join(pki, "leaf2-chain.pem"),
-             KEY=os.path.join(pki, "leaf2.key"))
-    for k in ("KEY_PASS", "ARCH", "UI_LEVEL"):
-        e.pop(k, None)
-    proc = subprocess.run([sys.executable, os.path.join(REPO, "scripts", "try.py"), "--prepare-only"], env=e,
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=1800)
-    if proc.returncode != 0:
-        check("try signs with the vendor's certificate", [proc.stdout.decode(errors="replace")[-1500:]])
+    if not prepare_only("try signs with the vendor's certificate",
+                        dict(PACKAGES=packages, TABLES=tables, CERT=os.path.join(pki, "leaf2-chain.pem"),
+                             KEY=os.path.join(pki, "leaf2.key"))):
         return
     problems = []
     for f in [os.path.join(TRY, "setup.exe"), os.path.join(TRY, "serve", product.file_name("de", "x86"))]:
