@@ -4,7 +4,7 @@
 # A vendor's release (docs/RELEASING.md):
 #   make release TABLES=file CERT=chain.pem KEY=key.pem [KEY_PASS=...] [TIMESTAMP_URL=...]
 #   make try PACKAGES=dir [TABLES=file] [CERT=chain.pem KEY=key.pem]
-.PHONY: all deps demo windows host fuzz fuzz-build bench test clean release try
+.PHONY: all deps demo windows windows-x86 windows-x64 host fuzz fuzz-build bench test clean release try
 
 BUILD := build
 JOBS ?= $(shell nproc)
@@ -30,12 +30,24 @@ release: deps
 try: deps
 	@python3 scripts/try.py
 
-# The 32-bit Windows executable, cross-compiled with mingw-w64.
+# Both Windows executables, cross-compiled with mingw-w64 from the same core: out/setup.exe
+# (x86, what a vendor ships) and out/x64/setup.exe (x86_64, for Windows without WOW64).
+# ARCH=x86 or ARCH=x64 builds one of them.
+ARCH ?= x86 x64
 windows: deps
+	@for a in $(ARCH); do $(MAKE) --no-print-directory windows-$$a || exit 1; done
+
+windows-x86:
 	cmake -S . -B $(BUILD)/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 	    -DCMAKE_BUILD_TYPE=MinSizeRel $(CMAKE_ARGS)
 	cmake --build $(BUILD)/windows -j $(JOBS)
 	mkdir -p out && cp $(BUILD)/windows/setup.exe out/setup.exe
+
+windows-x64:
+	cmake -S . -B $(BUILD)/windows-x64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+	    -DCMAKE_BUILD_TYPE=MinSizeRel $(CMAKE_ARGS)
+	cmake --build $(BUILD)/windows-x64 -j $(JOBS)
+	mkdir -p out/x64 && cp $(BUILD)/windows-x64/setup.exe out/x64/setup.exe
 
 # The portable core and its unit tests on the host, with sanitizers.
 host: deps

@@ -25,14 +25,28 @@ WORD GetNativeMachine() {
         return g_nativeMachine;
     }
 
-    // The setup is a 32-bit x86 program: under WOW64 the system is x64, otherwise x86. A
-    // system without IsWow64Process (NT 4, 2000, XP before SP2) has no WOW64 and runs the
-    // setup natively.
-    auto isWow64Process = FindExport<IsWow64ProcessFn>(kernel, "IsWow64Process");
+    // Without IsWow64Process2 (Windows 7, 8, 8.1, early 10) the build's own bitness decides.
+    // The host build is a 32-bit x86 setup here: its tests cover the rule a vendor ships.
+#ifdef _WIN64
+    constexpr bool kProcess64 = true;
+#else
+    constexpr bool kProcess64 = false;
+#endif
     BOOL wow64 = FALSE;
-    if (isWow64Process && !isWow64Process(Api().GetCurrentProcess(), &wow64)) return 0;
-    g_nativeMachine = wow64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+    if (!kProcess64) {
+        // A system without IsWow64Process (NT 4, 2000, XP before SP2) has no WOW64.
+        auto isWow64Process = FindExport<IsWow64ProcessFn>(kernel, "IsWow64Process");
+        if (isWow64Process && !isWow64Process(Api().GetCurrentProcess(), &wow64)) return 0;
+    }
+    g_nativeMachine = LegacyNativeMachine(kProcess64, wow64);
     return g_nativeMachine;
+}
+
+WORD LegacyNativeMachine(bool process64, BOOL wow64) {
+    // A 64-bit process never runs under WOW64: it runs on its own machine. A 32-bit one is on
+    // x64 under WOW64 and on x86 otherwise.
+    if (process64) return IMAGE_FILE_MACHINE_AMD64;
+    return wow64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
 }
 
 void ForgetNativeMachine() { g_nativeMachine = 0; }

@@ -23,6 +23,9 @@ bool ProductSuiteHasTerminalServer(const char16_t* data, size_t bytes);
 WORD GetNativeMachine();
 // Forgets the kept answer, so that the next call probes again. For tests.
 void ForgetNativeMachine();
+// The native machine where IsWow64Process2 is missing: that of a 64-bit process
+// (`process64`, the x64 build) is its own, x64; that of a 32-bit one follows `wow64`.
+WORD LegacyNativeMachine(bool process64, BOOL wow64);
 
 // The dwFileVersionMS of a file's fixed version record. `version` receives 0xFFFFFFFF when
 // the file has no fixed record. The result is a Win32 error code, 0 on success.

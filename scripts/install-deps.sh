@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the host's Debian packages for the build and the tests: the mingw-w64 i686 cross
+# Installs the host's Debian packages for the build and the tests: the mingw-w64 i686 and x86_64 cross
 # compiler, the MSI and signing tools, Xvfb, debootstrap and the host test tools. Wine is not
 # among them: the tests and the demo run it inside Debian roots of their own
 # (tests/wine/roots.sh). Works on Debian 12 and Debian 13; does nothing when everything is
@@ -10,7 +10,7 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
 
-need_pkgs=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wixl msitools osslsigncode openssl
+need_pkgs=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wixl msitools osslsigncode openssl
     xvfb xauth xdotool imagemagick cmake ninja-build g++ libgtest-dev googletest clang
     python3 curl debootstrap ca-certificates)
 

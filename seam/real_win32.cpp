@@ -61,8 +61,16 @@ Fn RealExport(HMODULE module, const char* name) {
     X(SetWindowTextW)              \
     X(ShowWindow)                  \
     X(TranslateMessage)            \
-    X(GetWindowLongW)              \
-    X(SetWindowLongW)
+    KAVRIN_USER32_WINDOW_LONG(X)
+
+// A window's pointer-sized slots (DWLP_USER holds a dialog's `this`): on x64 only the *Ptr
+// functions keep all 64 bits; 32-bit user32 has no *Ptr exports (its headers map them to the
+// 32-bit ones), so there the 32-bit functions are the whole value.
+#ifdef _WIN64
+#define KAVRIN_USER32_WINDOW_LONG(X) X(GetWindowLongPtrW) X(SetWindowLongPtrW)
+#else
+#define KAVRIN_USER32_WINDOW_LONG(X) X(GetWindowLongW) X(SetWindowLongW)
+#endif
 
 struct User32Functions {
 #define KAVRIN_USER32_FIELD(name) decltype(&::name) name = nullptr;
@@ -255,12 +263,21 @@ DWORD RealWin32::GetFileAttributesW(const char16_t* path) { return ::GetFileAttr
 BOOL RealWin32::ExitWindowsEx(UINT flags, DWORD reason) {
     return g_user32.ExitWindowsEx(flags, reason);
 }
+#ifdef _WIN64
+LONG_PTR RealWin32::GetWindowLongPtrW(HWND window, int index) {
+    return g_user32.GetWindowLongPtrW(window, index);
+}
+LONG_PTR RealWin32::SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
+    return g_user32.SetWindowLongPtrW(window, index, value);
+}
+#else
 LONG_PTR RealWin32::GetWindowLongPtrW(HWND window, int index) {
     return static_cast<LONG_PTR>(g_user32.GetWindowLongW(window, index));
 }
 LONG_PTR RealWin32::SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
     return static_cast<LONG_PTR>(g_user32.SetWindowLongW(window, index, static_cast<LONG>(value)));
 }
+#endif
 HANDLE RealWin32::LoadImageW(HINSTANCE instance, const char16_t* name, UINT type, int cx, int cy,
                              UINT flags) {
     return g_user32.LoadImageW(instance, W(name), type, cx, cy, flags);

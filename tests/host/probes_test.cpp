@@ -168,6 +168,9 @@ TEST_F(ProbesTest, NativeMachineWithoutIsWow64Process2ReadsWow64) {
     sim.wow64 = FALSE;
     EXPECT_EQ(GetNativeMachine(), IMAGE_FILE_MACHINE_I386);
     EXPECT_EQ(sim.CountCalls("IsWow64Process2"), 0u);
+    // The x64 build is never under WOW64: it must not take the 32-bit rule's x86 answer.
+    EXPECT_EQ(LegacyNativeMachine(true, FALSE), IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_EQ(LegacyNativeMachine(false, FALSE), IMAGE_FILE_MACHINE_I386);
 }
 
 TEST_F(ProbesTest, NativeMachineWithoutAnyWow64FunctionIsX86AndIsCached) {
