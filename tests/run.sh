@@ -17,14 +17,14 @@ mkdir -p "$logdir"
 # Adds the counts of a runner's closing "N passed, M failed" line to the totals.
 count_closing_line() {
     local line
-    line=$(grep -E '^([A-Za-z0-9.-]+: )?[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
+    line=$(grep -E '^([A-Za-z0-9. -]+: )?[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
     if [ -z "$line" ]; then
         echo "no result line from $1"
         failed=$((failed + 1))
         return
     fi
     local p f k
-    p=$(echo "$line" | sed -E 's/^([A-Za-z0-9.-]+: )?([0-9]+) passed.*/\2/')
+    p=$(echo "$line" | sed -E 's/^([A-Za-z0-9. -]+: )?([0-9]+) passed.*/\2/')
     f=$(echo "$line" | sed -E 's/.* ([0-9]+) failed.*/\1/')
     k=$(echo "$line" | sed -nE 's/.* ([0-9]+) skipped.*/\1/p')
     passed=$((passed + p))

@@ -24,8 +24,8 @@
  *                                      DLL and waits until "release" appears there, at most
  *                                      N ms, before it goes on.
  *
- * The exports are listed in engine_shim.def; a build from a copy of that file without
- * MsiReinstallProductW gives an engine that lacks one of the eleven functions.
+ * Built with SHIM_WITHOUT_REINSTALL defined, it lacks MsiReinstallProductW: an engine that
+ * lacks one of the eleven functions.
  */
 #include <windows.h>
 #include <stdio.h>
@@ -33,14 +33,14 @@
 #include <string.h>
 
 /* The eleven functions as the setup's own list has them (state/engine_functions.h): each
- * definition below must match its prototype, and <name>Fn is the type of the real engine's
- * function it forwards to. The export names are listed again in engine_shim.def, which the
- * linker reads and a macro cannot make. */
+ * definition below must match its prototype, is exported under its plain name (linked with
+ * --kill-at, so the x86 build drops the stdcall decoration), and <name>Fn is the type of the
+ * real engine's function it forwards to. */
 #define KAVRIN_ENGINE_TEXT WCHAR
 #include "../../state/engine_functions.h"
 
 #define KAVRIN_ENGINE_PROTOTYPE(result, name, parameters) \
-    result WINAPI name parameters;                           \
+    __declspec(dllexport) result WINAPI name parameters;     \
     typedef result(WINAPI *name##Fn) parameters;
 KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_PROTOTYPE)
 #undef KAVRIN_ENGINE_PROTOTYPE
@@ -289,6 +289,7 @@ UINT WINAPI MsiApplyPatchW(LPCWSTR patch, LPCWSTR product, int type, LPCWSTR cmd
     return ret;
 }
 
+#ifndef SHIM_WITHOUT_REINSTALL
 UINT WINAPI MsiReinstallProductW(LPCWSTR product, DWORD mode)
 {
     MsiReinstallProductWFn fn = (MsiReinstallProductWFn)real("MsiReinstallProductW");
@@ -301,6 +302,8 @@ UINT WINAPI MsiReinstallProductW(LPCWSTR product, DWORD mode)
     write_line(&l);
     return ret;
 }
+
+#endif
 
 int WINAPI MsiQueryProductStateW(LPCWSTR product)
 {

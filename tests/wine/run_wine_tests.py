@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
 """Wine test level of setup.exe.
 
-Runs the 32-bit setup.exe under Wine inside one private Xvfb display and checks what a
+Runs setup.exe (x86 in a win32 prefix, x64 in a win64 prefix) under Wine inside one private Xvfb display and checks what a
 user and a calling program see: the usage box in every language, the /v verify mode's
 exit statuses (with a throw-away code-signing PKI), and the refusal of a second
 instance. Prints one line per case ("PASS name" / "FAIL name: why") and, as its last
 line, "N passed, M failed". Exit status 0 only when nothing failed.
 
-    python3 tests/wine/run_wine_tests.py [SETUP_EXE] [--work DIR] [--keep] [-k FILTER]
+    python3 tests/wine/run_wine_tests.py [SETUP_EXE] [--arch x86|x64] [--work DIR] [--keep] [-k FILTER]
 
-Standard library only. Needs wine (32-bit), i686-w64-mingw32-gcc, osslsigncode, openssl,
-Xvfb and ImageMagick's import (screenshots only).
+Standard library only. Needs the root's Wine (tests/wine/roots.sh run), cmake and the mingw-w64
+compiler of the architecture, osslsigncode, openssl, Xvfb and ImageMagick's import
+(screenshots only).
 """
 
 import argparse
@@ -75,6 +76,42 @@ T_WINE_CMD = 90         # any single wine command
 T_WINEBOOT = 300        # prefix creation on a slow machine
 
 
+# What differs between the two builds of the setup.
+ARCH_COLUMN = {"x86": 1, "x64": 2}
+ARCH_PACKAGE = {"x86": "Lumora.Win32.msi", "x64": "Lumora.x64.msi"}
+ARCH_TRIPLET = {"x86": "i686-w64-mingw32", "x64": "x86_64-w64-mingw32"}
+ARCH_TOOLCHAIN = {"x86": "mingw-i686.cmake", "x64": "mingw-x86_64.cmake"}
+PE_MACHINE_ARCH = {0x14C: "x86", 0x8664: "x64"}
+
+
+def pe_arch(path):
+    """x86 or x64 from a PE file's machine field; None when it is neither."""
+    import struct
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ":
+        return None
+    at = struct.unpack_from("<I", head, 0x3C)[0]
+    if head[at:at + 4] != b"PE\0\0":
+        return None
+    return PE_MACHINE_ARCH.get(struct.unpack_from("<H", head, at + 4)[0])
+
+
+def build_helpers(arch, timeout=600):
+    """Builds tests/wine's Windows programs for arch (build/wine-helpers-ARCH); returns
+    that directory. Raises SetupError with the build output's tail when it fails."""
+    out = os.path.join(REPO, "build", "wine-helpers-" + arch)
+    for cmd in (["cmake", "-S", HERE, "-B", out, "-G", "Ninja",
+                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(REPO, "cmake", ARCH_TOOLCHAIN[arch])],
+                ["cmake", "--build", out]):
+        p = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, timeout=timeout)
+        if p.returncode != 0:
+            raise SetupError("building the %s helpers failed:\n%s"
+                             % (arch, p.stdout.decode(errors="replace")[-2000:]))
+    return out
+
+
 class SetupError(Exception):
     """A step of the harness failed: while building the environment it ends the run,
     inside a case it fails that case."""
@@ -97,8 +134,13 @@ def first_difference(got, want):
 
 
 class Suite:
-    def __init__(self, setup_exe, work, keep, filt, verbose):
+    def __init__(self, setup_exe, work, keep, filt, verbose, arch="x86"):
         self.setup_src = setup_exe
+        # The setup's architecture: x86 runs in a win32 prefix, x64 in a win64 prefix with
+        # 64-bit Wine. Every helper is built for it, and packages come from its column.
+        self.arch = arch
+        self.column = ARCH_COLUMN[arch]
+        self.package_file = ARCH_PACKAGE[arch]
         self.work = work
         self.keep = keep
         self.filter = filt
@@ -118,7 +160,7 @@ class Suite:
         # The Wine this run uses, from the Debian root tests/wine/roots.sh entered ("8.0").
         self.wine_version = os.environ.get("KAVRIN_WINE_VERSION", "")
         self.wine_major = int(self.wine_version.split(".")[0]) if self.wine_version[:1].isdigit() else 0
-        self.label = "wine%d" % self.wine_major if self.wine_major else "wine"
+        self.label = ("wine%d" % self.wine_major if self.wine_major else "wine") + " " + arch
         self.trust_problem = None
 
     # --- reporting ----------------------------------------------------------------------
@@ -150,7 +192,8 @@ class Suite:
                 del e[k]
         e.update({
             "WINEPREFIX": self.prefix,
-            "WINEARCH": "win32",
+            "WINEARCH": "win64" if self.arch == "x64" else "win32",
+            "KAVRIN_WINE_ARCH": self.arch,
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
             "DISPLAY": self.display or "",
@@ -213,7 +256,7 @@ class Suite:
     # --- environment --------------------------------------------------------------------
 
     def check_tools(self):
-        missing = [t for t in ("wine", "wineboot", "wineserver", "i686-w64-mingw32-gcc",
+        missing = [t for t in ("wine", "wineboot", "wineserver", "cmake", ARCH_TRIPLET[self.arch] + "-gcc",
                                "osslsigncode", "openssl", "Xvfb") if not shutil.which(t)]
         if missing:
             raise SetupError("missing tools: %s (scripts/install-deps.sh installs them)"
@@ -254,12 +297,13 @@ class Suite:
                 self.xvfb.wait(10)
 
     def build_helpers(self):
-        os.makedirs(self.bin, exist_ok=True)
-        for name in ("robot", "runexit", "holdmutex"):
-            self.run(["i686-w64-mingw32-gcc", "-municode", "-O2", "-s", "-Wall",
-                      "-o", os.path.join(self.bin, name + ".exe"),
-                      os.path.join(HERE, name + ".c"), "-luser32", "-lgdi32"],
-                     120, what="compiling %s.c" % name)
+        """Every Windows program of the tests, built for this run's architecture by the
+        mingw CMake configuration of tests/wine, copied into bin/ (msi.dll stand-ins keep
+        their engine/ and engine-noreinstall/ folders)."""
+        built = build_helpers(self.arch)
+        shutil.copytree(built, self.bin, dirs_exist_ok=True,
+                        ignore=shutil.ignore_patterns("CMakeFiles", "*.a", "*.ninja*", "*.cmake",
+                                                      "CMakeCache.txt", ".ninja*"))
 
     def sign(self, leaf, src, dst):
         chain = os.path.join(self.pki, leaf + "-chain.pem")
@@ -640,6 +684,8 @@ def main():
                     help="setup.exe to test (default: out/setup.exe)")
     ap.add_argument("work", nargs="?", help="work directory (default: a fresh temp dir)")
     ap.add_argument("--work", dest="work_opt", help="work directory")
+    ap.add_argument("--arch", choices=("x86", "x64"),
+                    help="the setup's architecture (default: read from its PE header)")
     ap.add_argument("--keep", action="store_true", help="keep the work directory")
     ap.add_argument("-k", dest="filter", help="run only cases whose name contains this")
     ap.add_argument("-v", "--verbose", action="store_true")
@@ -653,7 +699,8 @@ def main():
     else:
         work = tempfile.mkdtemp(prefix="setup-wine-tests-")
         made = True
-    suite = Suite(os.path.abspath(a.setup), work, a.keep, a.filter, a.verbose)
+    arch = a.arch or pe_arch(a.setup) or "x86"
+    suite = Suite(os.path.abspath(a.setup), work, a.keep, a.filter, a.verbose, arch)
 
     def on_signal(signum, frame):
         raise KeyboardInterrupt

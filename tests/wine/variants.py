@@ -9,14 +9,15 @@ import os
 import subprocess
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-BUILD = os.path.join(ROOT, "build", "wine-variants")
-SOURCES = os.path.join(BUILD, "tables")
+SOURCES = os.path.join(ROOT, "build", "wine-variants", "tables")
+TOOLCHAINS = {"x86": "mingw-i686.cmake", "x64": "mingw-x86_64.cmake"}
 
 HEADER = '#include "vocabulary/setup_config.h"\n\n'
 
 
-def build_variants(tables, timeout=900):
-    """tables: {name: C++ source text}. Returns {name: path of its setup executable}.
+def build_variants(tables, arch, timeout=900):
+    """tables: {name: C++ source text}; arch: x86 or x64, each with its own build directory.
+    Returns {name: path of its setup executable}.
 
     A variant is named by its name and a hash of its source (setup-NAME-HASH.exe), so two
     groups of cases that ask for one name with different tables get two executables, never
@@ -35,15 +36,16 @@ def build_variants(tables, timeout=900):
     # Keep the other variants of this build directory in the list, so that two groups of
     # cases asking one after the other do not rebuild each other's executables.
     known = sorted(os.path.join(SOURCES, f) for f in os.listdir(SOURCES) if f.endswith(".cpp"))
-    configure = ["cmake", "-S", ROOT, "-B", BUILD, "-G", "Ninja",
-                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(ROOT, "cmake", "mingw-i686.cmake"),
+    build = os.path.join(ROOT, "build", "wine-variants", arch)
+    configure = ["cmake", "-S", ROOT, "-B", build, "-G", "Ninja",
+                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(ROOT, "cmake", TOOLCHAINS[arch]),
                  "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DKAVRIN_TABLE_VARIANTS=" + ";".join(known)]
-    for cmd in (configure, ["cmake", "--build", BUILD]):
+    for cmd in (configure, ["cmake", "--build", build]):
         proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout,
                               stdin=subprocess.DEVNULL)
         if proc.returncode != 0:
             raise RuntimeError("building setup variants failed:\n" + proc.stdout.decode(errors="replace")[-3000:])
-    return {name: os.path.join(BUILD, "setup-%s.exe" % stem) for name, stem in stems.items()}
+    return {name: os.path.join(build, "setup-%s.exe" % stem) for name, stem in stems.items()}
 
 
 def c_string(text):
