@@ -138,6 +138,13 @@ int CKavrinApp::ExitInstance() {
         // is there nothing left but a plain one.
         if (WaitServingMessages(worker->m_hThread) != 0)
             Api().WaitForSingleObject(worker->m_hThread, INFINITE);
+        // The main loop is over, so a quit message still queued means nothing now: the
+        // worker's own, when the wait saw the thread end before it (Windows reports an ended
+        // thread before queued input), or another program's. Left there, it would close the
+        // restart question's box at once, before the user answered.
+        MSG quit;
+        while (Api().PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
         // The install run ends with the worker's result, so that scripts can tell success
         // from failure; a result that cannot be read is no success.
         DWORD result = 0;

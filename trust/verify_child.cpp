@@ -39,9 +39,10 @@ DWORD WaitPumpingMessages(HANDLE handle) {
         DWORD wait = Api().MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
         if (wait == WAIT_OBJECT_0) return 0;
         if (wait != WAIT_OBJECT_0 + 1) return Api().GetLastError();
-        // One message per wake, then wait again.
+        // A wake announces only input that arrived since the last look at the queue: what a
+        // look leaves behind wakes nothing, so serve all of it before waiting again.
         MSG msg;
-        if (Api().PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (Api().PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             Api().TranslateMessage(&msg);
             Api().DispatchMessageW(&msg);
         }

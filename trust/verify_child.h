@@ -17,8 +17,8 @@ DWORD VerifyInChildProcess(const char16_t* setupPath, const char16_t* file);
 // dialogs.
 TrustVerdict VerifyInChildCopy(const char16_t* setupPath, const char16_t* file, HWND owner);
 
-// Waits for `handle`, serving one message of the thread's queue per wake. 0 once the handle
-// is signalled, the system error when waiting fails.
+// Waits for `handle`, serving every waiting message of the thread's queue at each wake. 0
+// once the handle is signalled, the system error when waiting fails.
 DWORD WaitPumpingMessages(HANDLE handle);
 
 // Starts `commandLine` with the setup's child start-up values, waits for it serving messages,

@@ -222,26 +222,37 @@ TEST_F(InstallRunTest, ARestartRequestedByThePackageEndsTheRunWithoutAQuestion) 
     EXPECT_FALSE(theApp.restartPending);
 }
 
+// Also after another program's quit message has ended the main loop early: shutdown's wait
+// then sees the worker end before the worker's own quit message, which stays queued and must
+// not close the question before the user answers it.
 TEST_F(InstallRunTest, RestartQuestionAfterAnEngineUpgradeComesLast) {
     sim.AddPackage(kLocalX64, u"5.1");
-    sim.onCall = [](SimWindows& s, const std::string& call) {
-        // The upgrade step asked for a restart.
-        if (call.rfind("CreateThread(", 0) == 0) theApp.restartPending = TRUE;
-        (void)s;
-    };
-    sim.messageBoxAnswers = {IDYES};
-    EXPECT_EQ(Run(), 1641);  // every package succeeded, and the restart is under way
-    ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
-    EXPECT_EQ(sim.messageBoxes[0].owner, nullptr);  // the window is gone
-    EXPECT_LT(sim.IndexOf("DestroyWindow"), sim.IndexOf("MessageBoxW"));
-    // NT: the privilege first, then the restart.
-    EXPECT_EQ(sim.CallsNamed("LookupPrivilegeValueW"),
-              std::vector<std::string>{"LookupPrivilegeValueW(null, \"SeShutdownPrivilege\")"});
-    EXPECT_EQ(sim.CallsNamed("AdjustTokenPrivileges"),
-              std::vector<std::string>{"AdjustTokenPrivileges(token, 0, 1:19:2, 0, null, null)"});
-    EXPECT_LT(sim.IndexOf("AdjustTokenPrivileges"), sim.IndexOf("ExitWindowsEx"));
-    EXPECT_EQ(sim.CallsNamed("ExitWindowsEx"), std::vector<std::string>{"ExitWindowsEx(0x2, 0)"});
+    for (bool strayQuit : {false, true}) {
+        sim.calls.clear();
+        sim.messageBoxes.clear();
+        sim.onCall = [strayQuit](SimWindows& s, const std::string& call) {
+            // The upgrade step asked for a restart.
+            if (call.rfind("CreateThread(", 0) == 0) theApp.restartPending = TRUE;
+            if (strayQuit && call.rfind("ResumeThread(", 0) == 0)
+                s.PostThreadMessageW(1, WM_QUIT, 0, 0);
+        };
+        sim.messageBoxAnswers = {IDYES};
+        EXPECT_EQ(Run(), 1641) << strayQuit;  // every package succeeded, the restart is under way
+        EXPECT_TRUE(sim.messageBoxAnswers.empty()) << strayQuit;  // the user answered
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+        EXPECT_EQ(sim.messageBoxes[0].owner, nullptr);  // the window is gone
+        EXPECT_LT(sim.IndexOf("DestroyWindow"), sim.IndexOf("MessageBoxW"));
+        // NT: the privilege first, then the restart.
+        EXPECT_EQ(sim.CallsNamed("LookupPrivilegeValueW"),
+                  std::vector<std::string>{"LookupPrivilegeValueW(null, \"SeShutdownPrivilege\")"});
+        EXPECT_EQ(
+            sim.CallsNamed("AdjustTokenPrivileges"),
+            std::vector<std::string>{"AdjustTokenPrivileges(token, 0, 1:19:2, 0, null, null)"});
+        EXPECT_LT(sim.IndexOf("AdjustTokenPrivileges"), sim.IndexOf("ExitWindowsEx"));
+        EXPECT_EQ(sim.CallsNamed("ExitWindowsEx"),
+                  std::vector<std::string>{"ExitWindowsEx(0x2, 0)"});
+    }
 }
 
 TEST_F(InstallRunTest, RestartOnSystemsThatAreNotNtNeedsNoPrivilege) {

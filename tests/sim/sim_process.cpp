@@ -56,9 +56,11 @@ int SimWindows::lstrlenW(const char16_t* text) {
     return text ? static_cast<int>(std::u16string(text).size()) : 0;
 }
 
-// A child process has ended by the time the queue is empty: each waiting message wakes the
-// wait once before the handle does. A thread waited for runs to its end meanwhile, while the
-// waiting thread serves its messages; a quit message it posts wakes the wait before its end.
+// As on Windows, a signalled handle is reported before queued input, and a wake for input
+// comes only for input that arrived since the thread last looked at its queue (PeekMessageW):
+// messages left behind by a look wake nothing. A child process has ended once nothing new is
+// waiting. A thread waited for runs to its end meanwhile, while the waiting thread serves its
+// messages; what it posts before it ends is still queued when the wait reports its end.
 DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                                             DWORD milliseconds, DWORD wakeMask) {
     Record("MsgWaitForMultipleObjects(" + std::to_string(count) + ", " + std::to_string(waitAll) +
@@ -68,30 +70,43 @@ DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, 
         return WAIT_FAILED;
     }
     bool mainThread = !runningThread_;
-    auto inputWaiting = [&] { return pendingMessages > 0 || (mainThread && quitMessages > 0); };
-    if (inputWaiting()) return WAIT_OBJECT_0 + count;
+    pendingSeen_ = std::min(pendingSeen_, pendingMessages);
+    auto inputWaiting = [&] {
+        return pendingMessages > pendingSeen_ || (mainThread && quitMessages > 0);
+    };
     auto thread = count == 1 ? threads_.find(handles[0]) : threads_.end();
-    if (thread == threads_.end()) return WAIT_OBJECT_0;
-    RunThread(thread->first, MainThread::kServingMessages);
+    bool isThread = thread != threads_.end();
+    if (isThread && thread->second.finished) return WAIT_OBJECT_0;
     if (inputWaiting()) return WAIT_OBJECT_0 + count;
+    if (!isThread) return WAIT_OBJECT_0;
+    RunThread(thread->first, MainThread::kServingMessages);
     if (thread->second.finished) return WAIT_OBJECT_0;
+    if (inputWaiting()) return WAIT_OBJECT_0 + count;
     if (milliseconds == INFINITE)
         faults.push_back("MsgWaitForMultipleObjects on a thread that never ends");
     return WAIT_TIMEOUT;
 }
 
-BOOL SimWindows::PeekMessageW(MSG* msg, HWND, UINT, UINT, UINT remove) {
+// The main thread's quit messages come first; the other waiting messages are WM_NULL. A
+// message range (first and last not both 0) takes only the messages inside it.
+BOOL SimWindows::PeekMessageW(MSG* msg, HWND, UINT first, UINT last, UINT remove) {
     Record("PeekMessageW(" + Hex(remove) + ")");
     memset(msg, 0, sizeof(*msg));
-    if (!runningThread_ && quitMessages > 0) {
+    auto wanted = [&](UINT message) {
+        return (first == 0 && last == 0) || (first <= message && message <= last);
+    };
+    BOOL found = FALSE;
+    if (!runningThread_ && quitMessages > 0 && wanted(WM_QUIT)) {
         if (remove & PM_REMOVE) --quitMessages;
         msg->message = WM_QUIT;
-        return TRUE;
+        found = TRUE;
+    } else if (pendingMessages > 0 && wanted(WM_NULL)) {
+        if (remove & PM_REMOVE) --pendingMessages;
+        msg->message = WM_NULL;
+        found = TRUE;
     }
-    if (pendingMessages <= 0) return FALSE;
-    if (remove & PM_REMOVE) --pendingMessages;
-    msg->message = WM_NULL;
-    return TRUE;
+    pendingSeen_ = pendingMessages;  // a look sees everything queued
+    return found;
 }
 
 HRESULT SimWindows::URLDownloadToCacheFileW(void* caller, const char16_t* url, char16_t* path,

@@ -764,6 +764,9 @@ int SimWindows::MessageBoxW(HWND owner, const char16_t* text, const char16_t* ca
            ")");
     CrossThreadCall("MessageBoxW", owner);
     messageBoxes.push_back({owner, text ? text : u"", caption ? caption : u"", type});
+    // The box's modal loop ends at a quit message of its thread's queue, which it posts again,
+    // before the user could answer.
+    if (!runningThread_ && quitMessages > 0) return 0;
     if (!messageBoxAnswers.empty()) {
         int answer = messageBoxAnswers.front();
         messageBoxAnswers.pop_front();

@@ -415,6 +415,7 @@ private:
     HANDLE runningThread_ = nullptr;
     MainThread mainThread_ = MainThread::kRunning;
     std::map<HANDLE, DWORD> processExitCodes_;
+    int pendingSeen_ = 0;  // waiting messages the last PeekMessageW saw
     uintptr_t nextWindow_ = 0x20000;
     bool inHook_ = false;
     std::map<DWORD, EngineHandle> engineHandles_;
