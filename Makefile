@@ -2,8 +2,8 @@
 #   make demo   builds setup.exe and runs the install run under Wine (comes with the demo)
 #   make test   installs what it needs, builds everything and runs every test level
 # A vendor's release (docs/RELEASING.md):
-#   make release TABLES=file CERT=chain.pem KEY=key.pem [KEY_PASS=...] [TIMESTAMP_URL=...]
-#   make try PACKAGES=dir [TABLES=file] [CERT=chain.pem KEY=key.pem]
+#   make release TABLES=file CERT=chain.pem KEY=key.pem [ARCH=x86|x64] [KEY_PASS=...] [TIMESTAMP_URL=...]
+#   make try PACKAGES=dir [TABLES=file] [CERT=chain.pem KEY=key.pem] [ARCH=x86|x64]
 .PHONY: all deps demo windows windows-x86 windows-x64 host fuzz fuzz-build bench test clean release try
 
 BUILD := build
@@ -14,21 +14,27 @@ all: windows
 deps:
 	@scripts/install-deps.sh
 
-# The main job on a fresh machine: builds setup.exe and a demo variant, serves signed demo
-# packages from a local HTTPS server and installs the product under Wine.
+# The main job on a fresh machine: builds both setups and a demo variant, serves a signed demo
+# package from a local HTTPS server and installs the product under Wine in four languages.
 demo:
-	scripts/demo.sh
+	python3 scripts/demo.py
 
-# setup.exe built from TABLES, signed with CERT and KEY (KEY_PASS, TIMESTAMP_URL are read
-# from the environment, where make puts them), verified, into out/release/.
+# setup.exe built from TABLES for each architecture of ARCH (default both), signed with CERT
+# and KEY (KEY_PASS, TIMESTAMP_URL are read from the environment, where make puts them),
+# verified, into out/release/: x86 as setup.exe, x64 as x64/setup.exe.
 release: deps
-	@scripts/release.sh "$(TABLES)" "$(CERT)" "$(KEY)"
+	@ARCH="$(ARCH)" scripts/release.sh "$(TABLES)" "$(CERT)" "$(KEY)"
 
 # PACKAGES checked against TABLES, then a variant of the setup with its downloads on a local
 # HTTPS server installs them under Wine, downloading and from beside it (build/try/).
-# Also read from the environment: CERT, KEY, KEY_PASS, ARCH, UI_LEVEL, WINE_RELEASE.
+# Also read from the environment: CERT, KEY, KEY_PASS, ARCH (the setup's: x86 or x64; by
+# default x86 where the kernel runs 32-bit code, else x64), WINEARCH, UI_LEVEL, WINE_RELEASE.
 try: deps
 	@python3 scripts/try.py
+
+# Tells whether this kernel runs 32-bit x86 code (a host program; make try runs it).
+$(BUILD)/ia32_probe: tests/wine/ia32_probe.c
+	@mkdir -p $(BUILD) && gcc -O1 -o $@ $<
 
 # Both Windows executables, cross-compiled with mingw-w64 from the same core: out/setup.exe
 # (x86, what a vendor ships) and out/x64/setup.exe (x86_64, for Windows without WOW64).

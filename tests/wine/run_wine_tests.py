@@ -97,6 +97,14 @@ def pe_arch(path):
     return PE_MACHINE_ARCH.get(struct.unpack_from("<H", head, at + 4)[0])
 
 
+def free_port():
+    """A port on 127.0.0.1 that nothing listens on now."""
+    import socket
+    with socket.socket() as sock:
+        sock.bind(("127.0.0.1", 0))
+        return sock.getsockname()[1]
+
+
 def build_helpers(arch, timeout=600):
     """Builds tests/wine's Windows programs for arch (build/wine-helpers-ARCH); returns
     that directory. Raises SetupError with the build output's tail when it fails."""
@@ -205,8 +213,8 @@ class Suite:
     # (the virtual desktop's explorer.exe) that inherit its output handles, and a pipe
     # would then stay open until they end.
 
-    def run(self, args, timeout, env=None, check=True, what=None):
-        proc = self.start(args, env)
+    def run(self, args, timeout, env=None, check=True, what=None, cwd=None):
+        proc = self.start(args, env, cwd)
         rc, out, err = self.finish(proc, timeout)
         if rc is None:
             raise SetupError("%s did not finish within %d s" % (what or args[0], timeout))
@@ -215,12 +223,13 @@ class Suite:
                                                     err.decode(errors="replace")[-800:]))
         return subprocess.CompletedProcess(args, rc, out, err)
 
-    def start(self, args, env=None):
+    def start(self, args, env=None, cwd=None):
         self.log("start: %s" % " ".join(args))
         stem = self.new_tmp("out")
         out = open(stem + ".stdout", "w+b")
         err = open(stem + ".stderr", "w+b")
-        proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env)
+        proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env,
+                                cwd=cwd)
         proc.out_files = (out, err)
         return proc
 

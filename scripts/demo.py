@@ -1,0 +1,219 @@
+#!/usr/bin/env python3
+"""make demo: install runs of setup.exe under Wine that download "Quorvex Lumora 5.1" over
+HTTPS from a server on this machine, verify its signature and install it, once per language
+of the setup (English, Slovenian, Italian, Albanian), with screenshots of the progress window.
+
+Builds both setups (make windows), then runs the x86 one where the kernel runs 32-bit x86
+code and the x64 one (64-bit Wine, win64 prefix) where it does not; DEMO_ARCH=x86|x64 picks.
+Wine is that of a Debian root (tests/wine/roots.sh: bookworm, Wine 8; DEMO_WINE=trixie for
+Wine 10). In build/demo: pki/ (the tests' throw-away CA, the demo publisher, the server's
+certificate), serve/ (the padded, signed package), run/ (a setup built with its download
+address on https://localhost:PORT, signed, nothing beside it), screenshots/. Exit status 0
+only when every run exited 0 and left the product installed.
+"""
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [os.path.join(ROOT, "tests", "wine"), os.path.join(ROOT, "tests")]
+import expected_texts as texts  # noqa: E402
+import run_wine_tests as rwt  # noqa: E402
+import variants  # noqa: E402
+
+WORK = os.path.join(ROOT, "build", "demo")
+PRODUCT_CODE = "{5B0C1B44-2F1E-4C8A-9E51-1D4A0B7C5101}"
+PAD_MIB = 4      # the package: about 4 MiB ...
+DELAY_MS = 80    # ... sent 64 KiB at a time with this pause: about 5 s
+LANGS = ("en", "sl", "it", "sq")
+SHOTS_PER_RUN = 3
+
+
+def log(text):
+    print("\n== " + text, flush=True)
+
+
+def ia32_refused():
+    """Why this machine cannot run 32-bit x86 code, or None when it can."""
+    probe = os.path.join(ROOT, "build", "ia32_probe")
+    os.makedirs(os.path.dirname(probe), exist_ok=True)
+    subprocess.run(["gcc", "-O1", "-o", probe, os.path.join(ROOT, "tests", "wine", "ia32_probe.c")],
+                   check=True)
+    p = subprocess.run([probe], stdout=subprocess.PIPE, text=True)
+    return None if p.returncode == 0 else p.stdout.strip()
+
+
+def tables(port, column):
+    c = variants.c_string
+    files = ["nullptr"] * 4
+    files[column] = c(rwt.ARCH_PACKAGE["x64" if column == 2 else "x86"])
+    return """
+namespace {
+const LanguageEntry kLanguages[] = {
+    {1060, %s, {%s}, {nullptr, nullptr, nullptr, nullptr}},
+    {0, nullptr, {nullptr, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}},
+};
+const PackageEntry kPackages[] = {
+    {%s, u"INSTALL", u"Quorvex Lumora", nullptr, u"5.1", 0, 5, kLanguages},
+    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
+};
+}  // namespace
+const SetupConfig setupConfig = {%s, u"InstMSIA.exe", u"InstMSIW.exe", 200, kPackages};
+""" % (c("Slovenščina"), ", ".join(files), c("https://localhost:%d/prenos/?verzija=5.1&paket=" % port),
+       c("https://localhost:%d/MSI/2.0/" % port))
+
+
+def build_package(s, serve):
+    src = os.path.join(WORK, "msi-src")
+    os.makedirs(src, exist_ok=True)
+    with open(os.path.join(src, "lumora.txt"), "w") as f:
+        f.write("Quorvex Lumora 5.1\n")
+    with open(os.path.join(src, "lumora.dat"), "wb") as f:
+        f.write(os.urandom(PAD_MIB << 20))  # random: the cabinet cannot shrink it
+    x64 = s.arch == "x64"
+    with open(os.path.join(src, "lumora.wxs"), "w") as f:
+        f.write(variants.package_wxs(
+            "Quorvex Lumora", PRODUCT_CODE, "{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}",
+            "{7A1E2B3C-4D5E-4F60-8172-93A4B5C6D701}", "5.1", ("Quorvex", "Lumora"),
+            [("ReadMe", "lumora.txt", "lumora.txt"), ("Pad", "lumora.dat", "lumora.dat")],
+            cabinet="lumora.cab", x64=x64))
+    msi = os.path.join(src, s.package_file)
+    s.run(["wixl"] + (["-a", "x64"] if x64 else []) + ["-o", msi, "lumora.wxs"], 300, what="wixl",
+          cwd=src)
+    s.sign("leaf", msi, os.path.join(serve, s.package_file))
+
+
+def start_server(s, serve, port):
+    requests = os.path.join(WORK, "requests.log")
+    server = s.start([sys.executable, os.path.join(ROOT, "tests", "wine", "https_server.py"),
+                      "--dir", serve, "--cert", os.path.join(s.pki, "server.pem"),
+                      "--key", os.path.join(s.pki, "server.key"), "--port", str(port),
+                      "--log", requests, "--delay-ms", str(DELAY_MS), "--lifetime", "900"])
+    deadline = time.time() + 20
+    while time.time() < deadline:
+        try:
+            socket.create_connection(("127.0.0.1", port), 0.5).close()
+            return server, requests
+        except OSError:
+            time.sleep(0.1)
+    raise rwt.SetupError("the HTTPS server did not start on port %d" % port)
+
+
+def progress(s, lang):
+    """The progress window's state as dlgprobe sees it, or None."""
+    p = s.wine([rwt.win_path(os.path.join(s.bin, "dlgprobe.exe")), "progress",
+                texts.title(lang).encode().hex()], lang=lang, check=False)
+    try:
+        import json
+        state = json.loads(p.stdout.decode("utf-8").strip().splitlines()[-1])
+    except (ValueError, IndexError):
+        return None
+    return state if state.get("found") else None
+
+
+def one_run(s, exe, lang, template):
+    """One install run in its own copy of the prefix; returns (ok, lines to print)."""
+    s.prefix = os.path.join(WORK, "prefix-" + lang)
+    shutil.rmtree(s.prefix, ignore_errors=True)
+    s.run(["cp", "-a", template, s.prefix], 300, what="copying the prefix")
+    proc, stopfile, _ = s.start_setup(exe, "", lang, timeout_ms=180000)
+    shots = []
+    deadline = time.time() + 120
+    while proc.poll() is None and len(shots) < SHOTS_PER_RUN and time.time() < deadline:
+        state = progress(s, lang)
+        if state and state["visible"] and 0 < state["pos"] < state["high"]:
+            png = "progress-%s-%d.png" % (lang, len(shots) + 1)
+            s.screenshot(png)
+            shots.append("%s: %s | %s | %d of %d bytes" % (png, state["title"], state["status"],
+                                                          state["pos"], state["high"]))
+            time.sleep(1)
+        else:
+            time.sleep(0.2)
+    res = s.end_setup(proc, stopfile)
+    p = s.wine([rwt.win_path(os.path.join(s.bin, "msistate.exe")), PRODUCT_CODE], check=False)
+    state = p.stdout.decode(errors="replace").strip()
+    lines = ["exit status 0x%08X (%d)" % (res["code"], res["code"]),
+             "product state and install source (5 = installed): " + state] + shots
+    s.stop_wineserver()
+    return res["code"] == 0 and " 5 " in " %s " % state, lines
+
+
+def wine_part(arch):
+    exe = os.path.join(ROOT, "out", *(["x64"] if arch == "x64" else []), "setup.exe")
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    s = rwt.Suite(exe, WORK, keep=True, filt=None, verbose=False, arch=arch)
+    s.shots = os.path.join(WORK, "screenshots")
+    server = None
+    ok = True
+    try:
+        s.check_tools()
+        s.start_xvfb()
+        log("helpers, the demo CA and publisher (build/demo/pki), Wine %s %s prefix"
+            % (s.wine_version, "win64" if arch == "x64" else "win32"))
+        s.build_helpers()
+        s.make_files()
+        s.make_prefix()
+        template = s.prefix
+        port = rwt.free_port()
+        serve = os.path.join(WORK, "serve")
+        os.makedirs(serve, exist_ok=True)
+        log("%s, about %d MiB, signed by the demo publisher; setup.exe (%s) with the download "
+            "address https://localhost:%d/prenos/?verzija=5.1&paket=" % (s.package_file, PAD_MIB, arch, port))
+        build_package(s, serve)
+        variant = variants.build_variants({"demo": tables(port, s.column)}, arch)["demo"]
+        run_dir = os.path.join(WORK, "run")
+        os.makedirs(run_dir, exist_ok=True)
+        signed = os.path.join(run_dir, "setup.exe")
+        s.sign("leaf", variant, signed)
+        server, requests = start_server(s, serve, port)
+        s.stop_wineserver()
+        for lang in LANGS:
+            log("install run, %s (%s): setup.exe alone, it downloads the package" % (lang, rwt.LOCALES[lang]))
+            good, lines = one_run(s, signed, lang, template)
+            ok = ok and good
+            print("\n".join("  " + line for line in lines))
+        log("result")
+        print("requests the server saw:")
+        print("".join("  " + line for line in open(requests)) if os.path.exists(requests) else "  none")
+        print("screenshots: %s" % s.shots)
+        print("demo %s" % ("succeeded: every run downloaded, verified and installed the product" if ok
+                           else "FAILED: a run did not end with 0 and the product installed"))
+    except (rwt.SetupError, RuntimeError, OSError, subprocess.SubprocessError) as e:
+        print("demo: %s" % e)
+        ok = False
+    finally:
+        if server:
+            server.terminate()
+            s.finish(server, 30)
+        s.stop_wineserver()
+        s.stop_xvfb()
+    return 0 if ok else 1
+
+
+def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--wine-part":
+        return wine_part(sys.argv[2])
+    subprocess.run([os.path.join(ROOT, "scripts", "install-deps.sh")], check=True)
+    log("building both setups (make windows)")
+    subprocess.run(["make", "-C", ROOT, "--no-print-directory", "windows"], check=True)
+    refused = ia32_refused()
+    arch = os.environ.get("DEMO_ARCH") or ("x64" if refused else "x86")
+    if arch == "x86" and refused:
+        print("demo: the x86 setup cannot run here: %s (DEMO_ARCH=x64 runs the x64 one)" % refused)
+        return 1
+    if refused:
+        print("This kernel runs no 32-bit x86 code (%s): the demo runs the x64 setup." % refused)
+    release = os.environ.get("DEMO_WINE", "bookworm")
+    roots = os.path.join(ROOT, "tests", "wine", "roots.sh")
+    log("Debian root with Wine (tests/wine/roots.sh ensure %s)" % release)
+    subprocess.run([roots, "ensure", release], check=True)
+    return subprocess.run([roots, "run", release, sys.executable, os.path.abspath(__file__),
+                           "--wine-part", arch]).returncode
+
+
+if __name__ == "__main__":
+    sys.exit(main())
