@@ -56,18 +56,18 @@ BOOL CKavrinApp::InitInstance() {
     restartPending = FALSE;
 
     mode = GetSetupMode(m_lpCmdLine);
-    if (mode == kModeVerify) {
-        RunVerifyMode();
-        if (exitStatus != kResultBadArguments) return FALSE;
-    }
-    if (exitStatus == kResultBadArguments || mode == kModeUsage) {
-        ShowMessage(IDS_USAGE, MB_ICONINFORMATION);
-        return FALSE;
-    }
-
-    if (!TakeSingleInstance()) {
-        exitStatus = kResultAlreadyRunning;
-        return FALSE;
+    switch (mode) {
+        case kModeUsage:
+            ShowMessage(IDS_USAGE, MB_ICONINFORMATION);
+            return FALSE;
+        case kModeVerify:
+            // Before the single-instance check: the install run verifies with a child copy of
+            // itself while it holds the mutex.
+            RunVerifyMode();
+            return FALSE;
+        case kModeInstall:
+        case kModeAdmin:
+            break;
     }
     return StartInstallRun() ? TRUE : FALSE;
 }
@@ -88,6 +88,10 @@ void CKavrinApp::RegisterProgressBarClass() {
 }
 
 bool CKavrinApp::StartInstallRun() {
+    if (!TakeSingleInstance()) {
+        exitStatus = kResultAlreadyRunning;
+        return false;
+    }
     RegisterProgressBarClass();
     // Without the window there is no Cancel and nothing to show the run in: no run at all.
     if (!progress.Create(Api().GetDesktopWindow())) {
@@ -117,6 +121,7 @@ void CKavrinApp::RunVerifyMode() {
     const char16_t* file = nullptr;
     if (TakeVerifyFile(m_lpCmdLine, &file) != 0) {
         exitStatus = kResultBadArguments;
+        ShowMessage(IDS_USAGE, MB_ICONINFORMATION);
         return;
     }
     exitStatus =

@@ -12,7 +12,7 @@ namespace {
 
 // The engine upgrade step: 0 to go on (restartPending set after 3010), else the result.
 DWORD UpgradeStep(CKavrinApp& app) {
-    if (!InstallerNeedsUpgrade()) return 0;
+    if (!InstallerNeedsUpgrade(app)) return 0;
     if (!app.isAdmin) {
         ShowMessage(IDS_ADMIN_REQUIRED, MB_ICONERROR);
         return kResultInstallFailure;
@@ -21,7 +21,7 @@ DWORD UpgradeStep(CKavrinApp& app) {
         ShowMessage(IDS_CANCELLED, MB_ICONWARNING);
         return kResultCancelled;
     }
-    DWORD result = UpgradeInstaller();
+    DWORD result = UpgradeInstaller(app);
     if (result == kResultRebootRequired) {
         app.restartPending = TRUE;
         return 0;
@@ -29,10 +29,12 @@ DWORD UpgradeStep(CKavrinApp& app) {
     return result;
 }
 
+// Every step reaches the application state through `app`; only the thread procedure names
+// theApp.
 DWORD RunSetup(CKavrinApp& app) {
     DWORD result = UpgradeStep(app);
     if (result != 0) return result;
-    result = BindInstaller();
+    result = BindInstaller(app);
     if (result != 0) return result;
     // Any non-zero result stops the walk, the engine's restart codes included.
     for (const PackageEntry* row = app.config->packages; row->productName; ++row) {

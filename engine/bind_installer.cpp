@@ -21,8 +21,8 @@ bool BindFunctions(InstallerBinding& engine) {
 
 }  // namespace
 
-DWORD BindInstaller() {
-    InstallerBinding& engine = theApp.engine;
+DWORD BindInstaller(CKavrinApp& app) {
+    InstallerBinding& engine = app.engine;
 
     OwnedText registered = RegisteredEnginePath();
     if (!registered.empty())

@@ -6,7 +6,7 @@
 #include "state/kavrin_app.h"
 #include "vocabulary/setup_config.h"
 
-bool InstallerNeedsUpgrade() {
+bool InstallerNeedsUpgrade(const CKavrinApp& app) {
     OwnedText path = RegisteredEnginePath();
     if (path.empty()) {
         // The engine the system would load: the one in the system directory.
@@ -21,5 +21,5 @@ bool InstallerNeedsUpgrade() {
 
     DWORD version = 0;
     if (GetFileVersionMS(path.c_str(), &version) != 0) return true;
-    return VersionNumber(version) < theApp.config->minEngineVersion;
+    return VersionNumber(version) < app.config->minEngineVersion;
 }

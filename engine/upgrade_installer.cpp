@@ -20,8 +20,7 @@ DWORD RunInstMsi(const char16_t* path) {
     return RunChildOfPieces(pieces, 4, length);
 }
 
-DWORD UpgradeInstaller() {
-    CKavrinApp& app = theApp;
+DWORD UpgradeInstaller(CKavrinApp& app) {
     const char16_t* fileName = app.config->redistNonNtFile;
     if (!app.notNt) {
         if (GetNativeMachine() != IMAGE_FILE_MACHINE_I386) return kResultPlatformUnsupported;

@@ -4,13 +4,15 @@
 
 #include "seam/win32_types.h"
 
-// True when the engine on this machine is older than the configured minimum, or its
+class CKavrinApp;
+
+// True when the engine on this machine is older than the minimum of `app.config`, or its
 // version cannot be read.
-bool InstallerNeedsUpgrade();
+bool InstallerNeedsUpgrade(const CKavrinApp& app);
 
 // Brings the engine up to the configured minimum with the Windows Installer redistributable.
 // 0: upgraded; 3010: upgraded, restart needed; anything else ends the run.
-DWORD UpgradeInstaller();
+DWORD UpgradeInstaller(CKavrinApp& app);
 
 // Runs the redistributable at `path` with its delayed-reboot option and gives its exit code,
 // or an error of its own (14, 1603, or the system error of a failed start or wait).

@@ -10,9 +10,24 @@ namespace {
 
 const LCID kEnglishUs = 1033;
 
-bool KeywordIs(const char16_t* keyword, const char16_t* accepted) {
-    return Api().CompareStringW(kEnglishUs, NORM_IGNORECASE, keyword, -1, accepted, -1) ==
-           CSTR_EQUAL;
+// An operation keyword accepted for one kind of file, and whether it asks for a reinstall of
+// what is installed. Each list is tested in its order.
+struct OperationKeyword {
+    const char16_t* keyword;
+    bool reinstall;
+};
+const OperationKeyword kPatchOperations[] = {
+    {u"MINPATCH", true}, {u"MAJPATCH", false}, {u"DEFAULT", true}};
+const OperationKeyword kPackageOperations[] = {
+    {u"INSTALL", false}, {u"INSTALLUPD", true}, {u"DEFAULT", false}};
+
+// The first entry of the file kind's list that `keyword` matches, or null.
+const OperationKeyword* AcceptedOperation(const char16_t* keyword, bool isPatch) {
+    for (const OperationKeyword& accepted : isPatch ? kPatchOperations : kPackageOperations)
+        if (Api().CompareStringW(kEnglishUs, NORM_IGNORECASE, keyword, -1, accepted.keyword, -1) ==
+            CSTR_EQUAL)
+            return &accepted;
+    return nullptr;
 }
 
 // The file of this machine's column, or null. No other column is ever tried.
@@ -32,14 +47,14 @@ const char16_t* FileForThisMachine(const char16_t* const (&files)[kColumnCount],
 
 // The local copy is used when it carries the expected ProductVersion (or any copy when no
 // version is expected); a directory of that name counts as present.
-bool LocalCopyIsUsable(const PackageChoice& choice) {
+bool LocalCopyIsUsable(const InstallerBinding& engine, const PackageChoice& choice) {
     if (Api().GetFileAttributesW(choice.packagePath.c_str()) == INVALID_FILE_ATTRIBUTES)
         return false;
     const char16_t* expected = choice.row->expectedVersion;
     if (!expected) return true;
     char16_t version[16];
     DWORD length = 0;
-    if (!ReadPackageProperty(choice.packagePath.c_str(), kProductVersionQuery, version, 16,
+    if (!ReadPackageProperty(engine, choice.packagePath.c_str(), kProductVersionQuery, version, 16,
                              &length))
         return false;
     return Api().CompareStringW(kEnglishUs, NORM_IGNORECASE, expected, -1, version,
@@ -96,24 +111,19 @@ DWORD InstallPackage(CKavrinApp& app, const PackageEntry* row) {
     }
 
     // Keyword test against the file kind, then the reinstall flag it implies.
-    const char16_t* const patchKeywords[] = {u"MINPATCH", u"MAJPATCH", u"DEFAULT"};
-    const char16_t* const packageKeywords[] = {u"INSTALL", u"INSTALLUPD", u"DEFAULT"};
-    const char16_t* const* accepted = choice.isPatch ? patchKeywords : packageKeywords;
-    int match = -1;
-    for (int i = 0; i < 3 && match < 0; ++i)
-        if (KeywordIs(choice.operation, accepted[i])) match = i;
-    if (match < 0) {
+    const OperationKeyword* operation = AcceptedOperation(choice.operation, choice.isPatch);
+    if (!operation) {
         ReportError(IDS_INVALID_OPERATION, choice.operation);
         return kResultInvalidParameter;
     }
-    choice.reinstall = choice.isPatch ? (match == 0 || match == 2) : match == 1;
+    choice.reinstall = operation->reinstall;
 
     // Source: the copy beside the executable, or failing that the download; then the engine
     // call.
     if (!choice.packagePath.Assign(app.exeDir.c_str()) ||
         !choice.packagePath.Append(choice.fileName))
         return ReportOutOfMemory();
-    if (!LocalCopyIsUsable(choice)) {
+    if (!LocalCopyIsUsable(app.engine, choice)) {
         DWORD result = DownloadPackage(app, choice);
         if (result != 0) return result;
     }

@@ -14,7 +14,7 @@ const char16_t kReinstallPatch[] = u"REINSTALL=ALL REINSTALLMODE=omus";
 bool ProductIsPresent(const InstallerBinding& engine, const char16_t* packagePath) {
     char16_t productCode[40];
     DWORD length = 0;
-    if (!ReadPackageProperty(packagePath, kProductCodeQuery, productCode, 40, &length))
+    if (!ReadPackageProperty(engine, packagePath, kProductCodeQuery, productCode, 40, &length))
         return false;
     int state = engine.MsiQueryProductStateW(productCode);
     return state == kInstallStateAdvertised || state == kInstallStateDefault;
@@ -30,12 +30,13 @@ UINT ApplyPatch(const CKavrinApp& app, const PackageChoice& choice) {
                                      commandLine);
 }
 
-// The command line of a package install: the row's properties, or the reinstall
-// properties, or nothing; then the administrative additions. False when out of memory.
+// The command line of a package install: the row's properties, or the reinstall properties
+// when the product is to be reinstalled, or nothing; then the administrative additions. False
+// when out of memory.
 bool ComposePackageCommandLine(const CKavrinApp& app, const PackageChoice& choice,
-                               OwnedText* commandLine) {
+                               bool reinstallProduct, OwnedText* commandLine) {
     const char16_t* base = choice.row->properties ? choice.row->properties
-                           : choice.reinstall     ? kReinstallPackage
+                           : reinstallProduct     ? kReinstallPackage
                                                   : u"";
     bool ok = commandLine->Assign(base);
     if (ok && app.mode == kModeAdmin) {
@@ -49,7 +50,7 @@ bool ComposePackageCommandLine(const CKavrinApp& app, const PackageChoice& choic
 
 }  // namespace
 
-DWORD InvokeInstaller(CKavrinApp& app, PackageChoice& choice) {
+DWORD InvokeInstaller(CKavrinApp& app, const PackageChoice& choice) {
     app.Progress().HideWindow();
     app.engine.MsiSetInternalUI(choice.row->uiLevel, nullptr);
 
@@ -57,10 +58,12 @@ DWORD InvokeInstaller(CKavrinApp& app, PackageChoice& choice) {
     if (choice.isPatch) {
         result = ApplyPatch(app, choice);
     } else {
-        if (choice.reinstall)
-            choice.reinstall = ProductIsPresent(app.engine, choice.packagePath.c_str());
+        // The operation's reinstall applies only to a product that is here already.
+        bool reinstallProduct =
+            choice.reinstall && ProductIsPresent(app.engine, choice.packagePath.c_str());
         OwnedText commandLine;
-        if (!ComposePackageCommandLine(app, choice, &commandLine)) return ReportOutOfMemory();
+        if (!ComposePackageCommandLine(app, choice, reinstallProduct, &commandLine))
+            return ReportOutOfMemory();
         result = app.engine.MsiInstallProductW(choice.packagePath.c_str(), commandLine.c_str());
     }
     ReportInstallerResult(result);

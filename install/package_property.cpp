@@ -1,16 +1,15 @@
 #include <string.h>
 
 #include "install/install_package.h"
-#include "state/kavrin_app.h"
+#include "state/installer_binding.h"
 
 const char16_t kProductVersionQuery[] =
     u"SELECT `Value` FROM `Property` WHERE `Property`='ProductVersion'";
 const char16_t kProductCodeQuery[] =
     u"SELECT `Value` FROM `Property` WHERE `Property`='ProductCode'";
 
-bool ReadPackageProperty(const char16_t* packagePath, const char16_t* query, char16_t* buffer,
-                         DWORD capacity, DWORD* length) {
-    const InstallerBinding& engine = theApp.engine;
+bool ReadPackageProperty(const InstallerBinding& engine, const char16_t* packagePath,
+                         const char16_t* query, char16_t* buffer, DWORD capacity, DWORD* length) {
     MSIHANDLE database = 0, view = 0, record = 0;
     memset(buffer, 0, capacity * sizeof(char16_t));
     *length = capacity;

@@ -49,8 +49,12 @@ public:
 
 private:
     bool LocateExecutable();
+    // The /v mode: the file's verdict as the exit status, or the usage text and 160 when the
+    // arguments name no single file.
     void RunVerifyMode();
     bool TakeSingleInstance();
+    // The install run (modes Install and Admin): the single instance, the progress window and
+    // the worker. False, with exitStatus set, when it cannot start.
     bool StartInstallRun();
     void RegisterProgressBarClass();
 

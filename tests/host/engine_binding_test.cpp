@@ -81,7 +81,7 @@ TEST_F(EngineBindingTest, TheRegisteredDirectoryIsTriedFirstWithAnAddedSeparator
     Register(Value(REG_SZ, std::u16string(u"C:\\Windows\\system32\\") + u'\0'));
     sim.modules[u"c:\\windows\\system32\\\\msi.dll"] =
         sim.modules[u"c:\\windows\\system32\\msi.dll"];
-    EXPECT_EQ(BindInstaller(), 0u);
+    EXPECT_EQ(BindInstaller(theApp), 0u);
     EXPECT_EQ(
         sim.CallsNamed("LoadLibraryExW"),
         std::vector<std::string>{"LoadLibraryExW(C:\\Windows\\system32\\\\msi.dll, null, 0x8)"});
@@ -95,7 +95,7 @@ TEST_F(EngineBindingTest, WithoutAUsableRegistrationTheSystemDirectoryIsUsed) {
           Value(REG_EXPAND_SZ, std::u16string(u"%SystemRoot%\\System32") + u'\0')}) {
         sim.calls.clear();
         Register(value);
-        EXPECT_EQ(BindInstaller(), 0u);
+        EXPECT_EQ(BindInstaller(theApp), 0u);
         // Never by bare name from the search path, which starts beside the setup.
         EXPECT_EQ(sim.CallsNamed("LoadLibraryExW").back(),
                   "LoadLibraryExW(C:\\Windows\\system32\\msi.dll, null, 0x8)");
@@ -114,7 +114,7 @@ TEST_F(EngineBindingTest, ARegisteredDirectoryThatIsNotAbsoluteIsNeverLoaded) {
             sim.modules[u"c:\\windows\\system32\\msi.dll"];
         sim.calls.clear();
         Register(Value(REG_EXPAND_SZ, std::u16string(location) + u'\0'));
-        EXPECT_EQ(BindInstaller(), 0u) << Utf8(location);
+        EXPECT_EQ(BindInstaller(theApp), 0u) << Utf8(location);
         EXPECT_EQ(
             sim.CallsNamed("LoadLibraryExW"),
             std::vector<std::string>{"LoadLibraryExW(C:\\Windows\\system32\\msi.dll, null, 0x8)"})
@@ -128,7 +128,7 @@ TEST_F(EngineBindingTest, ARegisteredDirectoryThatIsNotAbsoluteIsNeverLoaded) {
             sim.modules[u"c:\\windows\\system32\\msi.dll"];
         sim.calls.clear();
         Register(Value(REG_SZ, std::u16string(location) + u'\0'));
-        EXPECT_EQ(BindInstaller(), 0u) << Utf8(location);
+        EXPECT_EQ(BindInstaller(theApp), 0u) << Utf8(location);
         EXPECT_EQ(
             sim.CallsNamed("LoadLibraryExW"),
             std::vector<std::string>{"LoadLibraryExW(" + Utf8(location) + "\\msi.dll, null, 0x8)"});
@@ -143,7 +143,7 @@ TEST_F(EngineBindingTest, ARelativeRegistrationIsNotAskedForTheEngineVersion) {
         sim.modules[u"c:\\windows\\system32\\msi.dll"];
     Register(Value(REG_EXPAND_SZ, std::u16string(u"%SystemRoot%\\System32") + u'\0'));
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00020000;
-    EXPECT_FALSE(InstallerNeedsUpgrade());
+    EXPECT_FALSE(InstallerNeedsUpgrade(theApp));
     for (const auto& query : sim.CallsNamed("GetFileVersionInfoSizeW"))
         EXPECT_EQ(query, "GetFileVersionInfoSizeW(C:\\Windows\\system32\\msi.dll)");
 }
@@ -152,16 +152,16 @@ TEST_F(EngineBindingTest, TheEngineMinimumComesFromTheRunsConfiguration) {
     static const PackageEntry rows[] = {{}};
     static const SetupConfig config = {u"https://r/", u"A.exe", u"W.exe", 301, rows};
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00030000;  // 3.0 = 300
-    EXPECT_FALSE(InstallerNeedsUpgrade());
+    EXPECT_FALSE(InstallerNeedsUpgrade(theApp));
     theApp.config = &config;
-    EXPECT_TRUE(InstallerNeedsUpgrade());
+    EXPECT_TRUE(InstallerNeedsUpgrade(theApp));
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00030001;  // 3.1 = 301
-    EXPECT_FALSE(InstallerNeedsUpgrade());
+    EXPECT_FALSE(InstallerNeedsUpgrade(theApp));
 }
 
 TEST_F(EngineBindingTest, NoEngineAtAllShowsOneBox) {
     sim.modules.erase(u"c:\\windows\\system32\\msi.dll");
-    EXPECT_EQ(BindInstaller(), 1603u);
+    EXPECT_EQ(BindInstaller(theApp), 1603u);
     EXPECT_EQ(Boxes(),
               std::vector<std::string>{"Setup was unable to upgrade the Windows Installer."});
     EXPECT_EQ(theApp.engine.module, nullptr);
@@ -169,7 +169,7 @@ TEST_F(EngineBindingTest, NoEngineAtAllShowsOneBox) {
 
 TEST_F(EngineBindingTest, FunctionsAreLookedUpInOrderUntilOneIsMissing) {
     sim.AddEngine({"MsiViewExecute"});
-    EXPECT_EQ(BindInstaller(), 1603u);
+    EXPECT_EQ(BindInstaller(theApp), 1603u);
     EXPECT_NE(theApp.engine.MsiDatabaseOpenViewW, nullptr);
     EXPECT_EQ(theApp.engine.MsiViewExecute, nullptr);
     EXPECT_EQ(theApp.engine.MsiViewFetch, nullptr);
