@@ -1,30 +1,24 @@
 #!/usr/bin/env python3
-"""Host-side checks of the setup's resources (no Windows needed).
+"""Host-side checks of the setup's resources and linked executables (no Windows needed).
 
-- The four language scripts res/lang_*.rc: every string id in every language,
-  the same FormatMessage inserts as the English text, the English, Italian and
-  Albanian texts exactly as expected, the fixed Slovenian texts, and both dialog
-  templates with the expected layout, styles and per-language texts.
-- res/setup.rc, res/resource.h and res/setup.manifest.
-- The icon that res/icon/make_icon.py draws: a valid .ico with the 16 expected
-  images, the large 32-bit ones as PNG and every other one as a bitmap (sizes and
-  depths read from the PNG header or the bitmap header), the 32-bit images holding
-  exactly the drawn artwork, transparent pixels that really are transparent, same
-  bytes every run.
-- When i686-w64-mingw32-windres is installed: setup.rc is compiled and the
-  compiled .res is decoded, to check that windres stored exactly those texts
-  (UTF-8 source, escapes), those templates and those icon images.
-- With --exe PATH (a built setup.exe): its resource section holds exactly the
-  resources that windres compiled (so the icon images too, PNG and bitmaps as
-  above), and the file is at most 100 KiB.
+Without options: res/resource.h, res/setup.rc, the four res/lang_*.rc (string ids, inserts, the
+texts of tests/expected_texts.py, both dialog templates), res/setup.manifest, the icon that
+res/icon/make_icon.py draws (16 images, PNG or bitmap, headers, artwork, transparency), and,
+with i686-w64-mingw32-windres, the .res compiled from setup.rc.
+--exe PATH, the x86 setup.exe: the resources windres compiled, at most 100 KiB, machine 0x14C,
+subsystem version 4.0, and the imports ("DLL!Function") listed in tests/res/imports-x86.txt,
+so that every new import is a deliberate review (--write-imports PATH rewrites that list).
+--x64 PATH, with --exe: machine 0x8664, PE32+, the same resources as the x86 file.
 
-Usage: check_resources.py [--exe out/setup.exe]
-
-Last line of output: "N passed, N failed[, N skipped]"; exit status 1 on failure.
+Usage: check_resources.py [--exe out/setup.exe [--x64 out/x64/setup.exe]]
+       check_resources.py --write-imports out/setup.exe
+Last line: "N passed, N failed[, N skipped]"; exit status 1 on failure.
 """
-
+import collections
+import functools
 import os
 import re
+import runpy
 import shutil
 import struct
 import subprocess
@@ -36,94 +30,77 @@ import zlib
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 RES = os.path.join(ROOT, "res")
-
+IMPORTS = os.path.join(ROOT, "tests", "res", "imports-x86.txt")
 sys.path.insert(0, os.path.join(ROOT, "tests"))
-from expected_texts import (DIALOG_TEXTS, EN, FULL_TEXTS, IT, LANGS, SL_FIXED, SQ,  # noqa: E402
-                            STRING_IDS)
+from expected_texts import DIALOG_TEXTS, KNOWN, LANGS, STRING_IDS  # noqa: E402
 
 
+def table(text):
+    """"NAME=VALUE ..." as a dict."""
+    return {k: int(v, 0) for k, v in (w.split("=") for w in text.split())}
 
-HEADER_IDS = {
-    "IDD_PROGRESS": 1101, "IDD_LANGUAGE": 129, "IDI_SETUP": 128,
-    "IDC_PROGRESS_ICON": 101, "IDC_PROGRESS_TITLE": 103, "IDC_PROGRESS_BAR": 104,
-    "IDC_PROGRESS_STATUS": 105, "IDC_LANGUAGE_LIST": 1000, "AFX_IDS_APP_TITLE": 57344,
-    "IDS_OUT_OF_MEMORY": 12, "IDS_PACKAGE_NOT_FOUND": 13, "IDS_MISSING_RESOURCE": 15,
-    "IDS_PLEASE_WAIT_DOWNLOAD": 16, "IDS_THE_PRODUCT": 17, "IDS_DOWNLOADING_PACKAGE": 18,
-    "IDS_VERIFYING_SIGNATURE": 19, "IDS_REQUIRES_PACKAGE": 20, "IDS_NO_SIGNATURE_SUPPORT": 21,
-    "IDS_NOT_TRUSTED": 22, "IDS_INVALID_PATH": 23, "IDS_CANCELLED": 24,
-    "IDS_INVALID_MSI_VERSION": 25, "IDS_ADMIN_REQUIRED": 26, "IDS_DOWNLOADING_INSTMSI": 27,
-    "IDS_INSTMSI_NOT_FOUND": 28, "IDS_UPGRADE_FAILED": 29, "IDS_RESTART_PROMPT": 30,
-    "IDS_INVALID_INSTMSI": 31, "IDS_INSTALL_ERROR": 32, "IDS_UPGRADE_PROMPT": 33,
-    "IDS_INVALID_OPERATION": 34, "IDS_NO_PACKAGE_FOR_OS": 36, "IDS_USAGE": 37,
-}
+
+HEADER_IDS = table("""
+    IDD_PROGRESS=1101 IDD_LANGUAGE=129 IDI_SETUP=128 IDC_PROGRESS_ICON=101 IDC_PROGRESS_TITLE=103
+    IDC_PROGRESS_BAR=104 IDC_PROGRESS_STATUS=105 IDC_LANGUAGE_LIST=1000 AFX_IDS_APP_TITLE=57344
+    IDS_OUT_OF_MEMORY=12 IDS_PACKAGE_NOT_FOUND=13 IDS_MISSING_RESOURCE=15
+    IDS_PLEASE_WAIT_DOWNLOAD=16 IDS_THE_PRODUCT=17 IDS_DOWNLOADING_PACKAGE=18
+    IDS_VERIFYING_SIGNATURE=19 IDS_REQUIRES_PACKAGE=20 IDS_NO_SIGNATURE_SUPPORT=21
+    IDS_NOT_TRUSTED=22 IDS_INVALID_PATH=23 IDS_CANCELLED=24 IDS_INVALID_MSI_VERSION=25
+    IDS_ADMIN_REQUIRED=26 IDS_DOWNLOADING_INSTMSI=27 IDS_INSTMSI_NOT_FOUND=28 IDS_UPGRADE_FAILED=29
+    IDS_RESTART_PROMPT=30 IDS_INVALID_INSTMSI=31 IDS_INSTALL_ERROR=32 IDS_UPGRADE_PROMPT=33
+    IDS_INVALID_OPERATION=34 IDS_NO_PACKAGE_FOR_OS=36 IDS_USAGE=37""")
+
+# Win32 constants that may appear in the style expressions of the scripts.
+CONSTANTS = table("""
+    WS_POPUP=0x80000000 WS_CHILD=0x40000000 WS_VISIBLE=0x10000000 WS_CAPTION=0x00C00000
+    WS_BORDER=0x00800000 WS_DLGFRAME=0x00400000 WS_VSCROLL=0x00200000 WS_HSCROLL=0x00100000
+    WS_SYSMENU=0x00080000 WS_GROUP=0x00020000 WS_TABSTOP=0x00010000 DS_3DLOOK=0x4 DS_SETFONT=0x40
+    DS_MODALFRAME=0x80 DS_CENTER=0x800 DS_SHELLFONT=0x48 SS_LEFT=0x0 SS_ICON=0x3
+    SS_LEFTNOWORDWRAP=0xC SS_NOPREFIX=0x80 BS_PUSHBUTTON=0x0 BS_DEFPUSHBUTTON=0x1
+    CBS_DROPDOWNLIST=0x3 CBS_SORT=0x100 IDOK=1 IDCANCEL=2 LANG_NEUTRAL=0x00 LANG_ENGLISH=0x09
+    LANG_ITALIAN=0x10 LANG_ALBANIAN=0x1C LANG_SLOVENIAN=0x24 SUBLANG_NEUTRAL=0x00
+    SUBLANG_DEFAULT=0x01 SUBLANG_ENGLISH_US=0x01 SUBLANG_ITALIAN=0x01 SUBLANG_ALBANIAN_ALBANIA=0x01
+    SUBLANG_SLOVENIAN_SLOVENIA=0x01""")
 
 DIALOG_STYLE = 0x90C008C4   # WS_POPUP|WS_VISIBLE|WS_CAPTION|DS_MODALFRAME|DS_CENTER|DS_SETFONT|DS_3DLOOK
 
 
-def progress_layout(cancel):
-    # (id, class, style, (x, y, cx, cy), text); text ("ord", n) is a resource ordinal
-    return [
-        (101, "static", 0x50000003, (7, 7, 20, 20), ("ord", 128)),
-        (103, "static", 0x50020000, (31, 7, 215, 28), ""),
-        (105, "static", 0x50020000, (7, 40, 239, 12), ""),
-        (104, "msctls_progress32", 0x50800000, (7, 56, 182, 10), ""),
-        (2, "button", 0x50010000, (196, 54, 50, 14), cancel),
-    ]
-
-
-def language_layout(ok, cancel):
-    return [
-        (1000, "combobox", 0x50210103, (7, 7, 172, 50), ""),
-        (1, "button", 0x50010001, (35, 26, 50, 14), ok),
-        (2, "button", 0x50010000, (101, 26, 50, 14), cancel),
-    ]
-
-
 def expected_dialogs(lang):
+    """id -> (rect, caption, controls); a control is (id, class, style, (x, y, cx, cy), text),
+    a text ("ord", n) being a resource ordinal."""
     lcap, lok, lcancel, pcap, pcancel = DIALOG_TEXTS[lang]
     return {
-        1101: ((0, 0, 253, 75), pcap, progress_layout(pcancel)),
-        129: ((0, 0, 186, 47), lcap, language_layout(lok, lcancel)),
+        1101: ((0, 0, 253, 75), pcap, [
+            (101, "static", 0x50000003, (7, 7, 20, 20), ("ord", 128)),
+            (103, "static", 0x50020000, (31, 7, 215, 28), ""),
+            (105, "static", 0x50020000, (7, 40, 239, 12), ""),
+            (104, "msctls_progress32", 0x50800000, (7, 56, 182, 10), ""),
+            (2, "button", 0x50010000, (196, 54, 50, 14), pcancel)]),
+        129: ((0, 0, 186, 47), lcap, [
+            (1000, "combobox", 0x50210103, (7, 7, 172, 50), ""),
+            (1, "button", 0x50010001, (35, 26, 50, 14), lok),
+            (2, "button", 0x50010000, (101, 26, 50, 14), lcancel)]),
     }
 
 
-ICON_LAYOUT = ([(s, 4) for s in (32, 16)] + [(s, 8) for s in (64, 48, 32, 24, 20, 16)]
-               + [(s, 32) for s in (256, 128, 64, 48, 32, 24, 20, 16)])
-
+ICON_LAYOUT = sorted([(s, 4) for s in (32, 16)] + [(s, 8) for s in (64, 48, 32, 24, 20, 16)]
+                     + [(s, 32) for s in (256, 128, 64, 48, 32, 24, 20, 16)])
 # (size, bits) of the images stored as PNG, which Windows Vista and later read. Every other
 # image stays a bitmap: an older system may choose it (Windows XP cannot draw PNG images and
 # takes 48 px for its tile view).
 ICON_PNG = {(256, 32), (128, 32), (64, 32)}
-
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
-
-# Win32 constants that may appear in the style expressions of the scripts.
-CONSTANTS = {
-    "WS_POPUP": 0x80000000, "WS_CHILD": 0x40000000, "WS_VISIBLE": 0x10000000,
-    "WS_CAPTION": 0x00C00000, "WS_BORDER": 0x00800000, "WS_DLGFRAME": 0x00400000,
-    "WS_VSCROLL": 0x00200000, "WS_HSCROLL": 0x00100000, "WS_SYSMENU": 0x00080000,
-    "WS_GROUP": 0x00020000, "WS_TABSTOP": 0x00010000,
-    "DS_3DLOOK": 0x4, "DS_SETFONT": 0x40, "DS_MODALFRAME": 0x80, "DS_CENTER": 0x800,
-    "DS_SHELLFONT": 0x48,
-    "SS_LEFT": 0x0, "SS_ICON": 0x3, "SS_LEFTNOWORDWRAP": 0xC, "SS_NOPREFIX": 0x80,
-    "BS_PUSHBUTTON": 0x0, "BS_DEFPUSHBUTTON": 0x1,
-    "CBS_DROPDOWNLIST": 0x3, "CBS_SORT": 0x100,
-    "IDOK": 1, "IDCANCEL": 2,
-    "LANG_NEUTRAL": 0x00, "LANG_ENGLISH": 0x09, "LANG_ITALIAN": 0x10,
-    "LANG_ALBANIAN": 0x1C, "LANG_SLOVENIAN": 0x24,
-    "SUBLANG_NEUTRAL": 0x00, "SUBLANG_DEFAULT": 0x01, "SUBLANG_ENGLISH_US": 0x01,
-    "SUBLANG_ITALIAN": 0x01, "SUBLANG_ALBANIAN_ALBANIA": 0x01, "SUBLANG_SLOVENIAN_SLOVENIA": 0x01,
-}
-
+PNG_CHANNELS = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}     # channels per pixel of each colour type
 ORDINAL_CLASSES = {0x80: "button", 0x81: "edit", 0x82: "static", 0x83: "listbox",
                    0x84: "scrollbar", 0x85: "combobox"}
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 6, 14, 24
+SIZE_LIMIT = 100 * 1024
+DECODE_ERRORS = (OSError, ValueError, struct.error, zlib.error, UnicodeDecodeError, ET.ParseError)
 
-# ---------------------------------------------------------------------------
-# Tiny test harness
-# ---------------------------------------------------------------------------
-
-# Checks are counted by group (one language's strings, one language's dialogs, the icon, ...):
-# a group passes when every check in it does. A failed check is printed with its details.
+# The harness. Checks are counted by group (one language's strings, one language's dialogs,
+# the icon, ...): a group passes when every check in it does. A failed check is printed with
+# its details.
 RESULTS = {"passed": 0, "failed": 0, "skipped": 0}
 GROUPS = {}          # group -> [checks, failed checks], in the order the groups began
 CURRENT = ["resource.h"]
@@ -143,512 +120,327 @@ def check(name, ok, detail=""):
     return ok
 
 
+def check_eq(name, got, want, hexa=False):
+    g, w = ("0x%X" % v if hexa and isinstance(v, int) else repr(v) for v in (got, want))
+    sep = "\n   " if len(g) + len(w) > 60 else ""
+    return check(name, got == want, "%sgot  %s%swant %s" % (sep, g, sep or ", ", w))
+
+
+def attempt(name, fn, *args):
+    """fn(*args) as the check `name`: its value, or None when it raises a decoding error."""
+    try:
+        value = fn(*args)
+    except DECODE_ERRORS as e:
+        check(name, False, str(e))
+        return None
+    check(name, True)
+    return value
+
+
 def skip(name, why):
     RESULTS["skipped"] += 1
     print("SKIP: %s (%s)" % (name, why))
 
 
-def report_groups():
-    for name, (checks, failed) in GROUPS.items():
-        if failed:
-            RESULTS["failed"] += 1
-            print("FAIL %s: %d of %d checks failed" % (name, failed, checks))
-        else:
-            RESULTS["passed"] += 1
-            print("PASS %s (%d checks)" % (name, checks))
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
-# ---------------------------------------------------------------------------
-# Resource script parsing
-# ---------------------------------------------------------------------------
-
-def read_header():
-    defines = {}
-    with open(os.path.join(RES, "resource.h"), encoding="ascii") as f:
-        for line in f:
-            m = re.match(r"\s*#\s*define\s+(\w+)\s+(\S+)", line)
-            if m:
-                defines[m.group(1)] = int(m.group(2), 0)
-    return defines
-
-
+# The language scripts.
 TOKEN = re.compile(r"""
       (?P<ws>\s+)
     | (?P<comment>//[^\n]*|/\*.*?\*/)
     | (?P<pp>^[ \t]*\#[^\n]*)
-    | (?P<string>L?"(?:[^"\\\n]|\\.|"")*")
-    | (?P<number>0[xX][0-9a-fA-F]+|\d+)[lLuU]*
-    | (?P<ident>[A-Za-z_][A-Za-z0-9_]*)
-    | (?P<punct>[,|()])
+    | (?P<str>L?"(?:[^"\\\n]|\\.|"")*")
+    | (?P<num>0[xX][0-9a-fA-F]+|\d+)[lLuU]*
+    | (?P<id>[A-Za-z_][A-Za-z0-9_]*|[,|()])
 """, re.X | re.S | re.M)
-
 ESCAPES = {"n": "\n", "t": "\t", "r": "\r", "\\": "\\", '"': '"', "a": "\a"}
 
 
 def decode_rc_string(lit):
-    body = lit[2:-1] if lit.startswith("L") else lit[1:-1]
-    out, i = [], 0
-    while i < len(body):
-        c = body[i]
-        if c == "\\":
-            e = body[i + 1]
-            if e not in ESCAPES:
-                raise ValueError("unsupported escape \\%s in %s" % (e, lit))
-            out.append(ESCAPES[e])
-            i += 2
-        elif c == '"':          # "" is one quote
-            out.append('"')
-            i += 2
-        else:
-            out.append(c)
-            i += 1
-    return "".join(out)
+    def one(m):
+        if m.group(0) == '""':          # "" is one quote
+            return '"'
+        if m.group(1) not in ESCAPES:
+            raise ValueError("unsupported escape \\%s in %s" % (m.group(1), lit))
+        return ESCAPES[m.group(1)]
+    return re.sub(r'\\(.)|""', one, lit[lit.index('"') + 1:-1], flags=re.S)
 
 
 def tokenize(text):
+    """(kind, value): ("str", text), ("num", n) or ("id", name or punctuation)."""
     tokens, pos = [], 0
     while pos < len(text):
         m = TOKEN.match(text, pos)
         if not m:
             raise ValueError("cannot read %r" % text[pos:pos + 30])
-        pos = m.end()
-        kind = m.lastgroup
-        if kind in ("ws", "comment", "pp"):
-            continue
-        value = m.group(kind)
-        if kind == "string":
-            tokens.append(("str", decode_rc_string(value)))
-        elif kind == "number":
-            tokens.append(("num", int(value, 0)))
-        else:
-            tokens.append((kind, value))
-    return tokens
+        pos, kind, v = m.end(), m.lastgroup, m.group(m.lastgroup)
+        if kind in ("str", "num", "id"):
+            tokens.append((kind, decode_rc_string(v) if kind == "str" else int(v, 0) if kind == "num"
+                           else v))
+    return tokens + [(None, None)]
 
 
 class Script:
-    """The statements of one language script that the checks need."""
+    """LANGUAGE, string table and DIALOGEX templates of one language script; a dialog is a
+    dict like the one parse_dialogex returns."""
 
     def __init__(self, path, names):
-        with open(path, "rb") as f:
-            raw = f.read()
-        self.has_bom = raw.startswith(b"\xef\xbb\xbf")
-        self.text = raw.decode("utf-8")
-        self.names = names
-        self.toks = tokenize(self.text)
-        self.pos = 0
-        self.language = None
-        self.strings = {}
-        self.duplicates = []
-        self.dialogs = {}
-        self.parse()
+        raw = read(path)
+        self.has_bom, self.names, self.pos = raw.startswith(b"\xef\xbb\xbf"), names, 0
+        self.toks = tokenize(raw.decode("utf-8"))
+        self.language, self.strings, self.duplicates, self.dialogs = None, {}, [], {}
+        while self.toks[self.pos][0]:
+            if self.skip("LANGUAGE"):
+                primary, sub = self.args("ii")
+                self.language = (sub << 10) | primary
+            elif self.skip("STRINGTABLE"):
+                self.take("id", "BEGIN")
+                while not self.skip("END"):
+                    sid = self.expr()
+                    self.skip(",")
+                    self.duplicates += [sid] if sid in self.strings else []
+                    self.strings[sid] = self.take("str")
+            else:
+                self.dialog()
 
-    def peek(self, ahead=0):
-        i = self.pos + ahead
-        return self.toks[i] if i < len(self.toks) else (None, None)
+    def skip(self, word):
+        hit = self.toks[self.pos] == ("id", word)
+        self.pos += hit
+        return hit
 
-    def take(self, kind=None, value=None):
-        tok = self.peek()
-        if tok[0] is None or (kind and tok[0] != kind) or (value and tok[1] != value):
-            raise ValueError("expected %s %s, found %r" % (kind, value or "", tok))
+    def take(self, kind, word=None):
+        tok = self.toks[self.pos]
+        if tok[0] != kind or word not in (None, tok[1]):
+            raise ValueError("expected %s %s, found %r" % (kind, word or "", tok))
         self.pos += 1
         return tok[1]
 
-    def comma(self):
-        if self.peek() == ("punct", ","):
-            self.pos += 1
-
-    def value(self, tok):
-        kind, v = tok
-        if kind == "num":
-            return v
-        if kind == "ident":
-            if v in self.names:
-                return self.names[v]
-            if v in CONSTANTS:
-                return CONSTANTS[v]
-        raise ValueError("unknown name %r" % (v,))
-
     def expr(self):
         """A | B | ... of numbers and names."""
-        v = self.value(self.peek())
-        self.pos += 1
-        while self.peek() == ("punct", "|"):
+        v = 0
+        while True:
+            kind, x = self.toks[self.pos]
+            x = x if kind == "num" else self.names.get(x, CONSTANTS.get(x)) if kind == "id" else None
+            if x is None:
+                raise ValueError("unknown name %r" % (self.toks[self.pos],))
             self.pos += 1
-            v |= self.value(self.peek())
-            self.pos += 1
-        return v & 0xFFFFFFFF
+            v |= x
+            if not self.skip("|"):
+                return v & 0xFFFFFFFF
 
-    def parse(self):
-        while self.pos < len(self.toks):
-            kind, v = self.peek()
-            if (kind, v) == ("ident", "LANGUAGE"):
-                self.pos += 1
-                primary = self.expr()
-                self.comma()
-                sub = self.expr()
-                self.language = (sub << 10) | primary
-            elif (kind, v) == ("ident", "STRINGTABLE"):
-                self.pos += 1
-                self.take("ident", "BEGIN")
-                while self.peek() != ("ident", "END"):
-                    sid = self.expr()
-                    self.comma()
-                    s = self.take("str")
-                    if sid in self.strings:
-                        self.duplicates.append(sid)
-                    self.strings[sid] = s
-                self.take("ident", "END")
-            elif kind in ("ident", "num") and self.peek(1) == ("ident", "DIALOGEX"):
-                self.parse_dialog()
-            else:
-                raise ValueError("unexpected %r" % ((kind, v),))
+    def args(self, kinds, optional=0):
+        """Comma-separated items of the kinds given: "i" expression, "s" text, "?" either."""
+        out = []
+        while not out or self.skip(","):
+            out.append(self.take("str") if self.toks[self.pos][0] == "str" else self.expr())
+        if not len(kinds) - optional <= len(out) <= len(kinds) or any(
+                k != "?" and (k == "s") != isinstance(v, str) for k, v in zip(kinds, out)):
+            raise ValueError("expected %s, found %r" % (kinds, out))
+        return out
 
-    def parse_dialog(self):
+    def dialog(self):
         did = self.expr()
-        self.take("ident", "DIALOGEX")
-        rect = []
-        for i in range(4):
-            rect.append(self.expr())
-            if i < 3:
-                self.take("punct", ",")
-        dlg = {"rect": tuple(rect), "style": None, "exstyle": 0, "caption": None,
-               "font": None, "controls": []}
-        while self.peek() != ("ident", "BEGIN"):
-            word = self.take("ident")
-            if word == "STYLE":
-                dlg["style"] = self.expr()
-            elif word == "EXSTYLE":
-                dlg["exstyle"] = self.expr()
-            elif word == "CAPTION":
-                dlg["caption"] = self.take("str")
-            elif word == "FONT":
-                size = self.expr()
-                self.comma()
-                face = self.take("str")
-                extra = []
-                while self.peek() == ("punct", ","):
-                    self.pos += 1
-                    extra.append(self.expr())
-                dlg["font"] = (size, face, tuple(extra))
-            else:
+        self.take("id", "DIALOGEX")
+        dlg = {"rect": tuple(self.args("iiii")), "style": None, "exstyle": 0, "caption": None,
+               "font": (None, None, 0, 0), "controls": []}
+        while not self.skip("BEGIN"):
+            word = self.take("id")
+            kinds = {"STYLE": "i", "EXSTYLE": "i", "CAPTION": "s", "FONT": "isiii"}.get(word)
+            if kinds is None:
                 raise ValueError("dialog %d: unsupported statement %s" % (did, word))
-        self.take("ident", "BEGIN")
-        while self.peek() != ("ident", "END"):
-            word = self.take("ident")
-            if word != "CONTROL":
-                raise ValueError("dialog %d: write controls as CONTROL statements, not %s"
-                                 % (did, word))
-            if self.peek()[0] == "str":
-                text = self.take("str")
-            else:
-                text = ("ord", self.expr())
-            self.comma()
-            cid = self.expr()
-            self.comma()
-            cls = self.take("str")
-            self.comma()
-            style = self.expr()
-            vals = []
-            while self.peek() == ("punct", ","):
-                self.pos += 1
-                vals.append(self.expr())
-            if len(vals) not in (4, 5):
-                raise ValueError("dialog %d control %d: bad coordinates" % (did, cid))
-            exstyle = vals[4] if len(vals) == 5 else 0
-            dlg["controls"].append((cid, cls.lower(), style, tuple(vals[:4]), text, exstyle))
-        self.take("ident", "END")
+            a = self.args(kinds, 3 if word == "FONT" else 0)
+            dlg[word.lower()] = tuple((a + [0, 0])[:4]) if word == "FONT" else a[0]
+        while not self.skip("END"):
+            if not self.skip("CONTROL"):
+                raise ValueError("dialog %d: write controls as CONTROL statements, not %r"
+                                 % (did, self.toks[self.pos]))
+            a = self.args("?isiiiiii", 1)
+            dlg["controls"].append((a[1], a[2].lower(), a[3], tuple(a[4:8]),
+                                    a[0] if isinstance(a[0], str) else ("ord", a[0]), (a[8:] or [0])[0]))
         self.dialogs[did] = dlg
 
 
 INSERT = re.compile(r"%(\d+)(![^!]*!)?")
 
 
-def inserts(text):
-    return sorted(set(m.group(0) for m in INSERT.finditer(text)))
-
-
-def stray_percent(text):
-    """A '%' that FormatMessage would read as something other than our inserts."""
-    return INSERT.sub("", text).count("%")
-
-
-def check_header(names):
+def check_sources():
+    """resource.h, setup.rc, the language scripts and the manifest; the scripts by language."""
     begin_group("resource.h")
+    text = read(os.path.join(RES, "resource.h")).decode("ascii")
+    names = {k: int(v, 0) for k, v in
+             re.findall(r"^[ \t]*#[ \t]*define[ \t]+(\w+)[ \t]+(\S+)", text, re.M)}
     for name, value in sorted(HEADER_IDS.items()):
         check("resource.h defines %s as %d" % (name, value), names.get(name) == value,
               "found %r" % (names.get(name),))
-    with open(os.path.join(RES, "resource.h"), encoding="ascii") as f:
-        text = f.read()
     check("resource.h guards AFX_IDS_APP_TITLE",
-          re.search(r"#\s*ifndef\s+AFX_IDS_APP_TITLE\s*\n\s*#\s*define\s+AFX_IDS_APP_TITLE", text)
-          is not None)
-
-
-def check_setup_rc():
+          re.search(r"#\s*ifndef\s+AFX_IDS_APP_TITLE\s*\n\s*#\s*define\s+AFX_IDS_APP_TITLE", text))
     begin_group("setup.rc")
-    with open(os.path.join(RES, "setup.rc"), "rb") as f:
-        raw = f.read()
-    text = raw.decode("utf-8")
+    text = read(os.path.join(RES, "setup.rc")).decode("utf-8")
     first = text.lstrip("\ufeff").splitlines()[0].strip()
     check("setup.rc starts with #pragma code_page(65001)", first == "#pragma code_page(65001)", first)
-    for lang in LANGS:
-        check("setup.rc includes lang_%s.rc" % lang,
-              re.search(r'#\s*include\s+"lang_%s\.rc"' % lang, text) is not None)
-    check("setup.rc has icon IDI_SETUP from setup.ico",
-          re.search(r'^\s*IDI_SETUP\s+ICON\s+"setup\.ico"', text, re.M) is not None)
-    check("setup.rc has the manifest as type 24, id 1",
-          re.search(r'^\s*1\s+(24|RT_MANIFEST)\s+"setup\.manifest"', text, re.M) is not None)
-
-
-def check_scripts(names):
+    for name, pattern in ([("includes lang_%s.rc" % lang, r'#\s*include\s+"lang_%s\.rc"' % lang)
+                           for lang in LANGS]
+                          + [("has icon IDI_SETUP from setup.ico", r'^\s*IDI_SETUP\s+ICON\s+"setup\.ico"'),
+                             ("has the manifest as type 24, id 1",
+                              r'^\s*1\s+(24|RT_MANIFEST)\s+"setup\.manifest"')]):
+        check("setup.rc " + name, re.search(pattern, text, re.M))
     scripts = {}
     for lang, langid in LANGS.items():
         begin_group("%s: string table" % lang)
-        path = os.path.join(RES, "lang_%s.rc" % lang)
-        try:
-            s = Script(path, names)
-        except (OSError, ValueError, UnicodeDecodeError) as e:
-            check("lang_%s.rc parses" % lang, False, str(e))
+        s = attempt("lang_%s.rc parses" % lang, Script, os.path.join(RES, "lang_%s.rc" % lang), names)
+        if s is None:
             continue
-        check("lang_%s.rc parses" % lang, True)
+        scripts[lang] = s
         check("lang_%s.rc has no byte-order mark" % lang, not s.has_bom)
-        check("lang_%s.rc LANGUAGE is 0x%04X" % (lang, langid), s.language == langid,
-              "found %r" % (s.language,))
+        check_eq("lang_%s.rc LANGUAGE is 0x%04X" % (lang, langid), s.language, langid, hexa=True)
         check("lang_%s.rc has no duplicate string ids" % lang, not s.duplicates, str(s.duplicates))
         missing = [i for i in STRING_IDS if i not in s.strings]
         extra = [i for i in s.strings if i not in STRING_IDS]
         check("lang_%s.rc has every string id" % lang, not missing, "missing %s" % missing)
         check("lang_%s.rc has no unknown string id" % lang, not extra, "extra %s" % extra)
-        scripts[lang] = s
-    return scripts
-
-
-def check_texts(scripts):
     en = scripts.get("en")
     for lang, s in scripts.items():
         begin_group("%s: string table" % lang)
-        for sid in STRING_IDS:
-            text = s.strings.get(sid)
-            if text is None:
-                continue
+        for sid, text in [(i, s.strings[i]) for i in STRING_IDS if i in s.strings]:
             if en is not None and sid in en.strings:
-                check("%s %d keeps the English inserts" % (lang, sid),
-                      inserts(text) == inserts(en.strings[sid]),
-                      "%s vs English %s" % (inserts(text), inserts(en.strings[sid])))
-            check("%s %d has no stray %%" % (lang, sid), stray_percent(text) == 0, repr(text))
+                check_eq("%s %d keeps the English inserts" % (lang, sid),
+                         *[sorted(set(m.group(0) for m in INSERT.finditer(t))) for t in (text, en.strings[sid])])
+            # A '%' that FormatMessage would read as something other than our inserts.
+            check("%s %d has no stray %%" % (lang, sid), "%" not in INSERT.sub("", text), repr(text))
             check("%s %d has no control characters but line feeds" % (lang, sid),
                   all(c == "\n" or ord(c) >= 32 for c in text), repr(text))
             check("%s %d is not empty" % (lang, sid), text.strip() != "")
-        if lang in FULL_TEXTS:
-            for sid, want in FULL_TEXTS[lang].items():
-                got = s.strings.get(sid)
-                check("%s %d text" % (lang, sid), got == want,
-                      "\n   got  %r\n   want %r" % (got, want))
-    sl = scripts.get("sl")
-    if sl is not None:
-        begin_group("sl: string table")
-        for sid, want in SL_FIXED.items():
-            got = sl.strings.get(sid)
-            check("sl %d text" % sid, got == want, "\n   got  %r\n   want %r" % (got, want))
-        if en is not None:
-            same = [sid for sid in STRING_IDS if sl.strings.get(sid) == en.strings.get(sid)]
+        for sid, want in KNOWN.get(lang, {}).items():
+            check_eq("%s %d text" % (lang, sid), s.strings.get(sid), want)
+        if lang == "sl" and en is not None:
+            same = [sid for sid in STRING_IDS if s.strings.get(sid) == en.strings.get(sid)]
             check("sl texts are translated", not same, "same as English: %s" % same)
     for lang, s in scripts.items():
         begin_group("%s: dialogs" % lang)
         # The progress window's template caption is the application title.
         check("%s progress caption equals its application title" % lang,
               s.dialogs.get(1101, {}).get("caption") == s.strings.get(57344))
-
-
-def check_dialog(where, got, want_rect, want_caption, want_controls, exstyle, font):
-    check("%s rect" % where, tuple(got["rect"]) == want_rect, str(got["rect"]))
-    check("%s style 0x%08X" % (where, DIALOG_STYLE), got["style"] == DIALOG_STYLE,
-          "found %s" % (hex(got["style"]) if got["style"] is not None else None))
-    check("%s exstyle 0" % where, exstyle == 0, hex(exstyle))
-    check("%s caption" % where, got["caption"] == want_caption,
-          "%r vs %r" % (got["caption"], want_caption))
-    size, face, weight, italic = font
-    check("%s font MS Shell Dlg 8" % where, (size, face) == (8, "MS Shell Dlg"), repr(font))
-    check("%s font normal, not italic" % where, weight in (0, 400) and not italic, repr(font))
-    controls = got["controls"]
-    check("%s has %d controls" % (where, len(want_controls)), len(controls) == len(want_controls),
-          "found %d" % len(controls))
-    for n, (want, have) in enumerate(zip(want_controls, controls)):
-        wid, wcls, wstyle, wrect, wtext = want
-        hid, hcls, hstyle, hrect, htext, hex_ = have
-        tag = "%s control #%d (id %d)" % (where, n + 1, wid)
-        check("%s id" % tag, hid == wid, "found %d" % hid)
-        check("%s class %s" % (tag, wcls), hcls == wcls, "found %s" % hcls)
-        check("%s style 0x%08X" % (tag, wstyle), hstyle == wstyle, "found 0x%08X" % hstyle)
-        check("%s position" % tag, hrect == wrect, str(hrect))
-        check("%s text" % tag, htext == wtext, "%r vs %r" % (htext, wtext))
-        check("%s exstyle 0" % tag, hex_ == 0, hex(hex_))
-
-
-def check_script_dialogs(scripts):
-    for lang, s in scripts.items():
-        begin_group("%s: dialogs" % lang)
-        for did, (rect, caption, controls) in expected_dialogs(lang).items():
-            got = s.dialogs.get(did)
-            if not check("lang_%s.rc has dialog %d" % (lang, did), got is not None):
-                continue
-            f = got["font"] or (None, None, ())
-            extra = f[2] + (0, 0)
-            check_dialog("lang_%s.rc dialog %d" % (lang, did), got, rect, caption, controls,
-                         got["exstyle"], (f[0], f[1], extra[0], extra[1]))
-
-
-# ---------------------------------------------------------------------------
-# Manifest
-# ---------------------------------------------------------------------------
-
-def check_manifest():
+        for did in expected_dialogs(lang):
+            if check("lang_%s.rc has dialog %d" % (lang, did), did in s.dialogs):
+                check_dialog("lang_%s.rc dialog %d" % (lang, did), s.dialogs[did], lang, did)
     begin_group("manifest")
-    path = os.path.join(RES, "setup.manifest")
-    try:
-        root = ET.parse(path).getroot()
-    except (OSError, ET.ParseError) as e:
-        check("manifest is well-formed XML", False, str(e))
-        return
-    check("manifest is well-formed XML", True)
-    levels = [e for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
-    check("manifest has one requestedExecutionLevel", len(levels) == 1)
-    if levels:
-        check("execution level asInvoker", levels[0].get("level") == "asInvoker")
-        check("uiAccess false", levels[0].get("uiAccess") == "false")
-    dpi = [e for e in root.iter()
-           if e.tag == "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware"]
-    check("dpiAware true (2005 namespace)", len(dpi) == 1 and (dpi[0].text or "").strip() == "true")
-    deps = [e for e in root.iter() if e.tag.endswith("}dependency")]
-    check("manifest has no dependency (no common controls 6)", not deps)
+    root = attempt("manifest is well-formed XML",
+                   lambda: ET.parse(os.path.join(RES, "setup.manifest")).getroot())
+    if root is not None:
+        levels = [e for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")]
+        check("manifest has one requestedExecutionLevel", len(levels) == 1)
+        if levels:
+            check("execution level asInvoker", levels[0].get("level") == "asInvoker")
+            check("uiAccess false", levels[0].get("uiAccess") == "false")
+        dpi = [e.text for e in root.iter()
+               if e.tag == "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware"]
+        check("dpiAware true (2005 namespace)", [(t or "").strip() for t in dpi] == ["true"])
+        check("manifest has no dependency (no common controls 6)",
+              not [e for e in root.iter() if e.tag.endswith("}dependency")])
+    return scripts
 
 
-# ---------------------------------------------------------------------------
-# Icon
-# ---------------------------------------------------------------------------
+def check_dialog(where, got, lang, did):
+    rect, caption, controls = expected_dialogs(lang)[did]
+    check_eq("%s rect" % where, tuple(got["rect"]), rect)
+    check_eq("%s style 0x%08X" % (where, DIALOG_STYLE), got["style"], DIALOG_STYLE, hexa=True)
+    check_eq("%s exstyle 0" % where, got["exstyle"], 0, hexa=True)
+    check_eq("%s caption" % where, got["caption"], caption)
+    size, face, weight, italic = got["font"]
+    check("%s font MS Shell Dlg 8" % where, (size, face) == (8, "MS Shell Dlg"), repr(got["font"]))
+    check("%s font normal, not italic" % where, weight in (0, 400) and not italic,
+          repr(got["font"]))
+    check_eq("%s has %d controls" % (where, len(controls)), len(got["controls"]), len(controls))
+    for n, (want, have) in enumerate(zip(controls, got["controls"])):
+        for i, what in enumerate(("id", "class " + want[1], "style 0x%08X" % want[2], "position",
+                                  "text", "exstyle 0")):
+            check_eq("%s control #%d (id %d) %s" % (where, n + 1, want[0], what), have[i],
+                     (want + (0,))[i], hexa=what.startswith(("style", "exstyle")))
 
-# Channels per pixel of each PNG colour type.
-PNG_CHANNELS = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}
 
-
+# The icon images.
 def png_header(blob):
     """The IHDR chunk, which must come first: (width, height, bits per pixel, bit depth,
     colour type, interlace)."""
     if blob[:8] != PNG_SIGNATURE:
         raise ValueError("no PNG signature")
-    length, = struct.unpack_from(">I", blob, 8)
-    if blob[12:16] != b"IHDR" or length != 13:
+    length, tag, w, h, depth, ctype, _, _, interlace = struct.unpack_from(">I4sIIBBBBB", blob, 8)
+    if tag != b"IHDR" or length != 13:
         raise ValueError("the first chunk is not a 13-byte IHDR")
-    w, h, depth, ctype, _, _, interlace = struct.unpack_from(">IIBBBBB", blob, 16)
     if ctype not in PNG_CHANNELS:
         raise ValueError("colour type %d" % ctype)
     return w, h, depth * PNG_CHANNELS[ctype], depth, ctype, interlace
 
 
-def dib_header(blob):
-    """(width, height of the colour image, bits per pixel) from a BITMAPINFOHEADER."""
-    hsize, w, h, _, bits = struct.unpack_from("<IiiHH", blob)
-    if hsize != 40:
-        raise ValueError("header size %d" % hsize)
-    return w, h // 2, bits
-
-
 def parse_png(blob):
-    """Returns (width, height, rows of RGBA tuples) for an 8-bit RGBA PNG."""
-    if blob[:8] != PNG_SIGNATURE:
-        raise ValueError("no PNG signature")
-    pos, idat, ihdr = 8, b"", None
+    """(width, height, rows of RGBA tuples) of an 8-bit RGBA PNG; every chunk's CRC checked."""
+    w, h, _, depth, ctype, interlace = png_header(blob)
+    if (depth, ctype, interlace) != (8, 6, 0):
+        raise ValueError("not 8-bit RGBA without interlace: depth %d, colour type %d, interlace %d"
+                         % (depth, ctype, interlace))
+    pos, idat = 8, b""
     while pos < len(blob):
-        length, = struct.unpack_from(">I", blob, pos)
-        tag = blob[pos + 4:pos + 8]
+        length, tag = struct.unpack_from(">I4s", blob, pos)
         data = blob[pos + 8:pos + 8 + length]
-        crc, = struct.unpack_from(">I", blob, pos + 8 + length)
-        if zlib.crc32(tag + data) & 0xFFFFFFFF != crc:
+        if zlib.crc32(tag + data) != struct.unpack_from(">I", blob, pos + 8 + length)[0]:
             raise ValueError("bad CRC in %r chunk" % tag)
-        if tag == b"IHDR":
-            ihdr = struct.unpack(">IIBBBBB", data)
-        elif tag == b"IDAT":
-            idat += data
-        elif tag == b"IEND":
+        idat += data if tag == b"IDAT" else b""
+        if tag == b"IEND":
             break
         pos += 12 + length
-    if ihdr is None:
-        raise ValueError("no IHDR")
-    w, h, depth, ctype, _, _, interlace = ihdr
-    if (depth, ctype, interlace) != (8, 6, 0):
-        raise ValueError("not 8-bit RGBA without interlace: %r" % (ihdr,))
-    raw = zlib.decompress(idat)
-    stride = w * 4
+    raw, stride = zlib.decompress(idat), w * 4
     if len(raw) != h * (stride + 1):
         raise ValueError("IDAT holds %d bytes, expected %d" % (len(raw), h * (stride + 1)))
     rows, prev = [], bytearray(stride)
     for y in range(h):
-        ftype = raw[y * (stride + 1)]
-        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        if ftype != 0:
-            for x in range(stride):
-                a = line[x - 4] if x >= 4 else 0
-                b = prev[x]
-                c = prev[x - 4] if x >= 4 else 0
-                if ftype == 1:
-                    line[x] = (line[x] + a) & 255
-                elif ftype == 2:
-                    line[x] = (line[x] + b) & 255
-                elif ftype == 3:
-                    line[x] = (line[x] + (a + b) // 2) & 255
-                elif ftype == 4:
-                    p = a + b - c
-                    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                    pred = a if pa <= pb and pa <= pc else b if pb <= pc else c
-                    line[x] = (line[x] + pred) & 255
-                else:
-                    raise ValueError("bad filter type %d" % ftype)
+        ftype, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        if ftype > 4:
+            raise ValueError("bad filter type %d" % ftype)
+        for x in range(stride if ftype else 0):
+            a, b, c = (line[x - 4] if x >= 4 else 0), prev[x], (prev[x - 4] if x >= 4 else 0)
+            pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)       # Paeth distances
+            line[x] = (line[x] + (a if ftype == 1 else b if ftype == 2 else (a + b) // 2 if ftype == 3
+                                  else a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
         rows.append([tuple(line[i:i + 4]) for i in range(0, stride, 4)])
         prev = line
     return w, h, rows
 
 
 def parse_dib(blob, size, depth):
-    """Checks a DIB icon image; returns (rows of pixels, AND mask rows). A pixel is
-    (r, g, b, alpha or None, value stored in the colour image)."""
+    """Checks an icon bitmap; returns (rows of pixels, rows of the AND mask). A pixel is
+    (r, g, b, alpha) in a 32-bit image, (r, g, b) from the palette otherwise."""
     hsize, w, h, planes, bits, comp, _, _, _, used, _ = struct.unpack_from("<IiiHHIIiiII", blob)
     if hsize != 40:
         raise ValueError("header size %d" % hsize)
     if (w, h) != (size, 2 * size):
         raise ValueError("header says %dx%d, expected %dx%d" % (w, h, size, 2 * size))
-    if planes != 1 or bits != depth or comp != 0:
+    if planes != 1 or bits != depth or comp != 0 or bits not in (1, 2, 4, 8, 32):
         raise ValueError("planes %d bits %d compression %d" % (planes, bits, comp))
     ncol = (used or (1 << bits)) if bits <= 8 else 0
     if bits <= 8 and ncol > (1 << bits):
         raise ValueError("%d palette entries for %d bits" % (ncol, bits))
-    pal = [struct.unpack_from("<BBBB", blob, 40 + 4 * i) for i in range(ncol)]
-    stride = ((size * bits + 31) // 32) * 4
-    mstride = ((size + 31) // 32) * 4
-    off = 40 + 4 * ncol
-    want_len = off + stride * size + mstride * size
-    if len(blob) != want_len:
-        raise ValueError("image holds %d bytes, expected %d" % (len(blob), want_len))
-    xor = blob[off:off + stride * size]
-    am = blob[off + stride * size:]
-    pixels, mask = [], []
+    pal = [(blob[42 + 4 * i], blob[41 + 4 * i], blob[40 + 4 * i]) for i in range(ncol)]  # BGRx
+    stride, mstride, off = ((size * bits + 31) // 32) * 4, ((size + 31) // 32) * 4, 40 + 4 * ncol
+    if len(blob) != off + (stride + mstride) * size:
+        raise ValueError("image holds %d bytes, expected %d"
+                         % (len(blob), off + (stride + mstride) * size))
+    pixels, mask, per = [], [], max(8 // bits, 1)
     for y in range(size):
-        ry = size - 1 - y          # rows are stored bottom-up
-        prow, mrow = [], []
-        for x in range(size):
-            mrow.append((am[ry * mstride + x // 8] >> (7 - x % 8)) & 1)
-            if bits == 32:
-                b, g, r, a = xor[ry * stride + 4 * x:ry * stride + 4 * x + 4]
-                prow.append((r, g, b, a, (r, g, b, a)))
-            else:
-                per = 8 // bits
-                byte = xor[ry * stride + x // per]
-                idx = (byte >> (8 - bits * (x % per + 1))) & ((1 << bits) - 1)
-                if idx >= ncol:
-                    raise ValueError("pixel uses palette entry %d of %d" % (idx, ncol))
-                b, g, r, _ = pal[idx]
-                prow.append((r, g, b, None, (r, g, b)))
-        pixels.append(prow)
-        mask.append(mrow)
+        row = off + (size - 1 - y) * stride                       # rows are stored bottom-up
+        mrow = off + stride * size + (size - 1 - y) * mstride
+        mask.append([(blob[mrow + x // 8] >> (7 - x % 8)) & 1 for x in range(size)])
+        if bits == 32:
+            pixels.append([(blob[p + 2], blob[p + 1], blob[p], blob[p + 3])     # BGRA
+                           for p in range(row, row + 4 * size, 4)])
+            continue
+        idx = [(blob[row + x // per] >> (8 - bits * (x % per + 1))) & ((1 << bits) - 1)
+               for x in range(size)]
+        if max(idx) >= ncol:
+            raise ValueError("pixel uses palette entry %d of %d" % (max(idx), ncol))
+        pixels.append([pal[i] for i in idx])
     return pixels, mask
 
 
@@ -665,25 +457,14 @@ def parse_ico(data):
                         "bits": bits, "blob": data[offset:offset + length],
                         "span": (offset, offset + length)})
     spans = sorted(e["span"] for e in entries)
-    for a, b in zip(spans, spans[1:]):
-        if a[1] > b[0]:
-            raise ValueError("images overlap")
+    if any(a[1] > b[0] for a, b in zip(spans, spans[1:])):
+        raise ValueError("images overlap")
     return entries
 
 
-def load_artwork():
-    """make_icon.draw (RGBA rows of the artwork at a size), or None when the script does
-    not load."""
-    import runpy
-    try:
-        names = runpy.run_path(os.path.join(RES, "icon", "make_icon.py"), run_name="make_icon")
-    except Exception as err:  # reported as a failed check, not a crash of the checker
-        check("make_icon.py loads", False, str(err))
-        return None
-    return names["draw"]
-
-
 def check_icon(tmp):
+    """Runs make_icon.py and checks its .ico; returns (path, {(size, bits): bytes}, art), art
+    being the artwork's RGBA rows at a size (None when make_icon.py does not load)."""
     begin_group("icon")
     script = os.path.join(RES, "icon", "make_icon.py")
     out1, out2 = os.path.join(tmp, "a.ico"), os.path.join(tmp, "b.ico")
@@ -693,107 +474,109 @@ def check_icon(tmp):
     if not check("make_icon.py runs", r.returncode == 0, r.stderr.strip()):
         return None
     check("make_icon.py finishes within 3 s", elapsed < 3.0, "%.2f s" % elapsed)
-    subprocess.run([sys.executable, script, out2], check=False)
-    with open(out1, "rb") as f:
-        data = f.read()
-    with open(out2, "rb") as f:
-        check("make_icon.py output is the same on every run", f.read() == data)
+    subprocess.run([sys.executable, script, out2], check=False, capture_output=True)
+    data = read(out1)
+    check("make_icon.py output is the same on every run", os.path.exists(out2) and read(out2) == data)
+    images = attempt("icon file parses", parse_ico, data)
     try:
-        entries = parse_ico(data)
-    except (ValueError, struct.error) as e:
-        check("icon file parses", False, str(e))
-        return out1
-    check("icon file parses", True)
-    got = sorted((e["w"], e["bits"]) for e in entries)
-    check("icon holds the 16 expected images", got == sorted(ICON_LAYOUT),
-          "found %s" % [(e["w"], e["bits"]) for e in entries])
-    check("icon: exactly the 32-bit images of 64 px and up are PNG",
-          {(e["w"], e["bits"]) for e in entries if e["blob"][:8] == PNG_SIGNATURE} == ICON_PNG,
-          "PNG: %s" % sorted((e["w"], e["bits"]) for e in entries if e["blob"][:8] == PNG_SIGNATURE))
-    art = load_artwork()
-    for e in entries:
-        size, bits = e["w"], e["bits"]
-        tag = "icon %dx%d %d-bit" % (size, size, bits)
+        draw = runpy.run_path(script, run_name="make_icon")["draw"]
+        art = functools.lru_cache(None)(lambda size: [[tuple(px) for px in row] for row in draw(size)])
+    except Exception as err:  # reported as a failed check, not a crash of the checker
+        art = check("make_icon.py loads", False, str(err)) or None
+    if images is not None:
+        check_images(images, "icon", art)
+    return out1, {(e["w"], e["bits"]): e["blob"] for e in images or []}, art
+
+
+def check_images(images, where, art):
+    """The images of an icon as parse_ico gives them: the 16 expected sizes and depths, PNG
+    exactly where expected, headers that agree with the entries, the artwork, transparency."""
+    check_eq("%s holds the 16 expected images" % where, sorted((e["w"], e["bits"]) for e in images),
+             ICON_LAYOUT)
+    check_eq("%s: exactly the 32-bit images of 64 px and up are PNG" % where,
+             sorted((e["w"], e["bits"]) for e in images if e["blob"][:8] == PNG_SIGNATURE),
+             sorted(ICON_PNG))
+    for e in images:
+        size, bits, blob, png = e["w"], e["bits"], e["blob"], (e["w"], e["bits"]) in ICON_PNG
+        tag = "%s %dx%d %d-bit" % (where, size, size, bits)
         check("%s is square" % tag, e["w"] == e["h"])
         check("%s directory entry" % tag, e["planes"] == 1 and e["colours"] == (16 if bits == 4 else 0),
               "planes %d colours %d" % (e["planes"], e["colours"]))
-        blob = e["blob"]
-        if (size, bits) in ICON_PNG:
-            if not check("%s stored as PNG" % tag, blob[:8] == PNG_SIGNATURE):
-                continue
-            try:
-                header = png_header(blob)
-            except (ValueError, struct.error) as err:
-                check("%s PNG header" % tag, False, str(err))
+        if not check("%s stored as %s" % (tag, "PNG" if png else "a bitmap (DIB)"),
+                     blob.startswith(PNG_SIGNATURE if png else b"\x28\0\0\0")):
+            continue
+        if png:
+            header = attempt("%s PNG header" % tag, png_header, blob)
+            if header is None:
                 continue
             check("%s PNG header: %dx%d, 8-bit RGBA (%d bits per pixel), not interlaced"
-                  % (tag, size, size, bits),
-                  header[:3] == (size, size, bits) and header[3:] == (8, 6, 0),
+                  % (tag, size, size, bits), header == (size, size, bits, 8, 6, 0),
                   "%dx%d, %d bits per pixel, depth %d, colour type %d, interlace %d" % header)
-            try:
-                w, h, rows = parse_png(blob)
-            except (ValueError, zlib.error, struct.error) as err:
-                check("%s PNG decodes" % tag, False, str(err))
+            decoded = attempt("%s PNG decodes" % tag, parse_png, blob)
+            if decoded is None or not check_eq("%s PNG decodes to %dx%d" % (tag, size, size),
+                                               decoded[:2], (size, size)):
                 continue
-            check("%s PNG decodes to %dx%d" % (tag, size, size), (w, h) == (size, size),
-                  "%dx%d" % (w, h))
-            alphas = [px[3] for row in rows for px in row]
-            check("%s has transparent and opaque pixels" % tag,
-                  rows[0][0][3] == 0 and max(alphas) == 255
-                  and rows[size // 2][size // 2][3] == 255)
-            if art is not None:
-                check("%s holds the artwork drawn at %d px" % (tag, size),
-                      rows == [[tuple(px) for px in row] for row in art(size)])
-            continue
-        if not check("%s stored as a bitmap (DIB)" % tag, blob[:4] == b"\x28\0\0\0"):
-            continue
-        try:
-            pixels, mask = parse_dib(blob, size, bits)
-        except (ValueError, struct.error) as err:
-            check("%s DIB is consistent" % tag, False, str(err))
-            continue
-        check("%s DIB is consistent" % tag, True)
-        transparent = sum(m for row in mask for m in row)
-        check("%s has transparent and opaque pixels" % tag,
-              mask[0][0] == 1 and 0 < transparent < size * size and mask[size // 2][size // 2] == 0)
-        if bits == 32:
-            wrong = sum(1 for y in range(size) for x in range(size)
-                        if pixels[y][x][3] in (0, 255) and (pixels[y][x][3] == 0) != (mask[y][x] == 1))
-            check("%s AND mask agrees with alpha" % tag, wrong == 0, "%d pixels" % wrong)
-            if art is not None:
-                check("%s holds the artwork drawn at %d px" % (tag, size),
-                      [[px[4] for px in row] for row in pixels]
-                      == [[tuple(px) for px in row] for row in art(size)])
+            pixels = decoded[2]
+            clear = [[px[3] == 0 for px in row] for row in pixels]
+            solid = [[px[3] == 255 for px in row] for row in pixels]
         else:
+            decoded = attempt("%s DIB is consistent" % tag, parse_dib, blob, size, bits)
+            if decoded is None:
+                continue
+            pixels, clear = decoded                       # clear: the AND mask
+            solid = [[not m for m in row] for row in clear]
+        check("%s has transparent and opaque pixels" % tag,
+              clear[0][0] and any(map(any, solid)) and solid[size // 2][size // 2])
+        cells = [(px, m) for prow, mrow in zip(pixels, clear) for px, m in zip(prow, mrow)]
+        if not png and bits == 32:
+            wrong = sum(1 for px, m in cells if px[3] in (0, 255) and (px[3] == 0) != m)
+            check("%s AND mask agrees with alpha" % tag, wrong == 0, "%d pixels" % wrong)
+        elif not png:
             # The colour of a masked pixel is XORed onto the background: it must be black.
-            bad = sum(1 for y in range(size) for x in range(size)
-                      if mask[y][x] == 1 and pixels[y][x][4] != (0, 0, 0))
+            bad = sum(1 for px, m in cells if m and px != (0, 0, 0))
             check("%s transparent pixels are black in the colour image" % tag, bad == 0,
                   "%d pixels" % bad)
-    return out1
+        if bits == 32 and art is not None:
+            check("%s holds the artwork drawn at %d px" % (tag, size), pixels == art(size))
 
 
-# ---------------------------------------------------------------------------
-# Compiled resources (needs windres)
-# ---------------------------------------------------------------------------
+def check_icon_resources(entries, icon, where):
+    """RT_ICON images and icon group 128 of compiled or linked resources: the bytes of the .ico,
+    then the checks of its images."""
+    icons = {e[1][1]: e[3] for e in entries if e[0] == ("ord", RT_ICON) and e[1][0] == "ord"}
+    group = find(entries, RT_GROUP_ICON, 128)
+    check_eq("%s: 16 icon images" % where, sum(e[0] == ("ord", RT_ICON) for e in entries), 16)
+    if not check_eq("%s: one icon group 128" % where, len(group), 1):
+        return
+    n, group, images = struct.unpack_from("<H", group[0][3], 4)[0], group[0][3], []
+    check_eq("%s: icon group 128 lists 16 images" % where, n, 16)
+    for i in range(n):
+        w, h, colours, _, planes, bits, length, rid = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+        tag = "%s: icon %dx%d %d-bit" % (where, w or 256, w or 256, bits)
+        if check("%s is image %d" % (tag, rid), rid in icons):
+            check_eq("%s entry gives its length" % tag, length, len(icons[rid]))
+            check("%s bytes as drawn" % tag, icons[rid] == icon[1].get((w or 256, bits)))
+            images.append({"w": w or 256, "h": h or 256, "colours": colours, "planes": planes,
+                           "bits": bits, "blob": icons[rid]})
+    check_images(images, where + ": icon", icon[2])
 
-def read_id(data, pos):
-    """sz_Or_Ord of a .res header or a dialog template; returns (value, new pos)."""
-    first, = struct.unpack_from("<H", data, pos)
-    if first == 0xFFFF:
+
+# Compiled resources, from windres (.res) or a PE resource section: (type, name, lang, bytes).
+def find(entries, rtype, name, lang=None):
+    return [e for e in entries if e[0] == ("ord", rtype) and e[1] == ("ord", name)
+            and lang in (None, e[2])]
+
+
+def read_id(data, pos, ordinal=True):
+    """sz_Or_Ord (without ordinal: a NUL-terminated UTF-16 text); returns (value, new pos)."""
+    if ordinal and data[pos:pos + 2] == b"\xff\xff":
         return ("ord", struct.unpack_from("<H", data, pos + 2)[0]), pos + 4
-    return read_sz(data, pos)
-
-
-def read_sz(data, pos):
     end = pos
     while data[end:end + 2] != b"\0\0":
+        if end >= len(data):
+            raise ValueError("unterminated text at %d" % pos)
         end += 2
     return data[pos:end].decode("utf-16-le"), end + 2
-
-
-def align4(n):
-    return (n + 3) & ~3
 
 
 def parse_res(data):
@@ -802,12 +585,10 @@ def parse_res(data):
         dsize, hsize = struct.unpack_from("<II", data, pos)
         rtype, p = read_id(data, pos + 8)
         name, p = read_id(data, p)
-        p = align4(p)
-        _, _, lang, _, _ = struct.unpack_from("<IHHII", data, p)
-        body = data[pos + hsize:pos + hsize + dsize]
+        lang, = struct.unpack_from("<H", data, ((p + 3) & ~3) + 6)
         if not (rtype == ("ord", 0) and dsize == 0):
-            out.append((rtype, name, lang, body))
-        pos = align4(pos + hsize + dsize)
+            out.append((rtype, name, lang, data[pos + hsize:pos + hsize + dsize]))
+        pos = (pos + hsize + dsize + 3) & ~3
     return out
 
 
@@ -815,267 +596,236 @@ def parse_dialogex(data):
     ver, sig, _, exstyle, style, count, x, y, cx, cy = struct.unpack_from("<HHIIIHhhhh", data)
     if (ver, sig) != (1, 0xFFFF):
         raise ValueError("not a DIALOGEX template")
-    pos = 26
-    _, pos = read_id(data, pos)        # menu
-    _, pos = read_id(data, pos)        # window class
-    caption, pos = read_sz(data, pos)
+    _, pos = read_id(data, 26)                    # menu
+    _, pos = read_id(data, pos)                   # window class
+    caption, pos = read_id(data, pos, False)
     font = (None, None, None, None)
-    if style & 0x40:                   # DS_SETFONT
-        size, weight, italic, _ = struct.unpack_from("<HHBB", data, pos)
-        face, pos = read_sz(data, pos + 6)
+    if style & 0x40:                              # DS_SETFONT
+        size, weight, italic = struct.unpack_from("<HHB", data, pos)
+        face, pos = read_id(data, pos + 6, False)
         font = (size, face, weight, italic)
     controls = []
     for _ in range(count):
-        pos = align4(pos)
+        pos = (pos + 3) & ~3
         _, cex, cstyle, x_, y_, cx_, cy_, cid = struct.unpack_from("<IIIhhhhI", data, pos)
-        pos += 24
-        cls, pos = read_id(data, pos)
-        if isinstance(cls, tuple):
-            cls = ORDINAL_CLASSES.get(cls[1], "ordinal %d" % cls[1])
+        cls, pos = read_id(data, pos + 24)
+        cls = ORDINAL_CLASSES.get(cls[1], "ordinal %d" % cls[1]) if isinstance(cls, tuple) else cls
         text, pos = read_id(data, pos)
-        extra, = struct.unpack_from("<H", data, pos)
-        pos += 2 + extra
+        pos += 2 + struct.unpack_from("<H", data, pos)[0]
         controls.append((cid, cls.lower(), cstyle, (x_, y_, cx_, cy_), text, cex))
-    return {"rect": (x, y, cx, cy), "style": style, "caption": caption,
-            "controls": controls}, exstyle, font
+    return {"rect": (x, y, cx, cy), "style": style, "exstyle": exstyle, "caption": caption,
+            "font": font, "controls": controls}
 
 
-def check_compiled_icon(group, icons, icon_path, where="compiled"):
-    """The group's entries against the RT_ICON images they name and the .ico they came from:
-    the same bytes, the same size and depth in the entry as in the image's own header, PNG
-    exactly where expected."""
-    with open(icon_path, "rb") as f:
-        source = {(e["w"], e["bits"]): e["blob"] for e in parse_ico(f.read())}
-    images = {e[1][1]: e[3] for e in icons if e[1][0] == "ord"}
-    _, _, n = struct.unpack_from("<HHH", group)
-    seen = []
-    for i in range(n):
-        w, h, colours, _, planes, bits, length, rid = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
-        size = w or 256
-        seen.append((size, bits))
-        tag = "%s: icon %dx%d %d-bit" % (where, size, size, bits)
-        body = images.get(rid)
-        if not check("%s is image %d" % (tag, rid), body is not None):
-            continue
-        check("%s entry gives its length" % tag, length == len(body),
-              "entry %d, image %d" % (length, len(body)))
-        check("%s bytes as drawn" % tag, body == source.get((size, bits)))
-        png = body[:8] == PNG_SIGNATURE
-        check("%s stored as %s" % (tag, "PNG" if (size, bits) in ICON_PNG else "a bitmap"),
-              png == ((size, bits) in ICON_PNG))
-        try:
-            got = png_header(body)[:3] if png else dib_header(body)
-        except (ValueError, struct.error) as err:
-            check("%s header" % tag, False, str(err))
-            continue
-        check("%s header agrees with the entry" % tag,
-              w == h and got == (size, size, bits) and planes == 1
-              and colours == (16 if bits == 4 else 0),
-              "entry %dx%d %d bits, image %dx%d %d bits" % ((size, h or 256, bits) + got))
-    check("%s: icon group 128 lists the 16 expected images" % where, sorted(seen) == sorted(ICON_LAYOUT),
-          "found %s" % seen)
-
-
-def check_compiled(tmp, icon_path, scripts):
-    begin_group("compiled resources")
+def check_compiled(tmp, icon, scripts):
     windres = shutil.which("i686-w64-mingw32-windres")
     if windres is None:
-        skip("compiled resources", "i686-w64-mingw32-windres not installed")
-        return None
-    shutil.copy(icon_path, os.path.join(tmp, "setup.ico"))
+        return skip("compiled resources", "i686-w64-mingw32-windres not installed")
+    begin_group("compiled resources")
+    shutil.copy(icon[0], os.path.join(tmp, "setup.ico"))
     res_path = os.path.join(tmp, "setup.res")
     r = subprocess.run([windres, "-I", RES, "-I", tmp, "-i", os.path.join(RES, "setup.rc"),
                         "-o", res_path, "-O", "res"], capture_output=True, text=True)
     if not check("windres compiles setup.rc", r.returncode == 0, r.stderr.strip()):
         return None
-    with open(res_path, "rb") as f:
-        entries = parse_res(f.read())
-    compiled = entries
-    RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 6, 14, 24
-
-    def find(rtype, name, lang=None):
-        return [e for e in entries if e[0] == ("ord", rtype) and e[1] == ("ord", name)
-                and (lang is None or e[2] == lang)]
-
-    icons = [e for e in entries if e[0] == ("ord", RT_ICON)]
-    check("compiled: 16 icon images", len(icons) == 16, "found %d" % len(icons))
-    group = find(RT_GROUP_ICON, 128)
-    if check("compiled: one icon group 128", len(group) == 1, "found %d" % len(group)):
-        _, _, n = struct.unpack_from("<HHH", group[0][3])
-        check("compiled: icon group 128 lists 16 images", n == 16, "found %d" % n)
-        check_compiled_icon(group[0][3], icons, icon_path)
-    manifest = find(RT_MANIFEST, 1)
-    if check("compiled: one manifest, type 24 id 1", len(manifest) == 1, "found %d" % len(manifest)):
-        with open(os.path.join(RES, "setup.manifest"), "rb") as f:
-            check("compiled: manifest bytes", manifest[0][3] == f.read())
-
+    entries = parse_res(read(res_path))
+    check_icon_resources(entries, icon, "compiled")
+    manifest = find(entries, RT_MANIFEST, 1)
+    if check_eq("compiled: one manifest, type 24 id 1", len(manifest), 1):
+        check("compiled: manifest bytes", manifest[0][3] == read(os.path.join(RES, "setup.manifest")))
     for lang, langid in LANGS.items():
-        # String table block n holds ids (n-1)*16 .. n*16-1 as counted UTF-16 texts.
-        strings = {}
+        strings = {}          # block n of RT_STRING: ids (n-1)*16 .. n*16-1 as counted UTF-16 texts
         for rtype, name, rlang, body in entries:
-            if rtype != ("ord", RT_STRING) or rlang != langid:
-                continue
-            base, pos = (name[1] - 1) * 16, 0
-            for i in range(16):
+            pos = 0
+            for i in range(16 if rtype == ("ord", RT_STRING) and rlang == langid else 0):
                 n, = struct.unpack_from("<H", body, pos)
-                pos += 2
                 if n:
-                    strings[base + i] = body[pos:pos + 2 * n].decode("utf-16-le")
-                pos += 2 * n
-        check("compiled %s: exactly the string ids" % lang, sorted(strings) == STRING_IDS,
-              "found %s" % sorted(strings))
-        src = scripts.get(lang)
-        want_texts = dict(src.strings) if src else {}
-        want_texts.update(FULL_TEXTS.get(lang, {}))
-        if lang == "sl":
-            want_texts.update(SL_FIXED)
+                    strings[(name[1] - 1) * 16 + i] = body[pos + 2:pos + 2 + 2 * n].decode("utf-16-le")
+                pos += 2 + 2 * n
+        check_eq("compiled %s: exactly the string ids" % lang, sorted(strings), STRING_IDS)
+        want = dict(scripts[lang].strings) if lang in scripts else {}
+        want.update(KNOWN.get(lang, {}))
         for sid in STRING_IDS:
-            check("compiled %s %d text" % (lang, sid), strings.get(sid) == want_texts.get(sid),
-                  "\n   got  %r\n   want %r" % (strings.get(sid), want_texts.get(sid)))
-        for did, (rect, caption, controls) in expected_dialogs(lang).items():
-            found = find(RT_DIALOG, did, langid)
-            if not check("compiled %s: one dialog %d" % (lang, did), len(found) == 1,
-                         "found %d" % len(found)):
+            check_eq("compiled %s %d text" % (lang, sid), strings.get(sid), want.get(sid))
+        for did in expected_dialogs(lang):
+            found = find(entries, RT_DIALOG, did, langid)
+            if not check_eq("compiled %s: one dialog %d" % (lang, did), len(found), 1):
                 continue
-            try:
-                got, exstyle, font = parse_dialogex(found[0][3])
-            except (ValueError, struct.error) as e:
-                check("compiled %s: dialog %d decodes" % (lang, did), False, str(e))
-                continue
-            check_dialog("compiled %s dialog %d" % (lang, did), got, rect, caption, controls,
-                         exstyle, font)
-    return compiled
+            got = attempt("compiled %s: dialog %d decodes" % (lang, did), parse_dialogex, found[0][3])
+            if got is not None:
+                check_dialog("compiled %s dialog %d" % (lang, did), got, lang, did)
+    return entries
 
 
-# ---------------------------------------------------------------------------
-# A built setup.exe (--exe)
-# ---------------------------------------------------------------------------
+# The linked executables.
+class PE:
+    """Headers, resources and imports of a PE file."""
 
-SIZE_LIMIT = 100 * 1024
+    def __init__(self, data):
+        pe, = struct.unpack_from("<I", data, 0x3C)
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        self.data, opt = data, pe + 24
+        self.machine, nsections, _, _, _, optsize = struct.unpack_from("<HHIIIH", data, pe + 4)
+        self.magic, = struct.unpack_from("<H", data, opt)
+        if self.magic not in (0x10B, 0x20B):
+            raise ValueError("optional header magic 0x%X" % self.magic)
+        self.subsystem_version = struct.unpack_from("<HH", data, opt + 48)
+        dirs = opt + (96 if self.magic == 0x10B else 112)
+        ndirs, = struct.unpack_from("<I", data, dirs - 4)
+        self.dirs = [struct.unpack_from("<II", data, dirs + 8 * i) if i < ndirs else (0, 0)
+                     for i in range(16)]
+        self.sections = [struct.unpack_from("<IIII", data, opt + optsize + 40 * i + 8)
+                         for i in range(nsections)]
+
+    def at(self, rva, length=None):
+        """The bytes at an RVA; without a length, up to the end of its section's file data."""
+        for vsize, va, rawsize, raw in self.sections:
+            if va <= rva < va + max(vsize, rawsize):
+                end = raw + (rawsize if length is None else rva - va + length)
+                if end > raw + rawsize or end > len(self.data):
+                    raise ValueError("RVA 0x%x+%s lies beyond the file data" % (rva, length))
+                return self.data[raw + rva - va:end]
+        raise ValueError("RVA 0x%x is in no section" % rva)
+
+    def unpack(self, fmt, rva):
+        return struct.unpack(fmt, self.at(rva, struct.calcsize(fmt)))
+
+    def resources(self):
+        """(type, name, language, bytes) as parse_res gives them."""
+        base = self.dirs[2][0]
+        if base == 0:
+            raise ValueError("no resource directory")
+
+        def directory(offset):
+            named, ids = self.unpack("<HH", base + offset + 12)
+            for k in range(named + ids):
+                name, target = self.unpack("<II", base + offset + 16 + 8 * k)
+                if name & 0x80000000:
+                    n, = self.unpack("<H", base + (name & 0x7FFFFFFF))
+                    name = self.at(base + (name & 0x7FFFFFFF) + 2, 2 * n).decode("utf-16-le")
+                yield name if isinstance(name, str) else ("ord", name), target & 0x7FFFFFFF, target >> 31
+
+        entries = []
+        for rtype, t, _ in directory(0):
+            for name, n, _ in directory(t):
+                for (_, lang), leaf, deeper in directory(n):
+                    if deeper:
+                        raise ValueError("a fourth directory level")
+                    entries.append((rtype, name, lang, self.at(*self.unpack("<II", base + leaf))))
+        return entries
+
+    def imports(self):
+        """Sorted "DLL!Function" ("DLL!#ordinal" for an import by ordinal)."""
+        fmt, by_ordinal = ("<Q", 1 << 63) if self.magic == 0x20B else ("<I", 1 << 31)
+        out, desc = [], self.dirs[1][0]
+        while desc and self.unpack("<5I", desc)[3]:
+            lookup, _, _, name, iat = self.unpack("<5I", desc)
+            dll, thunk = self.at(name).split(b"\0")[0].decode("ascii"), lookup or iat
+            while self.unpack(fmt, thunk)[0]:
+                value, = self.unpack(fmt, thunk)
+                out.append("%s!%s" % (dll, "#%d" % (value & 0xFFFF) if value & by_ordinal else
+                                      self.at((value & 0x7FFFFFFF) + 2).split(b"\0")[0].decode("ascii")))
+                thunk += struct.calcsize(fmt)
+            desc += 20
+        return sorted(out)
 
 
-def pe_resources(data):
-    """Resources of a PE file as (type, name, language, bytes), like parse_res."""
-    pe, = struct.unpack_from("<I", data, 0x3C)
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise ValueError("no PE signature")
-    nsections, = struct.unpack_from("<H", data, pe + 6)
-    optsize, = struct.unpack_from("<H", data, pe + 20)
-    opt = pe + 24
-    if struct.unpack_from("<H", data, opt)[0] != 0x10B:
-        raise ValueError("not a 32-bit PE")
-    rsrc_rva, rsrc_size = struct.unpack_from("<II", data, opt + 96 + 2 * 8)
-    sections = []
-    for i in range(nsections):
-        o = opt + optsize + 40 * i
-        vsize, va, rawsize, raw = struct.unpack_from("<IIII", data, o + 8)
-        sections.append((va, max(vsize, rawsize), raw, rawsize))
-
-    def at(rva, length):
-        for va, span, raw, rawsize in sections:
-            if va <= rva and rva + length <= va + span:
-                if rva - va + length > rawsize or raw + rva - va + length > len(data):
-                    raise ValueError("RVA 0x%x+%d lies beyond the file data" % (rva, length))
-                return data[raw + rva - va:raw + rva - va + length]
-        raise ValueError("RVA 0x%x+%d is in no section" % (rva, length))
-
-    if rsrc_rva == 0:
-        raise ValueError("no resource directory")
-    base = rsrc_rva
-
-    def directory(offset):
-        named, ids = struct.unpack_from("<HH", at(base + offset + 12, 4))
-        out = []
-        for k in range(named + ids):
-            name, target = struct.unpack("<II", at(base + offset + 16 + 8 * k, 8))
-            if name & 0x80000000:
-                length, = struct.unpack("<H", at(base + (name & 0x7FFFFFFF), 2))
-                key = at(base + (name & 0x7FFFFFFF) + 2, 2 * length).decode("utf-16-le")
-            else:
-                key = ("ord", name)
-            out.append((key, target))
-        return out
-
-    entries = []
-    for rtype, t in directory(0):
-        for name, n in directory(t & 0x7FFFFFFF):
-            for (_, lang), leaf in directory(n & 0x7FFFFFFF):
-                if leaf & 0x80000000:
-                    raise ValueError("a fourth directory level")
-                rva, size, _, _ = struct.unpack("<IIII", at(base + leaf, 16))
-                entries.append((rtype, name, lang, at(rva, size)))
-    return entries, rsrc_size
+def check_same_resources(where, got, want, other):
+    def key(e):
+        return tuple("#%d" % v[1] if isinstance(v, tuple) else '"%s"' % v for v in e[:2]) + (e[2],)
+    g, w = collections.Counter(map(key, got)), collections.Counter(map(key, want))
+    check("%s: the same resources as %s" % (where, other), g == w, "%d against %d; only here: %s; "
+          "only there: %s" % (len(got), len(want), sorted(g - w), sorted(w - g)))
+    there = {key(e): e[3] for e in want}
+    differ = sorted(key(e) for e in got if key(e) in there and e[3] != there[key(e)])
+    check("%s: every resource holds the bytes %s" % (where, other), not differ,
+          "differ: %s" % differ[:5])
 
 
-def check_exe(path, compiled, icon_path):
+def check_pe(where, path, machine, magic):
+    """The PE file at path after the checks of its machine and optional header, or None."""
+    pe = attempt("%s: %s reads as a PE file" % (where, path), lambda: PE(read(path)))
+    if pe is not None:
+        check_eq("%s: machine 0x%X" % (where, machine), pe.machine, machine, hexa=True)
+        check_eq("%s: PE32%s optional header (magic 0x%X)" % (where, "+" * (magic == 0x20B), magic),
+                 pe.magic, magic, hexa=True)
+    return pe
+
+
+def check_exe(path, compiled, icon):
+    """The x86 setup.exe: headers, size, resources and imports; returns its resources."""
     begin_group("linked setup.exe")
-    try:
-        with open(path, "rb") as f:
-            data = f.read()
-    except OSError as e:
-        check("exe: %s can be read" % path, False, str(e))
-        return
+    pe = check_pe("exe", path, 0x14C, 0x10B)
+    if pe is None:
+        return None
+    check_eq("exe: subsystem version 4.0", pe.subsystem_version, (4, 0))
     check("exe: %s is at most %d bytes" % (os.path.basename(path), SIZE_LIMIT),
-          len(data) <= SIZE_LIMIT, "%d bytes" % len(data))
-    try:
-        entries, _ = pe_resources(data)
-    except (ValueError, struct.error, UnicodeDecodeError) as e:
-        check("exe: resource section decodes", False, str(e))
-        return
-    check("exe: resource section decodes", True)
-    key = lambda e: (repr(e[0]), repr(e[1]), e[2])
-    got = sorted(entries, key=key)
-    if compiled is None:
-        skip("exe: resources as compiled", "no compiled resources")
-    else:
-        want = sorted(compiled, key=key)
-        check("exe: the same resources as windres compiled",
-              [key(e) for e in got] == [key(e) for e in want],
-              "exe has %d, windres %d" % (len(got), len(want)))
-        differ = [key(a) for a, b in zip(got, want) if key(a) == key(b) and a[3] != b[3]]
-        check("exe: every resource holds the bytes windres compiled", not differ,
-              "differ: %s" % differ[:5])
-    icons = [e for e in entries if e[0] == ("ord", 3)]
-    group = [e for e in entries if e[0] == ("ord", 14) and e[1] == ("ord", 128)]
-    check("exe: 16 icon images", len(icons) == 16, "found %d" % len(icons))
-    if check("exe: one icon group 128", len(group) == 1, "found %d" % len(group)):
-        check_compiled_icon(group[0][3], icons, icon_path, "exe")
+          len(pe.data) <= SIZE_LIMIT, "%d bytes" % len(pe.data))
+    entries = attempt("exe: resource section decodes", pe.resources)
+    if entries is not None:
+        if compiled is None:
+            skip("exe: resources as compiled", "no compiled resources")
+        else:
+            check_same_resources("exe", entries, compiled, "windres compiled")
+        if icon is None:
+            skip("exe: icon images", "no icon")
+        else:
+            check_icon_resources(entries, icon, "exe")
+    begin_group("x86 setup.exe: imports")
+    got = attempt("x86 exe: import directory decodes", pe.imports)
+    if got is not None:
+        want = read(IMPORTS).decode("ascii").split() if os.path.exists(IMPORTS) else []
+        diff = (["   + " + i for i in sorted(set(got) - set(want))]
+                + ["   - " + i for i in sorted(set(want) - set(got))])
+        check("x86 exe: imports exactly as listed in tests/res/imports-x86.txt", got == want,
+              "%d imports, %d listed (+ added, - removed; review, then run check_resources.py "
+              "--write-imports %s)\n%s" % (len(got), len(want), path, "\n".join(diff)))
+    return entries
+
+
+def check_x64(path, entries):
+    """The x64 setup.exe: headers, and the resources of the x86 one."""
+    begin_group("x64 setup.exe")
+    pe = check_pe("x64 exe", path, 0x8664, 0x20B)
+    got = pe and attempt("x64 exe: resource section decodes", pe.resources)
+    if got is not None and check("x64 exe: the x86 resources to compare with decode",
+                                 entries is not None, "see linked setup.exe"):
+        check_same_resources("x64 exe", got, entries, "in the x86 exe")
 
 
 def main(argv):
-    exe = None
-    if len(argv) == 2 and argv[0] == "--exe":
-        exe = argv[1]
-    elif argv:
-        sys.stderr.write("usage: check_resources.py [--exe setup.exe]\n")
+    opts = dict(zip(argv[::2], argv[1::2]))
+    if (len(opts) * 2 != len(argv) or not set(opts) <= {"--exe", "--x64", "--write-imports"}
+            or ("--x64" in opts and "--exe" not in opts) or ("--write-imports" in opts and len(opts) > 1)):
+        sys.stderr.write("usage: check_resources.py [--exe setup.exe [--x64 x64/setup.exe]]\n"
+                         "       check_resources.py --write-imports setup.exe\n")
         return 2
-    names = read_header()
-    check_header(names)
-    check_setup_rc()
-    scripts = check_scripts(names)
-    check_texts(scripts)
-    check_script_dialogs(scripts)
-    check_manifest()
+    if "--write-imports" in opts:
+        pe = PE(read(opts["--write-imports"]))
+        if pe.machine != 0x14C:
+            sys.exit("%s is not an x86 executable" % opts["--write-imports"])
+        with open(IMPORTS, "w", encoding="ascii", newline="\n") as f:
+            f.write("".join(i + "\n" for i in pe.imports()))
+        print("wrote " + IMPORTS)
+        return 0
+    scripts = check_sources()
     tmp = tempfile.mkdtemp(prefix="check_resources.")
     try:
         icon = check_icon(tmp)
-        compiled = None
-        if icon is not None:
-            compiled = check_compiled(tmp, icon, scripts)
-        else:
-            skip("compiled resources", "no icon")
-        if exe is not None:
-            if icon is not None:
-                check_exe(exe, compiled, icon)
-            else:
-                skip("exe", "no icon")
+        compiled = check_compiled(tmp, icon, scripts) if icon else skip("compiled resources", "no icon")
+        if "--exe" in opts:
+            entries = check_exe(opts["--exe"], compiled, icon)
+            if "--x64" in opts:
+                check_x64(opts["--x64"], entries)
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
-    report_groups()
+    for name, (checks, failed) in GROUPS.items():
+        RESULTS["failed" if failed else "passed"] += 1
+        print("FAIL %s: %d of %d checks failed" % (name, failed, checks) if failed
+              else "PASS %s (%d checks)" % (name, checks))
     line = "%d passed, %d failed" % (RESULTS["passed"], RESULTS["failed"])
-    if RESULTS["skipped"]:
-        line += ", %d skipped" % RESULTS["skipped"]
-    print(line)
+    print(line + (", %d skipped" % RESULTS["skipped"] if RESULTS["skipped"] else ""))
     return 1 if RESULTS["failed"] else 0
 
 
