@@ -78,10 +78,11 @@ fuzz: fuzz-build
 	        || exit 1; \
 	done
 
-# Size and speed figures under Wine, with their floors, medians of BENCH_RUNS runs.
+# Size and speed figures under Wine, with their floors, medians of BENCH_RUNS runs: the x86
+# setup where the kernel runs 32-bit code, else the x64 one (BENCH_SETUP=path picks).
 BENCH_RUNS ?= 5
 bench: windows
-	python3 scripts/bench.py out/setup.exe --runs $(BENCH_RUNS)
+	python3 scripts/bench.py $(BENCH_SETUP) --runs $(BENCH_RUNS)
 
 test: deps
 	@tests/run.sh

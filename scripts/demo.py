@@ -25,7 +25,6 @@ import run_wine_tests as rwt  # noqa: E402
 import variants  # noqa: E402
 
 WORK = os.path.join(ROOT, "build", "demo")
-PRODUCT_CODE = "{5B0C1B44-2F1E-4C8A-9E51-1D4A0B7C5101}"
 PAD_MIB = 4      # the package: about 4 MiB ...
 DELAY_MS = 80    # ... sent 64 KiB at a time with this pause: about 5 s
 LANGS = ("en", "sl", "it", "sq")
@@ -44,46 +43,6 @@ def ia32_refused():
                    check=True)
     p = subprocess.run([probe], stdout=subprocess.PIPE, text=True)
     return None if p.returncode == 0 else p.stdout.strip()
-
-
-def tables(port, column):
-    c = variants.c_string
-    files = ["nullptr"] * 4
-    files[column] = c(rwt.ARCH_PACKAGE["x64" if column == 2 else "x86"])
-    return """
-namespace {
-const LanguageEntry kLanguages[] = {
-    {1060, %s, {%s}, {nullptr, nullptr, nullptr, nullptr}},
-    {0, nullptr, {nullptr, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}},
-};
-const PackageEntry kPackages[] = {
-    {%s, u"INSTALL", u"Quorvex Lumora", nullptr, u"5.1", 0, 5, kLanguages},
-    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
-};
-}  // namespace
-const SetupConfig setupConfig = {%s, u"InstMSIA.exe", u"InstMSIW.exe", 200, kPackages};
-""" % (c("Slovenščina"), ", ".join(files), c("https://localhost:%d/prenos/?verzija=5.1&paket=" % port),
-       c("https://localhost:%d/MSI/2.0/" % port))
-
-
-def build_package(s, serve):
-    src = os.path.join(WORK, "msi-src")
-    os.makedirs(src, exist_ok=True)
-    with open(os.path.join(src, "lumora.txt"), "w") as f:
-        f.write("Quorvex Lumora 5.1\n")
-    with open(os.path.join(src, "lumora.dat"), "wb") as f:
-        f.write(os.urandom(PAD_MIB << 20))  # random: the cabinet cannot shrink it
-    x64 = s.arch == "x64"
-    with open(os.path.join(src, "lumora.wxs"), "w") as f:
-        f.write(variants.package_wxs(
-            "Quorvex Lumora", PRODUCT_CODE, "{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}",
-            "{7A1E2B3C-4D5E-4F60-8172-93A4B5C6D701}", "5.1", ("Quorvex", "Lumora"),
-            [("ReadMe", "lumora.txt", "lumora.txt"), ("Pad", "lumora.dat", "lumora.dat")],
-            cabinet="lumora.cab", x64=x64))
-    msi = os.path.join(src, s.package_file)
-    s.run(["wixl"] + (["-a", "x64"] if x64 else []) + ["-o", msi, "lumora.wxs"], 300, what="wixl",
-          cwd=src)
-    s.sign("leaf", msi, os.path.join(serve, s.package_file))
 
 
 def start_server(s, serve, port):
@@ -133,7 +92,7 @@ def one_run(s, exe, lang, template):
         else:
             time.sleep(0.2)
     res = s.end_setup(proc, stopfile)
-    p = s.wine([rwt.win_path(os.path.join(s.bin, "msistate.exe")), PRODUCT_CODE], check=False)
+    p = s.wine([rwt.win_path(os.path.join(s.bin, "msistate.exe")), variants.LUMORA_PRODUCT_CODE], check=False)
     state = p.stdout.decode(errors="replace").strip()
     lines = ["exit status 0x%08X (%d)" % (res["code"], res["code"]),
              "product state and install source (5 = installed): " + state] + shots
@@ -163,8 +122,9 @@ def wine_part(arch):
         os.makedirs(serve, exist_ok=True)
         log("%s, about %d MiB, signed by the demo publisher; setup.exe (%s) with the download "
             "address https://localhost:%d/prenos/?verzija=5.1&paket=" % (s.package_file, PAD_MIB, arch, port))
-        build_package(s, serve)
-        variant = variants.build_variants({"demo": tables(port, s.column)}, arch)["demo"]
+        msi = variants.lumora_package(s, os.path.join(WORK, "msi-src"), PAD_MIB)
+        s.sign("leaf", msi, os.path.join(serve, s.package_file))
+        variant = variants.build_variants({"demo": variants.lumora_download_tables(port)}, arch)["demo"]
         run_dir = os.path.join(WORK, "run")
         os.makedirs(run_dir, exist_ok=True)
         signed = os.path.join(run_dir, "setup.exe")

@@ -56,6 +56,52 @@ def c_string(text):
     return 'u"%s"' % escaped
 
 
+def lumora_download_tables(port, min_engine=200):
+    """The built-in Lumora row (every column's package), its addresses on a local server."""
+    c = c_string
+    return """
+namespace {
+const LanguageEntry kLanguages[] = {
+    {1060, u"Slovenščina", {nullptr, u"Lumora.Win32.msi", u"Lumora.x64.msi", u"Lumora.ARM64.msi"},
+     {nullptr, nullptr, nullptr, nullptr}},
+    {0, nullptr, {nullptr, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}},
+};
+const PackageEntry kPackages[] = {
+    {%s, u"INSTALL", u"Quorvex Lumora", nullptr, u"5.1", 0, 5, kLanguages},
+    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
+};
+}  // namespace
+const SetupConfig setupConfig = {%s, u"InstMSIA.exe", u"InstMSIW.exe", %d, kPackages};
+""" % (c("https://localhost:%d/prenos/?verzija=5.1&paket=" % port),
+       c("https://localhost:%d/MSI/2.0/" % port), min_engine)
+
+
+def lumora_package(suite, directory, pad_mib=0):
+    """Builds the Lumora 5.1 package of suite's architecture in directory, with a random
+    padding file of pad_mib MiB (random, so that the cabinet cannot shrink it). Returns its
+    path (directory/Lumora.Win32.msi or Lumora.x64.msi)."""
+    os.makedirs(directory, exist_ok=True)
+    files = [("ReadMe", "lumora.txt", "lumora.txt")]
+    with open(os.path.join(directory, "lumora.txt"), "w") as f:
+        f.write("Quorvex Lumora 5.1\n")
+    if pad_mib:
+        with open(os.path.join(directory, "lumora.dat"), "wb") as f:
+            f.write(os.urandom(pad_mib << 20))
+        files.append(("Pad", "lumora.dat", "lumora.dat"))
+    x64 = suite.arch == "x64"
+    with open(os.path.join(directory, "lumora.wxs"), "w") as f:
+        f.write(package_wxs("Quorvex Lumora", LUMORA_PRODUCT_CODE, "{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}",
+                            "{7A1E2B3C-4D5E-4F60-8172-93A4B5C6D701}", "5.1", ("Quorvex", "Lumora"), files,
+                            cabinet="lumora.cab", x64=x64))
+    msi = os.path.join(directory, suite.package_file)
+    suite.run(["wixl"] + (["-a", "x64"] if x64 else []) + ["-o", msi, "lumora.wxs"], 300,
+              what="wixl lumora.wxs", cwd=directory)
+    return msi
+
+
+LUMORA_PRODUCT_CODE = "{5B0C1B44-2F1E-4C8A-9E51-1D4A0B7C5101}"
+
+
 def package_wxs(product, product_code, upgrade_code, component_guid, version, folders, files,
                 language=1033, cabinet="package.cab", x64=False):
     """WiX source of a one-component test package for wixl.
