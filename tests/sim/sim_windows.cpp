@@ -382,6 +382,10 @@ UINT SimWindows::GetSystemDirectoryW(char16_t* buffer, UINT size) {
     return n;
 }
 
+DWORD SimWindows::GetLastError() { return lastError_; }
+void SimWindows::SetLastError(DWORD error) { lastError_ = error; }
+HANDLE SimWindows::GetCurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
+DWORD SimWindows::GetCurrentThreadId() { return runningThread_ ? 2 : mainThreadId_; }
 const char16_t* SimWindows::GetCommandLineW() {
     Record("GetCommandLineW()");
     commandLineCopy_ = commandLine;
