@@ -27,9 +27,8 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
-import run_wine_tests as rwt  # noqa: E402
-import variants  # noqa: E402
+sys.path[:0] = [os.path.join(ROOT, "tests", "wine"), os.path.join(ROOT, "tests")]
+import harness  # noqa: E402
 
 SIZE_LIMIT = 100 * 1024
 RATIO_LIMIT = 1.10
@@ -39,10 +38,10 @@ class Bench:
     def __init__(self, setup_exe, runs, work, arch):
         self.runs = runs
         self.work = work
-        self.s = rwt.Suite(setup_exe, work, keep=False, filt=None, verbose=False, arch=arch)
+        self.s = harness.Suite(setup_exe, work, keep=False, filt=None, verbose=False, arch=arch)
 
     def tool(self, name):
-        return rwt.win_path(os.path.join(self.s.bin, name))
+        return harness.win_path(os.path.join(self.s.bin, name))
 
     def timed(self, cmdline, seen=None, kill_on_window=False):
         """Runs cmdline through runexit; (seconds to its end, seconds to a visible window or
@@ -51,8 +50,8 @@ class Bench:
         stem = s.new_tmp("bench")
         with open(stem + ".cmd", "w", encoding="utf-8") as f:
             f.write(cmdline)
-        argv = [self.tool("runexit.exe"), "--seen", rwt.win_path(stem + ".seen")]
-        argv += (["--kill-on-window"] if kill_on_window else []) + [rwt.win_path(stem + ".cmd"), "300000"]
+        argv = [self.tool("runexit.exe"), "--seen", harness.win_path(stem + ".seen")]
+        argv += (["--kill-on-window"] if kill_on_window else []) + [harness.win_path(stem + ".cmd"), "300000"]
         t0 = time.perf_counter()
         proc = s.start(["wine"] + argv, s.env())
         first = None
@@ -65,7 +64,7 @@ class Bench:
         return total, first
 
     def product(self, verb):
-        p = self.s.run(["wine", self.tool("product_state.exe"), verb, variants.LUMORA_PRODUCT_CODE], 120,
+        p = self.s.run(["wine", self.tool("product_state.exe"), verb, harness.LUMORA_PRODUCT_CODE], 120,
                        env=self.s.env(), check=False)
         return p.stdout.decode().strip()
 
@@ -77,14 +76,14 @@ class Bench:
         s.build_helpers()
         s.make_files()
         s.make_prefix()
-        self.small = variants.lumora_package(s, os.path.join(self.work, "small"))
-        self.large = variants.lumora_package(s, os.path.join(self.work, "large"), 20)
+        self.small = harness.lumora_package(s, os.path.join(self.work, "small"))
+        self.large = harness.lumora_package(s, os.path.join(self.work, "large"), 20)
         self.local_dir = os.path.join(self.work, "local")
         os.makedirs(self.local_dir)
         shutil.copyfile(s.setup_src, os.path.join(self.local_dir, "setup.exe"))
         shutil.copyfile(self.small, os.path.join(self.local_dir, s.package_file))
-        self.port = rwt.free_port()
-        exe = variants.build_variants({"bench": variants.lumora_download_tables(self.port)}, s.arch)["bench"]
+        self.port = harness.free_port()
+        exe = harness.build_variants({"bench": harness.lumora_download_tables(self.port)}, s.arch)["bench"]
         self.dl_dir = os.path.join(self.work, "download")
         self.serve = os.path.join(self.work, "serve")
         os.makedirs(self.dl_dir)
@@ -105,8 +104,8 @@ class Bench:
 
     def measure(self):
         s = self.s
-        setup_local = '"%s"' % rwt.win_path(os.path.join(self.local_dir, "setup.exe"))
-        floor = '"%s" install "%s"' % (self.tool("bench_floor.exe"), rwt.win_path(self.small))
+        setup_local = '"%s"' % harness.win_path(os.path.join(self.local_dir, "setup.exe"))
+        floor = '"%s" install "%s"' % (self.tool("bench_floor.exe"), harness.win_path(self.small))
         local, local_floor, window, window_floor = [], [], [], []
         self.product("remove")
         for _ in range(self.runs):
@@ -120,14 +119,9 @@ class Bench:
             first = self.timed('"%s" window' % self.tool("bench_floor.exe"), kill_on_window=True)[1]
             if first is not None:
                 window_floor.append(first)
-        server = s.start([sys.executable, os.path.join(ROOT, "tests", "wine", "https_server.py"),
-                          "--dir", self.serve, "--cert", os.path.join(s.pki, "server.pem"),
-                          "--key", os.path.join(s.pki, "server.key"), "--port", str(self.port),
-                          "--lifetime", "900"])
-        try:
-            time.sleep(1)
+        with s.https_server({s.package_file: os.path.join(self.serve, s.package_file)}, self.port):
             url = "https://localhost:%d/prenos/?verzija=5.1&paket=%s" % (self.port, s.package_file)
-            setup_dl = '"%s"' % rwt.win_path(os.path.join(self.dl_dir, "setup.exe"))
+            setup_dl = '"%s"' % harness.win_path(os.path.join(self.dl_dir, "setup.exe"))
             dl, dl_floor = [], []
             for _ in range(self.runs):
                 self.wipe_cache()
@@ -135,11 +129,8 @@ class Bench:
                 self.installed_once("download run")
                 self.wipe_cache()
                 dl_floor.append(self.timed('"%s" download "%s" "%s"' % (
-                    self.tool("bench_floor.exe"), url, rwt.win_path(os.path.join(self.dl_dir, "setup.exe"))))[0])
+                    self.tool("bench_floor.exe"), url, harness.win_path(os.path.join(self.dl_dir, "setup.exe"))))[0])
                 self.installed_once("download floor")
-        finally:
-            server.terminate()
-            s.finish(server, 30)
         med = statistics.median
         return {"local": [med(local), med(local_floor)], "download": [med(dl), med(dl_floor)],
                 "window": [med(window), med(window_floor)] if window and window_floor else None}
@@ -162,23 +153,15 @@ def size_figures(exe):
     return os.path.getsize(exe), outside, sections
 
 
-def ia32_refused():
-    probe = os.path.join(ROOT, "build", "ia32_probe")
-    os.makedirs(os.path.dirname(probe), exist_ok=True)
-    subprocess.run(["gcc", "-O1", "-o", probe, os.path.join(ROOT, "tests", "wine", "ia32_probe.c")], check=True)
-    p = subprocess.run([probe], stdout=subprocess.PIPE, text=True)
-    return None if p.returncode == 0 else p.stdout.strip()
-
-
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("setup", nargs="?", help="default: out/setup.exe where 32-bit code runs, else out/x64/setup.exe")
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--json", default=os.path.join(ROOT, "build", "bench.json"))
     args = ap.parse_args()
-    refused = ia32_refused()
+    refused = harness.ia32_refused()
     setup = os.path.abspath(args.setup or os.path.join(ROOT, "out", *(["x64"] if refused else []), "setup.exe"))
-    arch = rwt.pe_arch(setup)
+    arch = harness.pe_arch(setup)
     result = {"date": time.strftime("%Y-%m-%d"), "setup": setup, "arch": arch, "runs": args.runs}
     rows = []
     # Both builds' sizes; the limit is the x86 setup's, the one a vendor ships by default.

@@ -13,7 +13,6 @@ only when every run exited 0 and left the product installed.
 """
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import time
@@ -21,8 +20,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [os.path.join(ROOT, "tests", "wine"), os.path.join(ROOT, "tests")]
 import expected_texts as texts  # noqa: E402
-import run_wine_tests as rwt  # noqa: E402
-import variants  # noqa: E402
+import harness  # noqa: E402
 
 WORK = os.path.join(ROOT, "build", "demo")
 PAD_MIB = 4      # the package: about 4 MiB ...
@@ -35,35 +33,9 @@ def log(text):
     print("\n== " + text, flush=True)
 
 
-def ia32_refused():
-    """Why this machine cannot run 32-bit x86 code, or None when it can."""
-    probe = os.path.join(ROOT, "build", "ia32_probe")
-    os.makedirs(os.path.dirname(probe), exist_ok=True)
-    subprocess.run(["gcc", "-O1", "-o", probe, os.path.join(ROOT, "tests", "wine", "ia32_probe.c")],
-                   check=True)
-    p = subprocess.run([probe], stdout=subprocess.PIPE, text=True)
-    return None if p.returncode == 0 else p.stdout.strip()
-
-
-def start_server(s, serve, port):
-    requests = os.path.join(WORK, "requests.log")
-    server = s.start([sys.executable, os.path.join(ROOT, "tests", "wine", "https_server.py"),
-                      "--dir", serve, "--cert", os.path.join(s.pki, "server.pem"),
-                      "--key", os.path.join(s.pki, "server.key"), "--port", str(port),
-                      "--log", requests, "--delay-ms", str(DELAY_MS), "--lifetime", "900"])
-    deadline = time.time() + 20
-    while time.time() < deadline:
-        try:
-            socket.create_connection(("127.0.0.1", port), 0.5).close()
-            return server, requests
-        except OSError:
-            time.sleep(0.1)
-    raise rwt.SetupError("the HTTPS server did not start on port %d" % port)
-
-
 def progress(s, lang):
     """The progress window's state as dlgprobe sees it, or None."""
-    p = s.wine([rwt.win_path(os.path.join(s.bin, "dlgprobe.exe")), "progress",
+    p = s.wine([harness.win_path(os.path.join(s.bin, "dlgprobe.exe")), "progress",
                 texts.title(lang).encode().hex()], lang=lang, check=False)
     try:
         import json
@@ -75,9 +47,7 @@ def progress(s, lang):
 
 def one_run(s, exe, lang, template):
     """One install run in its own copy of the prefix; returns (ok, lines to print)."""
-    s.prefix = os.path.join(WORK, "prefix-" + lang)
-    shutil.rmtree(s.prefix, ignore_errors=True)
-    s.run(["cp", "-a", template, s.prefix], 300, what="copying the prefix")
+    s.prefix = s.copy_prefix(os.path.join(WORK, "prefix-" + lang), template)
     proc, stopfile, _ = s.start_setup(exe, "", lang, timeout_ms=180000)
     shots = []
     deadline = time.time() + 120
@@ -92,7 +62,7 @@ def one_run(s, exe, lang, template):
         else:
             time.sleep(0.2)
     res = s.end_setup(proc, stopfile)
-    p = s.wine([rwt.win_path(os.path.join(s.bin, "msistate.exe")), variants.LUMORA_PRODUCT_CODE], check=False)
+    p = s.wine([harness.win_path(os.path.join(s.bin, "msistate.exe")), harness.LUMORA_PRODUCT_CODE], check=False)
     state = p.stdout.decode(errors="replace").strip()
     lines = ["exit status 0x%08X (%d)" % (res["code"], res["code"]),
              "product state and install source (5 = installed): " + state] + shots
@@ -104,9 +74,8 @@ def wine_part(arch):
     exe = os.path.join(ROOT, "out", *(["x64"] if arch == "x64" else []), "setup.exe")
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
-    s = rwt.Suite(exe, WORK, keep=True, filt=None, verbose=False, arch=arch)
+    s = harness.Suite(exe, WORK, keep=True, filt=None, verbose=False, arch=arch)
     s.shots = os.path.join(WORK, "screenshots")
-    server = None
     ok = True
     try:
         s.check_tools()
@@ -117,38 +86,35 @@ def wine_part(arch):
         s.make_files()
         s.make_prefix()
         template = s.prefix
-        port = rwt.free_port()
+        port = harness.free_port()
         serve = os.path.join(WORK, "serve")
         os.makedirs(serve, exist_ok=True)
         log("%s, about %d MiB, signed by the demo publisher; setup.exe (%s) with the download "
             "address https://localhost:%d/prenos/?verzija=5.1&paket=" % (s.package_file, PAD_MIB, arch, port))
-        msi = variants.lumora_package(s, os.path.join(WORK, "msi-src"), PAD_MIB)
+        msi = harness.lumora_package(s, os.path.join(WORK, "msi-src"), PAD_MIB)
         s.sign("leaf", msi, os.path.join(serve, s.package_file))
-        variant = variants.build_variants({"demo": variants.lumora_download_tables(port)}, arch)["demo"]
+        variant = harness.build_variants({"demo": harness.lumora_download_tables(port)}, arch)["demo"]
         run_dir = os.path.join(WORK, "run")
         os.makedirs(run_dir, exist_ok=True)
         signed = os.path.join(run_dir, "setup.exe")
         s.sign("leaf", variant, signed)
-        server, requests = start_server(s, serve, port)
-        s.stop_wineserver()
-        for lang in LANGS:
-            log("install run, %s (%s): setup.exe alone, it downloads the package" % (lang, rwt.LOCALES[lang]))
-            good, lines = one_run(s, signed, lang, template)
-            ok = ok and good
-            print("\n".join("  " + line for line in lines))
-        log("result")
-        print("requests the server saw:")
-        print("".join("  " + line for line in open(requests)) if os.path.exists(requests) else "  none")
+        with s.https_server({s.package_file: os.path.join(serve, s.package_file)}, port,
+                            delay_ms=DELAY_MS) as requests:
+            for lang in LANGS:
+                log("install run, %s (%s): setup.exe alone, it downloads the package" % (lang, harness.LOCALES[lang]))
+                good, lines = one_run(s, signed, lang, template)
+                ok = ok and good
+                print("\n".join("  " + line for line in lines))
+            log("result")
+            print("requests the server saw:")
+            print("\n".join("  " + line for line in requests()) or "  none")
         print("screenshots: %s" % s.shots)
         print("demo %s" % ("succeeded: every run downloaded, verified and installed the product" if ok
                            else "FAILED: a run did not end with 0 and the product installed"))
-    except (rwt.SetupError, RuntimeError, OSError, subprocess.SubprocessError) as e:
-        print("demo: %s" % e)
+    except Exception as e:  # noqa: BLE001 - reported, and everything started is stopped
+        print("demo: %s: %s" % (type(e).__name__, e))
         ok = False
     finally:
-        if server:
-            server.terminate()
-            s.finish(server, 30)
         s.stop_wineserver()
         s.stop_xvfb()
     return 0 if ok else 1
@@ -160,7 +126,7 @@ def main():
     subprocess.run([os.path.join(ROOT, "scripts", "install-deps.sh")], check=True)
     log("building both setups (make windows)")
     subprocess.run(["make", "-C", ROOT, "--no-print-directory", "windows"], check=True)
-    refused = ia32_refused()
+    refused = harness.ia32_refused()
     arch = os.environ.get("DEMO_ARCH") or ("x64" if refused else "x86")
     if arch == "x86" and refused:
         print("demo: the x86 setup cannot run here: %s (DEMO_ARCH=x64 runs the x64 one)" % refused)

@@ -1,0 +1,741 @@
+"""The one harness of the project's tests: the report every runner prints, the processes it
+starts, the Wine it runs in, prefixes, the Windows helpers and setup variants built for an
+architecture, signing, the tables and package generators, launching the setup with its full
+exit status, driving its dialogs and boxes, the expectations cases check, and the local HTTPS
+server. Used by the Wine case groups, the resource, release and try runners, make demo and make
+bench. Standard library only.
+
+A runner prints one line per case, "PASS [label] name", "FAIL [label] name: why" or
+"SKIP [label] name: why", and closes with "label: N passed, M failed, K skipped". An exception
+inside a case is that case's failure, with its reason; the run always reaches its closing line.
+"""
+import contextlib
+import hashlib
+import json
+import os
+import select
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import time
+import traceback
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(TESTS)
+HERE = os.path.join(TESTS, "wine")
+sys.path.insert(0, TESTS)
+import expected_texts as texts  # noqa: E402
+
+LOCALES = {
+    "en": "en_US.UTF-8",
+    "sl": "sl_SI.UTF-8",
+    "it": "it_IT.UTF-8",
+    "sq": "sq_AL.UTF-8",
+    "de": "de_DE.UTF-8",  # no German texts: English is shown
+}
+
+
+# Cases whose verdict comes from the platform's trust check or from an HTTPS download to the
+# local server: they run only when the trust probe saw this Wine answer as measured.
+TRUST_GROUPS = ("verify ", "download")
+
+# Time limits (seconds unless named _MS).
+T_BOX_MS = 20000        # a usage box must appear within this
+T_CHILD_MS = 30000      # runexit terminates setup.exe after this
+T_WINE_CMD = 90         # any single wine command
+T_WINEBOOT = 300        # prefix creation on a slow machine
+
+IDOK = 1
+TRUST_E_SUBJECT_NOT_TRUSTED = 0x800B0004
+
+# What differs between the two builds of the setup.
+ARCH_COLUMN = {"x86": 1, "x64": 2}
+ARCH_PACKAGE = {"x86": "Lumora.Win32.msi", "x64": "Lumora.x64.msi"}
+ARCH_TRIPLET = {"x86": "i686-w64-mingw32", "x64": "x86_64-w64-mingw32"}
+ARCH_TOOLCHAIN = {"x86": "mingw-i686.cmake", "x64": "mingw-x86_64.cmake"}
+PE_MACHINE_ARCH = {0x14C: "x86", 0x8664: "x64"}
+
+
+def pe_arch(path):
+    """x86 or x64 from a PE file's machine field; None when it is neither."""
+    import struct
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ":
+        return None
+    at = struct.unpack_from("<I", head, 0x3C)[0]
+    if head[at:at + 4] != b"PE\0\0":
+        return None
+    return PE_MACHINE_ARCH.get(struct.unpack_from("<H", head, at + 4)[0])
+
+
+def free_port():
+    """A port on 127.0.0.1 that nothing listens on now."""
+    import socket
+    with socket.socket() as sock:
+        sock.bind(("127.0.0.1", 0))
+        return sock.getsockname()[1]
+
+
+def build_helpers(arch, timeout=600):
+    """Builds tests/wine's Windows programs for arch (build/wine-helpers-ARCH); returns
+    that directory. Raises SetupError with the build output's tail when it fails."""
+    out = os.path.join(REPO, "build", "wine-helpers-" + arch)
+    for cmd in (["cmake", "-S", HERE, "-B", out, "-G", "Ninja",
+                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(REPO, "cmake", ARCH_TOOLCHAIN[arch])],
+                ["cmake", "--build", out]):
+        p = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, timeout=timeout)
+        if p.returncode != 0:
+            raise SetupError("building the %s helpers failed:\n%s"
+                             % (arch, p.stdout.decode(errors="replace")[-2000:]))
+    return out
+
+
+class SetupError(Exception):
+    """A step of the harness failed: while building the environment it ends the run,
+    inside a case it fails that case."""
+
+
+def win_path(unix_path):
+    """Z: path of a Unix path, computed by hand: winepath would start a wineserver."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def short(text, limit=400):
+    r = repr(text)
+    return r if len(r) <= limit else r[:limit] + "..."
+
+
+def first_difference(got, want):
+    n = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
+    return ("differs at character %d: got %s, expected %s (full text: %s)"
+            % (n, short(got[n:n + 30]), short(want[n:n + 30]), short(got, 600)))
+
+
+
+
+class Report:
+    """Counts and prints cases. label names the platform of the run ("wine8 x64"); filt keeps
+    only the cases whose name contains it."""
+
+    def __init__(self, label="", filt=None, verbose=False):
+        self.label, self.filter, self.verbose = label, filt, verbose
+        self.passed = self.failed = self.skipped = 0
+
+    def tag(self):
+        return " [%s]" % self.label if self.label else ""
+
+    def wanted(self, name):
+        return not self.filter or self.filter in name
+
+    def report(self, name, problems):
+        if problems:
+            self.failed += 1
+            print("FAIL%s %s: %s" % (self.tag(), name, "; ".join(problems)), flush=True)
+        else:
+            self.passed += 1
+            print("PASS%s %s" % (self.tag(), name), flush=True)
+        return not problems
+
+    def check(self, name, ok, why=""):
+        """A case decided by one condition; why is printed when it fails."""
+        return self.report(name, [] if ok else [why or "check failed"])
+
+    def skip(self, name, reason):
+        self.skipped += 1
+        print("SKIP%s %s: %s" % (self.tag(), name, reason), flush=True)
+
+    def log(self, msg):
+        if self.verbose:
+            print("  [%s] %s" % (time.strftime("%H:%M:%S"), msg), flush=True)
+
+    def case(self, name, body, *args, **kw):
+        """Runs one case: body returns its problems (an empty list or None passes). Any
+        exception inside it fails this case with the reason, and the run goes on."""
+        if not self.wanted(name):
+            return None
+        self.log("case: %s" % name)
+        try:
+            problems = self.refuse(name) or body(*args, **kw) or []
+        except Exception as e:  # noqa: BLE001 - a broken case must not end the run
+            problems = ["%s: %s" % (type(e).__name__, e)]
+            self.log(traceback.format_exc())
+        return self.report(name, problems)
+
+    def refuse(self, name):
+        """Problems that fail a case before it runs (none here)."""
+        return None
+
+    def closing(self):
+        """The closing line; returns the exit status (0 only when something passed and
+        nothing failed)."""
+        print("%s%d passed, %d failed, %d skipped" % (self.label + ": " if self.label else "", self.passed,
+                                                      self.failed, self.skipped), flush=True)
+        return 0 if self.failed == 0 and self.passed > 0 else 1
+
+class Wine:
+    """The Wine of a Debian root (tests/wine/roots.sh run names it in KAVRIN_WINE_ROOT and
+    KAVRIN_WINE_VERSION) for one architecture of the setup: x86 in a win32 prefix, x64 in a
+    win64 prefix with 64-bit Wine (tests/wine/bin/wine picks it by KAVRIN_WINE_ARCH).
+
+    How it trusts a test CA: Wine 8 honours a root CA put into the prefix's registry; Wine 10
+    does not (neither the registry blob nor the store API) but takes the system trust store of
+    the Debian root it runs in, read when the prefix is made. The host's store is never
+    touched."""
+
+    def __init__(self, arch, root=None, version=None):
+        self.arch = arch
+        self.root = root or os.environ.get("KAVRIN_WINE_ROOT", "")
+        self.version = version or os.environ.get("KAVRIN_WINE_VERSION", "")
+        self.major = int(self.version.split(".")[0]) if self.version[:1].isdigit() else 0
+        self.label = ("wine%d" % self.major if self.major else "wine") + " " + arch
+        self.prefix_arch = "win64" if arch == "x64" else "win32"
+        self.trusts_system_store = self.major >= 10
+
+    def env(self, prefix, lang="en", display=""):
+        e = {k: v for k, v in os.environ.items() if not (k.startswith("LC_") or k in ("LANG", "LANGUAGE"))}
+        e.update({"WINEPREFIX": prefix, "WINEARCH": self.prefix_arch, "KAVRIN_WINE_ARCH": self.arch,
+                  "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+                  "DISPLAY": display or "", "LC_ALL": LOCALES[lang]})
+        return e
+
+    def trust_before_boot(self, runner, ca_pem):
+        """Wine 10: the CA into the root's system store, before a prefix is made."""
+        if not self.trusts_system_store:
+            return
+        if not self.root:
+            raise SetupError("Wine %s takes its trusted roots from its Debian root, and this run "
+                             "has none (run it through tests/wine/roots.sh run)" % self.version)
+        store = os.path.join(self.root, "usr", "local", "share", "ca-certificates")
+        os.makedirs(store, exist_ok=True)
+        shutil.copyfile(ca_pem, os.path.join(store, "kavrin-test-ca.crt"))
+        runner.run(["chroot", self.root, "update-ca-certificates", "--fresh"], 120,
+                   what="update-ca-certificates in the Debian root")
+
+    def trust_after_boot(self, runner, pki, env):
+        """Wine 8: the CA's registry blob into the made prefix's Root store (pki.sh's ca.reg)."""
+        if self.trusts_system_store:
+            return
+        runner.run(["wine", "reg", "import", win_path(os.path.join(pki, "ca.reg"))], T_WINE_CMD, env=env)
+        thumb = open(os.path.join(pki, "ca.thumbprint")).read().strip()
+        q = runner.run(["wine", "reg", "query", "HKLM\\Software\\Microsoft\\SystemCertificates\\Root"
+                        "\\Certificates\\" + thumb], T_WINE_CMD, env=env, check=False)
+        if q.returncode != 0:
+            raise SetupError("the test CA is not in the prefix's Root store")
+
+
+class Suite(Report):
+    """A run of Wine cases for one setup executable: its work directory, Xvfb, helpers, test
+    PKI, prefix and every step the case groups share."""
+
+    def __init__(self, setup_exe, work, keep=False, filt=None, verbose=False, arch="x86"):
+        self.wine_of_run = Wine(arch)
+        Report.__init__(self, self.wine_of_run.label, filt, verbose)
+        self.setup_src = setup_exe
+        # The setup's architecture: x86 runs in a win32 prefix, x64 in a win64 prefix with
+        # 64-bit Wine. Every helper is built for it, and packages come from its column.
+        self.arch = arch
+        self.column = ARCH_COLUMN[arch]
+        self.package_file = ARCH_PACKAGE[arch]
+        self.work = work
+        self.keep = keep
+        self.xvfb = None
+        self.display = None
+        self.prefix = os.path.join(work, "prefix")
+        self.bin = os.path.join(work, "bin")
+        self.pki = os.path.join(work, "pki")
+        self.files = os.path.join(work, "files")
+        self.tmp = os.path.join(work, "tmp")
+        self.shots = os.path.join(work, "screenshots")
+        self.seq = 0
+        self.wine_version = self.wine_of_run.version
+        self.trust_problem = None
+
+    def refuse(self, name):
+        if self.trust_problem and name.startswith(TRUST_GROUPS):
+            return [self.trust_problem]
+        return None
+
+    # --- processes ----------------------------------------------------------------------
+
+    def env(self, lang="en", prefix=None):
+        return self.wine_of_run.env(prefix or self.prefix, lang, self.display)
+
+    # Output goes through files, never pipes: a Wine process may start long-lived helpers
+    # (the virtual desktop's explorer.exe) that inherit its output handles, and a pipe
+    # would then stay open until they end.
+
+    def run(self, args, timeout, env=None, check=True, what=None, cwd=None):
+        proc = self.start(args, env, cwd)
+        rc, out, err = self.finish(proc, timeout)
+        if rc is None:
+            raise SetupError("%s did not finish within %d s" % (what or args[0], timeout))
+        if check and rc != 0:
+            raise SetupError("%s failed (%d): %s" % (what or " ".join(args), rc,
+                                                    err.decode(errors="replace")[-800:]))
+        return subprocess.CompletedProcess(args, rc, out, err)
+
+    def start(self, args, env=None, cwd=None):
+        self.log("start: %s" % " ".join(args))
+        stem = self.new_tmp("out")
+        out = open(stem + ".stdout", "w+b")
+        err = open(stem + ".stderr", "w+b")
+        proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env,
+                                cwd=cwd)
+        proc.out_files = (out, err)
+        return proc
+
+    def wine(self, args, timeout=T_WINE_CMD, lang="en", check=True):
+        return self.run(["wine"] + args, timeout, env=self.env(lang), check=check,
+                        what="wine " + " ".join(args[:1]))
+
+    def start_wine(self, args, lang="en"):
+        return self.start(["wine"] + args, self.env(lang))
+
+    @staticmethod
+    def finish(proc, timeout):
+        """Waits for a started process; kills it (by its own pid) when it overruns.
+        Returns (exit status or None when killed, stdout bytes, stderr bytes)."""
+        rc = None
+        try:
+            rc = proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait(10)
+        data = []
+        for fh in proc.out_files:
+            fh.seek(0)
+            data.append(fh.read())
+            fh.close()
+        return rc, data[0], data[1]
+
+    def new_tmp(self, stem):
+        os.makedirs(self.tmp, exist_ok=True)
+        self.seq += 1
+        return os.path.join(self.tmp, "%03d-%s" % (self.seq, stem))
+
+    # --- environment --------------------------------------------------------------------
+
+    def check_tools(self):
+        missing = [t for t in ("wine", "wineboot", "wineserver", "cmake", ARCH_TRIPLET[self.arch] + "-gcc",
+                               "osslsigncode", "openssl", "Xvfb") if not shutil.which(t)]
+        if missing:
+            raise SetupError("missing tools: %s (scripts/install-deps.sh installs them)"
+                             % ", ".join(missing))
+        if not os.path.isfile(self.setup_src):
+            raise SetupError("no setup executable at %s" % self.setup_src)
+
+    def start_xvfb(self):
+        """A private Xvfb on a display number it picks itself (-displayfd)."""
+        rfd, wfd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(wfd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            pass_fds=(wfd,))
+        os.close(wfd)
+        data = b""
+        deadline = time.time() + 30
+        while not data.endswith(b"\n") and time.time() < deadline:
+            ready, _, _ = select.select([rfd], [], [], 1)
+            if ready:
+                chunk = os.read(rfd, 64)
+                if not chunk:
+                    break
+                data += chunk
+        os.close(rfd)
+        if not data.strip().isdigit():
+            raise SetupError("Xvfb did not start")
+        self.display = ":" + data.strip().decode()
+        self.log("Xvfb pid %d on %s" % (self.xvfb.pid, self.display))
+
+    def stop_xvfb(self):
+        if self.xvfb and self.xvfb.poll() is None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait(10)
+
+    def build_helpers(self):
+        """Every Windows program of the tests, built for this run's architecture by the
+        mingw CMake configuration of tests/wine, copied into bin/ (msi.dll stand-ins keep
+        their engine/ and engine-noreinstall/ folders)."""
+        built = build_helpers(self.arch)
+        shutil.copytree(built, self.bin, dirs_exist_ok=True,
+                        ignore=shutil.ignore_patterns("CMakeFiles", "*.a", "*.ninja*", "*.cmake",
+                                                      "CMakeCache.txt", ".ninja*"))
+
+    def sign(self, leaf, src, dst):
+        chain = os.path.join(self.pki, leaf + "-chain.pem")
+        key = os.path.join(self.pki, leaf + ".key")
+        tmp = dst + ".signing"
+        args = ["osslsigncode", "sign", "-certs", chain, "-key", key, "-h", "sha256",
+                "-n", "Quorvex Lumora Setup", "-in", src, "-out", tmp]
+        p = self.run(args, 60, check=False)
+        if p.returncode != 0:
+            # A file that already carries a signature: sign a copy without it.
+            bare = dst + ".bare"
+            self.run(["osslsigncode", "remove-signature", "-in", src, "-out", bare], 60,
+                     what="removing the signature of %s" % src)
+            self.run(args[:-3] + ["-in", bare, "-out", tmp], 60, what="signing %s" % src)
+            os.remove(bare)
+        os.replace(tmp, dst)
+
+    def make_files(self):
+        self.run(["bash", os.path.join(HERE, "pki.sh"), self.pki], 120, what="pki.sh")
+        os.makedirs(self.files, exist_ok=True)
+        blanks = os.path.join(self.files, "dir with blanks")
+        os.makedirs(blanks, exist_ok=True)
+        # The product, plain and signed by the trusted test publisher.
+        self.setup_plain = os.path.join(self.bin, "setup.exe")
+        shutil.copyfile(self.setup_src, self.setup_plain)
+        signed_dir = os.path.join(self.bin, "signed")
+        os.makedirs(signed_dir, exist_ok=True)
+        self.setup_signed = os.path.join(signed_dir, "setup.exe")
+        self.sign("leaf", self.setup_plain, self.setup_signed)
+        # Small PE files to verify: copies of a helper, unsigned or signed.
+        pe = os.path.join(self.bin, "holdmutex.exe")
+        f = self.f = {
+            "unsigned": os.path.join(self.files, "unsigned.exe"),
+            "same": os.path.join(self.files, "same.exe"),
+            "third": os.path.join(self.files, "third.exe"),
+            "other": os.path.join(self.files, "other.exe"),
+            "sha1": os.path.join(self.files, "sha1.exe"),
+            "blanks": os.path.join(blanks, "same signed.exe"),
+        }
+        shutil.copyfile(pe, f["unsigned"])
+        self.sign("leaf", pe, f["same"])
+        self.sign("leaf3", pe, f["third"])
+        self.sign("leaf2", pe, f["other"])
+        self.sign("leaf1", pe, f["sha1"])
+        shutil.copyfile(f["same"], f["blanks"])
+        # The signatures themselves, checked on the host first.
+        ca = os.path.join(self.pki, "ca.pem")
+        ca2 = os.path.join(self.pki, "ca2.pem")
+        for path, root in ((self.setup_signed, ca), (f["same"], ca), (f["third"], ca),
+                           (f["sha1"], ca), (f["other"], ca2)):
+            self.run(["osslsigncode", "verify", "-CAfile", root, "-in", path], 60,
+                     what="osslsigncode verify %s" % os.path.basename(path))
+
+    def make_prefix(self):
+        os.makedirs(self.prefix, exist_ok=True)
+        t = time.time()
+        self.wine_of_run.trust_before_boot(self, os.path.join(self.pki, "ca.pem"))
+        self.run(["wineboot", "-i"], T_WINEBOOT, env=self.env(), what="wineboot -i")
+        self.run(["wineserver", "-w"], T_WINEBOOT, env=self.env(), what="wineserver -w")
+        self.wine_of_run.trust_after_boot(self, self.pki, self.env())
+        # Wine's virtual desktop, so that screenshots show window captions.
+        self.wine(["reg", "add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop",
+                   "/d", "Default", "/f"])
+        self.wine(["reg", "add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default",
+                   "/d", "1024x768", "/f"])
+        self.run(["wineserver", "-w"], T_WINE_CMD, env=self.env(), what="wineserver -w")
+        self.log("prefix ready in %.1f s" % (time.time() - t))
+
+    def trust_probe(self):
+        """Control files through an unsigned setup.exe, whose /v verdict is the file's own
+        trust: unsigned and a SHA-1-issued leaf under the untrusted root must be refused, a
+        SHA-1-issued leaf under the test CA accepted. A Wine that answers otherwise does not
+        trust the test CA as measured, and every trust and download case fails with that."""
+        want = (("unsigned", TRUST_E_SUBJECT_NOT_TRUSTED), ("other", TRUST_E_SUBJECT_NOT_TRUSTED),
+                ("sha1", 0))
+        seen = []
+        for key, code in want:
+            problems = self.verify(self.setup_plain, "/v " + win_path(self.f[key]), code)
+            if problems:
+                seen.append("%s: %s" % (key, "; ".join(problems)))
+        if seen:
+            self.trust_problem = ("Wine %s does not answer the trust probe as measured (%s): the "
+                                  "test CA is not trusted the way this Wine honours, or its trust "
+                                  "check changed" % (self.wine_version, "; ".join(seen)))
+        self.report("trust probe: unsigned and untrusted-root controls refused, trusted-root "
+                    "control accepted", [self.trust_problem] if self.trust_problem else [])
+
+    def copy_prefix(self, dst, src=None):
+        """A copy of a prefix at rest (its wineserver stopped first)."""
+        src = src or self.prefix
+        self.stop_wineserver(src)
+        shutil.rmtree(dst, ignore_errors=True)
+        self.run(["cp", "-a", src, dst], 300, what="copying the prefix")
+        return dst
+
+    def reg_add(self, key, name, data, kind="REG_SZ", lang="en"):
+        self.wine(["reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"], lang=lang)
+
+    def stop_wineserver(self, prefix=None):
+        """Ends the wineserver of a prefix (default the current one) and waits for it."""
+        prefix = prefix or self.prefix
+        if not os.path.isdir(prefix):
+            return
+        for step in ("-k", "-w"):
+            try:
+                subprocess.run(["wineserver", step], env=self.env(prefix=prefix), timeout=30,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+            except (subprocess.TimeoutExpired, OSError):
+                pass
+
+    # --- helpers inside the prefix --------------------------------------------------------
+
+    def start_setup(self, exe, args, lang, kill_on_window=False, timeout_ms=T_CHILD_MS):
+        """Starts runexit on `"EXE" ARGS`; returns (process, stop file, seen file)."""
+        stem = self.new_tmp("run")
+        cmdfile, stopfile, seenfile = stem + ".cmd", stem + ".stop", stem + ".seen"
+        cmdline = '"%s"' % win_path(exe) + (" " + args if args else "")
+        with open(cmdfile, "w", encoding="utf-8") as fh:
+            fh.write(cmdline)
+        argv = [win_path(os.path.join(self.bin, "runexit.exe")),
+                "--stop", win_path(stopfile), "--seen", win_path(seenfile)]
+        if kill_on_window:
+            argv.append("--kill-on-window")
+        argv += [win_path(cmdfile), str(timeout_ms)]
+        return self.start_wine(argv, lang), stopfile, seenfile
+
+    def end_setup(self, proc, stopfile, stop_now=False):
+        """Waits for runexit; returns a dict of its report or raises SetupError."""
+        if stop_now:
+            open(stopfile, "w").close()
+        rc, out, err = self.finish(proc, T_CHILD_MS / 1000 + 30)
+        if rc is None:
+            raise SetupError("runexit did not end")
+        line = out.decode("utf-8", errors="replace").strip()
+        res = {}
+        for part in line.split(" "):
+            if "=" in part:
+                k, v = part.split("=", 1)
+                res.setdefault(k, v)
+        if "exit" not in res:
+            raise SetupError("runexit said %s %s" % (short(line),
+                                                     short(err.decode(errors="replace")[-300:])))
+        res["first_window"] = line.split('first_window=', 1)[-1].strip('"')
+        res["code"] = int(res["exit"], 16)
+        return res
+
+    def robot(self, args, lang, timeout):
+        p = self.wine([win_path(os.path.join(self.bin, "robot.exe"))] + args,
+                      timeout=timeout, lang=lang, check=False)
+        text = p.stdout.decode("utf-8", errors="strict").strip()
+        try:
+            data = json.loads(text.splitlines()[-1]) if text else None
+        except ValueError:
+            data = None
+        return p.returncode, data, text
+
+    # --- cases --------------------------------------------------------------------------
+
+    def verify(self, exe, args, want_exit):
+        problems = []
+        proc, stopfile, _ = self.start_setup(exe, args, "en", kill_on_window=True)
+        res = self.end_setup(proc, stopfile)
+        if res["window"] != "no":
+            problems.append("a window appeared: %s" % short(res["first_window"]))
+        elif res["ended"] != "self":
+            problems.append("setup.exe did not end (%s)" % res["ended"])
+        elif res["code"] != want_exit:
+            problems.append("exit status 0x%08X, expected 0x%08X" % (res["code"], want_exit))
+        return problems
+
+    @contextlib.contextmanager
+    def https_server(self, files, port, status=None, delay_ms=0, faults=(), lifetime=900):
+        """tests/wine/https_server.py on 127.0.0.1:port with the test PKI's server certificate,
+        serving files ({name: source path}); status {name: HTTP status}. Yields a function
+        returning the request lines logged so far; the server ends with the block."""
+        stem = self.new_tmp("server")
+        root = stem + ".files"
+        shutil.rmtree(root, ignore_errors=True)
+        os.makedirs(root)
+        for name, src in files.items():
+            shutil.copyfile(src, os.path.join(root, name))
+        log, port_file = stem + ".log", stem + ".port"
+        args = [sys.executable, os.path.join(HERE, "https_server.py"), "--dir", root,
+                "--cert", os.path.join(self.pki, "server.pem"), "--key", os.path.join(self.pki, "server.key"),
+                "--port", str(port), "--port-file", port_file, "--log", log, "--lifetime", str(lifetime)]
+        args += ["--status=%s=%d" % item for item in (status or {}).items()]
+        args += (["--delay-ms", str(delay_ms)] if delay_ms else []) + list(faults)
+        proc = self.start(args)
+        try:
+            deadline = time.time() + 15
+            while not os.path.exists(port_file) and proc.poll() is None and time.time() < deadline:
+                time.sleep(0.05)
+            if not os.path.exists(port_file):
+                _, _, err = self.finish(proc, 5)
+                raise SetupError("the HTTPS server did not start on port %d: %s"
+                                 % (port, err.decode(errors="replace")[-400:]))
+
+            def requests():
+                if not os.path.exists(log):
+                    return []
+                with open(log, encoding="utf-8") as f:
+                    return f.read().splitlines()
+            yield requests
+        finally:
+            if proc.poll() is None:
+                proc.terminate()
+            self.finish(proc, 10)
+
+    def screenshot(self, png):
+        os.makedirs(self.shots, exist_ok=True)
+        if not shutil.which("import"):
+            return
+        self.log("screenshot %s" % png)
+        try:
+            subprocess.run(["import", "-display", self.display, "-window", "root",
+                            os.path.join(self.shots, png)], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        except subprocess.TimeoutExpired:
+            self.log("screenshot %s timed out" % png)
+
+
+
+# --- setup variants, tables and packages -----------------------------------------------------
+
+SOURCES = os.path.join(REPO, "build", "wine-variants", "tables")
+HEADER = '#include "vocabulary/setup_config.h"\n\n'
+
+
+def build_variants(tables, arch, timeout=900):
+    """tables: {name: C++ source text}; arch: x86 or x64, each with its own build directory.
+    Returns {name: path of its setup executable}.
+
+    A variant is named by its name and a hash of its source (setup-NAME-HASH.exe), so two
+    groups of cases that ask for one name with different tables get two executables, never
+    each other's. Raises SetupError with the build output's tail when the build fails."""
+    os.makedirs(SOURCES, exist_ok=True)
+    stems = {}
+    for name, text in sorted(tables.items()):
+        content = HEADER + text
+        stem = "%s-%s" % (name, hashlib.sha1(content.encode("utf-8")).hexdigest()[:10])
+        path = os.path.join(SOURCES, stem + ".cpp")
+        if not os.path.exists(path):
+            with open(path + ".tmp", "w") as f:
+                f.write(content)
+            os.replace(path + ".tmp", path)
+        stems[name] = stem
+    # Keep the other variants of this build directory in the list, so that two groups of
+    # cases asking one after the other do not rebuild each other's executables.
+    known = sorted(os.path.join(SOURCES, f) for f in os.listdir(SOURCES) if f.endswith(".cpp"))
+    build = os.path.join(REPO, "build", "wine-variants", arch)
+    configure = ["cmake", "-S", REPO, "-B", build, "-G", "Ninja",
+                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(REPO, "cmake", ARCH_TOOLCHAIN[arch]),
+                 "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DKAVRIN_TABLE_VARIANTS=" + ";".join(known)]
+    for cmd in (configure, ["cmake", "--build", build]):
+        proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout,
+                              stdin=subprocess.DEVNULL)
+        if proc.returncode != 0:
+            raise SetupError("building setup variants failed:\n" + proc.stdout.decode(errors="replace")[-3000:])
+    return {name: os.path.join(build, "setup-%s.exe" % stem) for name, stem in stems.items()}
+
+
+def c_string(text):
+    """A C++ UTF-16 literal for text (None gives nullptr)."""
+    if text is None:
+        return "nullptr"
+    escaped = text.replace("\\", "\\\\").replace('"', '\\"')
+    return 'u"%s"' % escaped
+
+
+def lumora_download_tables(port, min_engine=200):
+    """The built-in Lumora row (every column's package), its addresses on a local server."""
+    c = c_string
+    return """
+namespace {
+const LanguageEntry kLanguages[] = {
+    {1060, u"Slovenščina", {nullptr, u"Lumora.Win32.msi", u"Lumora.x64.msi", u"Lumora.ARM64.msi"},
+     {nullptr, nullptr, nullptr, nullptr}},
+    {0, nullptr, {nullptr, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}},
+};
+const PackageEntry kPackages[] = {
+    {%s, u"INSTALL", u"Quorvex Lumora", nullptr, u"5.1", 0, 5, kLanguages},
+    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
+};
+}  // namespace
+const SetupConfig setupConfig = {%s, u"InstMSIA.exe", u"InstMSIW.exe", %d, kPackages};
+""" % (c("https://localhost:%d/prenos/?verzija=5.1&paket=" % port),
+       c("https://localhost:%d/MSI/2.0/" % port), min_engine)
+
+
+def lumora_package(suite, directory, pad_mib=0):
+    """Builds the Lumora 5.1 package of suite's architecture in directory, with a random
+    padding file of pad_mib MiB (random, so that the cabinet cannot shrink it). Returns its
+    path (directory/Lumora.Win32.msi or Lumora.x64.msi)."""
+    os.makedirs(directory, exist_ok=True)
+    files = [("ReadMe", "lumora.txt", "lumora.txt")]
+    with open(os.path.join(directory, "lumora.txt"), "w") as f:
+        f.write("Quorvex Lumora 5.1\n")
+    if pad_mib:
+        with open(os.path.join(directory, "lumora.dat"), "wb") as f:
+            f.write(os.urandom(pad_mib << 20))
+        files.append(("Pad", "lumora.dat", "lumora.dat"))
+    x64 = suite.arch == "x64"
+    with open(os.path.join(directory, "lumora.wxs"), "w") as f:
+        f.write(package_wxs("Quorvex Lumora", LUMORA_PRODUCT_CODE, "{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}",
+                            "{7A1E2B3C-4D5E-4F60-8172-93A4B5C6D701}", "5.1", ("Quorvex", "Lumora"), files,
+                            cabinet="lumora.cab", x64=x64))
+    msi = os.path.join(directory, suite.package_file)
+    suite.run(["wixl"] + (["-a", "x64"] if x64 else []) + ["-o", msi, "lumora.wxs"], 300,
+              what="wixl lumora.wxs", cwd=directory)
+    return msi
+
+
+LUMORA_PRODUCT_CODE = "{5B0C1B44-2F1E-4C8A-9E51-1D4A0B7C5101}"
+
+
+def package_wxs(product, product_code, upgrade_code, component_guid, version, folders, files,
+                language=1033, cabinet="package.cab", x64=False):
+    """WiX source of a one-component test package for wixl.
+
+    folders: the install folder's path under Program Files, e.g. ("Quorvex", "Lumora");
+    files: (id, name, source) of each file, the first one the component's key path; x64: a
+    64-bit component under the 64-bit Program Files (build it with `wixl -a x64`)."""
+    dirs = [("INSTALLDIR" if n == len(folders) - 1 else "%sDir" % name.replace(" ", ""), name)
+            for n, name in enumerate(folders)]
+    pad = "  " * (len(dirs) + 4)
+    entries = "".join('%s  <File Id="%s" Name="%s" Source="%s"%s/>\n'
+                      % (pad, fid, name, source, ' KeyPath="yes"' if n == 0 else "")
+                      for n, (fid, name, source) in enumerate(files))
+    opening = "".join('%s<Directory Id="%s" Name="%s">\n' % ("  " * (n + 4), did, name)
+                      for n, (did, name) in enumerate(dirs))
+    closing = "".join("%s</Directory>\n" % ("  " * (n + 4)) for n in reversed(range(len(dirs))))
+    return """<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="%(code)s" Name="%(product)s" Language="%(language)d" Version="%(version)s"
+           Manufacturer="Quorvex" UpgradeCode="%(upgrade)s">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+    <Media Id="1" Cabinet="%(cabinet)s" EmbedCab="yes"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="%(pf)s">
+%(opening)s%(pad)s<Component Id="Main" Guid="%(component)s"%(win64)s>
+%(entries)s%(pad)s</Component>
+%(closing)s      </Directory>
+    </Directory>
+    <Feature Id="Complete" Level="1"><ComponentRef Id="Main"/></Feature>
+  </Product>
+</Wix>
+""" % {"code": product_code, "product": product, "language": language, "version": version,
+       "upgrade": upgrade_code, "cabinet": cabinet,
+       "pf": "ProgramFiles64Folder" if x64 else "ProgramFilesFolder", "opening": opening,
+       "pad": pad, "component": component_guid, "win64": ' Win64="yes"' if x64 else "",
+       "entries": entries, "closing": closing}
+
+
+# --- the probe of 32-bit x86 code ------------------------------------------------------------
+
+def ia32_refused():
+    """Why this machine cannot run 32-bit x86 code (tests/wine/ia32_probe.c), or None when it
+    can: the x86 setup runs under Wine only where it can."""
+    probe = os.path.join(REPO, "build", "ia32_probe")
+    os.makedirs(os.path.dirname(probe), exist_ok=True)
+    subprocess.run(["gcc", "-O1", "-o", probe, os.path.join(HERE, "ia32_probe.c")], check=True)
+    p = subprocess.run([probe], stdout=subprocess.PIPE, text=True)
+    return None if p.returncode == 0 else p.stdout.strip()
+
+
+if __name__ == "__main__" and sys.argv[1:] == ["ia32"]:
+    # tests/run.sh asks here: prints the reason and exits 1 when 32-bit code cannot run.
+    reason = ia32_refused()
+    print(reason or "32-bit x86 code runs")
+    sys.exit(1 if reason else 0)
