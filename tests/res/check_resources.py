@@ -32,6 +32,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 RES = os.path.join(ROOT, "res")
 IMPORTS = os.path.join(ROOT, "tests", "res", "imports-x86.txt")
 sys.path.insert(0, os.path.join(ROOT, "tests"))
+import harness  # noqa: E402
 from expected_texts import DIALOG_TEXTS, KNOWN, LANGS, STRING_IDS  # noqa: E402
 
 
@@ -98,10 +99,10 @@ RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 6, 14, 24
 SIZE_LIMIT = 100 * 1024
 DECODE_ERRORS = (OSError, ValueError, struct.error, zlib.error, UnicodeDecodeError, ET.ParseError)
 
-# The harness. Checks are counted by group (one language's strings, one language's dialogs,
-# the icon, ...): a group passes when every check in it does. A failed check is printed with
-# its details.
-RESULTS = {"passed": 0, "failed": 0, "skipped": 0}
+# Checks are counted by group (one language's strings, one language's dialogs, the icon, ...):
+# a group is one case of the harness's report, passing when every check in it does. A failed
+# check is printed with its details.
+REPORT = harness.Report()
 GROUPS = {}          # group -> [checks, failed checks], in the order the groups began
 CURRENT = ["resource.h"]
 
@@ -138,8 +139,7 @@ def attempt(name, fn, *args):
 
 
 def skip(name, why):
-    RESULTS["skipped"] += 1
-    print("SKIP: %s (%s)" % (name, why))
+    REPORT.skip(name, why)
 
 
 def read(path):
@@ -821,12 +821,8 @@ def main(argv):
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
     for name, (checks, failed) in GROUPS.items():
-        RESULTS["failed" if failed else "passed"] += 1
-        print("FAIL %s: %d of %d checks failed" % (name, failed, checks) if failed
-              else "PASS %s (%d checks)" % (name, checks))
-    line = "%d passed, %d failed" % (RESULTS["passed"], RESULTS["failed"])
-    print(line + (", %d skipped" % RESULTS["skipped"] if RESULTS["skipped"] else ""))
-    return 1 if RESULTS["failed"] else 0
+        REPORT.report("%s (%d checks)" % (name, checks), ["%d of %d checks failed" % (failed, checks)] if failed else [])
+    return REPORT.closing()
 
 
 if __name__ == "__main__":
