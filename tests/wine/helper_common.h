@@ -1,0 +1,181 @@
+/* What the Wine test programs (dialogs.exe, launch.exe, products.exe) share: text
+   conversion, the one JSON writer, the one dialog finder and the one bounded wait. */
+#ifndef KAVRIN_TEST_HELPER_COMMON_H
+#define KAVRIN_TEST_HELPER_COMMON_H
+
+#include <windows.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* Each program uses some of these; the rest must not warn. */
+#define HELPER static __attribute__((unused))
+
+/* ---------- text ---------- */
+
+/* N bytes of UTF-8 (N < 0: up to the NUL) as a new UTF-16 string. */
+HELPER WCHAR *from_utf8(const char *s, int n)
+{
+    int wn = MultiByteToWideChar(CP_UTF8, 0, s, n, NULL, 0);
+    WCHAR *w = calloc((size_t)wn + 1, sizeof(WCHAR));
+    if (!w) ExitProcess(4);
+    MultiByteToWideChar(CP_UTF8, 0, s, n, w, wn);
+    return w;
+}
+
+/* A new UTF-8 copy of a UTF-16 string. */
+HELPER char *to_utf8(const WCHAR *w)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, NULL, 0, NULL, NULL);
+    char *s = malloc((size_t)n + 1);
+    if (!s) ExitProcess(4);
+    WideCharToMultiByte(CP_UTF8, 0, w, -1, s, n, NULL, NULL);
+    s[n] = 0;
+    return s;
+}
+
+/* A text passed on the command line as the hex of its UTF-8 bytes, so that no shell or
+   code page can change it on the way; NULL when the hex is malformed. */
+HELPER WCHAR *from_hex_utf8(const WCHAR *hex)
+{
+    int n = lstrlenW(hex);
+    if (n % 2) return NULL;
+    char *bytes = malloc((size_t)n / 2 + 1);
+    for (int i = 0; i < n / 2; i++) {
+        WCHAR pair[3] = { hex[2 * i], hex[2 * i + 1], 0 }, *end;
+        bytes[i] = (char)wcstol(pair, &end, 16);
+        if (*end) { free(bytes); return NULL; }
+    }
+    WCHAR *w = from_utf8(bytes, n / 2);
+    free(bytes);
+    return w;
+}
+
+/* The whole of a UTF-8 text file as UTF-16; NULL when it cannot be read. */
+HELPER WCHAR *read_utf8_file(const WCHAR *path)
+{
+    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE) return NULL;
+    DWORD size = GetFileSize(f, NULL), got = 0;
+    char *bytes = malloc((size_t)size + 1);
+    BOOL ok = bytes && ReadFile(f, bytes, size, &got, NULL);
+    CloseHandle(f);
+    WCHAR *w = ok ? from_utf8(bytes, (int)got) : NULL;
+    free(bytes);
+    return w;
+}
+
+/* ---------- output: everything is collected, then written to stdout at once ---------- */
+
+static char *out_buf;
+static size_t out_len, out_cap;
+
+HELPER __attribute__((format(ms_printf, 1, 2))) void out_fmt(const char *fmt, ...)
+{
+    for (;;) {
+        size_t room = out_cap - out_len;
+        va_list ap;
+        va_start(ap, fmt);
+        int n = room ? _vsnprintf(out_buf + out_len, room, fmt, ap) : -1;
+        va_end(ap);
+        if (n >= 0 && (size_t)n < room) { out_len += (size_t)n; return; }
+        out_cap = out_cap ? out_cap * 2 : 8192;
+        if (!(out_buf = realloc(out_buf, out_cap))) ExitProcess(4);
+    }
+}
+
+/* A string as a JSON string literal (NULL: null); non-ASCII as UTF-8. */
+HELPER void out_json(const WCHAR *w)
+{
+    if (!w) { out_fmt("null"); return; }
+    out_fmt("\"");
+    for (; *w; w++) {
+        WCHAR c = *w;
+        int pair = c >= 0xD800 && c <= 0xDBFF && w[1] >= 0xDC00 && w[1] <= 0xDFFF;
+        if (c == '"' || c == '\\') out_fmt("\\%c", (char)c);
+        else if (c == '\n') out_fmt("\\n");
+        else if (c == '\r') out_fmt("\\r");
+        else if (c == '\t') out_fmt("\\t");
+        else if (c < 0x20 || c == 0x7f || (c >= 0xD800 && c <= 0xDFFF && !pair)) out_fmt("\\u%04x", c);
+        else if (c < 0x80) out_fmt("%c", (char)c);
+        else {
+            char u8[8];
+            int k = WideCharToMultiByte(CP_UTF8, 0, w, pair ? 2 : 1, u8, sizeof u8 - 1, NULL, NULL);
+            u8[k] = 0;
+            out_fmt("%s", u8);
+            w += pair;
+        }
+    }
+    out_fmt("\"");
+}
+
+/* Writes what was collected; the harness may read it while the program still runs. */
+HELPER void out_flush(void)
+{
+    DWORD done;
+    for (size_t pos = 0; pos < out_len; pos += done)
+        if (!WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out_buf + pos, (DWORD)(out_len - pos), &done, NULL)
+            || !done)
+            break;
+    out_len = 0;
+}
+
+/* ---------- the bounded wait ---------- */
+
+/* Calls done(ctx) until it returns nonzero (then 1) or TIMEOUT_MS have passed (then 0),
+   sleeping STEP_MS in between (0 for a test that blocks by itself). A timeout of 0 tests
+   once. Every wait of these programs is this one. */
+typedef int (*wait_test)(void *ctx);
+
+HELPER int wait_for(wait_test done, void *ctx, DWORD timeout_ms, DWORD step_ms)
+{
+    for (DWORD start = GetTickCount();; Sleep(step_ms)) {
+        if (done(ctx)) return 1;
+        if (GetTickCount() - start >= timeout_ms) return 0;
+    }
+}
+
+HELPER int file_exists(void *path)
+{
+    return GetFileAttributesW((const WCHAR *)path) != INVALID_FILE_ATTRIBUTES;
+}
+
+/* ---------- the dialog finder ---------- */
+
+/* A top-level dialog (class "#32770") captioned exactly CAPTION; with DLG_VISIBLE only a
+   visible one, with DLG_ENABLED only an enabled one. CONTROL >= 0: it must hold the control
+   of that id, or with DLG_WITHOUT it must not (0xFFFF is a message box's text). */
+enum { DLG_VISIBLE = 1, DLG_ENABLED = 2, DLG_WITHOUT = 4 };
+struct dialog_want { const WCHAR *caption; int flags, control; HWND found; };
+
+static BOOL CALLBACK dialog_proc(HWND h, LPARAM lp)
+{
+    struct dialog_want *d = (struct dialog_want *)lp;
+    WCHAR cls[64], cap[1024] = L"";
+    if ((d->flags & DLG_VISIBLE) && !IsWindowVisible(h)) return TRUE;
+    if (!GetClassNameW(h, cls, 64) || lstrcmpW(cls, L"#32770")) return TRUE;
+    GetWindowTextW(h, cap, 1024);
+    if (lstrcmpW(cap, d->caption) || ((d->flags & DLG_ENABLED) && !IsWindowEnabled(h))) return TRUE;
+    if (d->control >= 0 && (GetDlgItem(h, d->control) != NULL) == !!(d->flags & DLG_WITHOUT)) return TRUE;
+    d->found = h;
+    return FALSE;
+}
+
+HELPER int find_dialog(void *want)
+{
+    struct dialog_want *d = want;
+    d->found = NULL;
+    EnumWindows(dialog_proc, (LPARAM)d);
+    return d->found != NULL;
+}
+
+/* The first such dialog in Z order within TIMEOUT_MS (0: only now); NULL when none came. */
+HELPER HWND wait_dialog(const WCHAR *caption, int flags, int control, DWORD timeout_ms)
+{
+    struct dialog_want d = { caption, flags, control, NULL };
+    wait_for(find_dialog, &d, timeout_ms, 20);
+    return d.found;
+}
+
+#endif
