@@ -40,17 +40,14 @@ class Bench:
         self.work = work
         self.s = harness.Suite(setup_exe, work, keep=False, filt=None, verbose=False, arch=arch)
 
-    def tool(self, name):
-        return harness.win_path(os.path.join(self.s.bin, name))
-
     def timed(self, cmdline, seen=None, kill_on_window=False):
-        """Runs cmdline through runexit; (seconds to its end, seconds to a visible window or
+        """Runs cmdline through launch.exe run; (seconds to its end, seconds to a visible window or
         None). Both are taken from the same polling loop, for the setup and the floors alike."""
         s = self.s
         stem = s.new_tmp("bench")
         with open(stem + ".cmd", "w", encoding="utf-8") as f:
             f.write(cmdline)
-        argv = [self.tool("runexit.exe"), "--seen", harness.win_path(stem + ".seen")]
+        argv = [s.tool("launch.exe"), "run", "--seen", harness.win_path(stem + ".seen")]
         argv += (["--kill-on-window"] if kill_on_window else []) + [harness.win_path(stem + ".cmd"), "300000"]
         t0 = time.perf_counter()
         proc = s.start(["wine"] + argv, s.env())
@@ -62,11 +59,6 @@ class Bench:
         total = time.perf_counter() - t0
         s.finish(proc, 10)
         return total, first
-
-    def product(self, verb):
-        p = self.s.run(["wine", self.tool("product_state.exe"), verb, harness.LUMORA_PRODUCT_CODE], 120,
-                       env=self.s.env(), check=False)
-        return p.stdout.decode().strip()
 
     def prepare(self):
         s = self.s
@@ -98,16 +90,16 @@ class Bench:
                           ignore_errors=True)
 
     def installed_once(self, what):
-        if self.product("query") != "5":
+        if self.s.product_state(harness.LUMORA_PRODUCT_CODE)[0] != 5:
             raise RuntimeError("the %s did not install the package" % what)
-        self.product("remove")
+        self.s.products("remove", harness.LUMORA_PRODUCT_CODE)
 
     def measure(self):
         s = self.s
         setup_local = '"%s"' % harness.win_path(os.path.join(self.local_dir, "setup.exe"))
-        floor = '"%s" install "%s"' % (self.tool("bench_floor.exe"), harness.win_path(self.small))
+        floor = '"%s" install "%s"' % (self.s.tool("bench_floor.exe"), harness.win_path(self.small))
         local, local_floor, window, window_floor = [], [], [], []
-        self.product("remove")
+        self.s.products("remove", harness.LUMORA_PRODUCT_CODE)
         for _ in range(self.runs):
             total, first = self.timed(setup_local)
             local.append(total)
@@ -116,7 +108,7 @@ class Bench:
             self.installed_once("install run")
             local_floor.append(self.timed(floor)[0])
             self.installed_once("floor program")
-            first = self.timed('"%s" window' % self.tool("bench_floor.exe"), kill_on_window=True)[1]
+            first = self.timed('"%s" window' % self.s.tool("bench_floor.exe"), kill_on_window=True)[1]
             if first is not None:
                 window_floor.append(first)
         with s.https_server({s.package_file: os.path.join(self.serve, s.package_file)}, self.port):
@@ -129,7 +121,7 @@ class Bench:
                 self.installed_once("download run")
                 self.wipe_cache()
                 dl_floor.append(self.timed('"%s" download "%s" "%s"' % (
-                    self.tool("bench_floor.exe"), url, harness.win_path(os.path.join(self.dl_dir, "setup.exe"))))[0])
+                    self.s.tool("bench_floor.exe"), url, harness.win_path(os.path.join(self.dl_dir, "setup.exe"))))[0])
                 self.installed_once("download floor")
         med = statistics.median
         return {"local": [med(local), med(local_floor)], "download": [med(dl), med(dl_floor)],

@@ -34,15 +34,9 @@ def log(text):
 
 
 def progress(s, lang):
-    """The progress window's state as dlgprobe sees it, or None."""
-    p = s.wine([harness.win_path(os.path.join(s.bin, "dlgprobe.exe")), "progress",
-                texts.title(lang).encode().hex()], lang=lang, check=False)
-    try:
-        import json
-        state = json.loads(p.stdout.decode("utf-8").strip().splitlines()[-1])
-    except (ValueError, IndexError):
-        return None
-    return state if state.get("found") else None
+    """The progress window's state as dialogs.exe sees it, or None."""
+    _, state, _ = s.dialogs(["progress", texts.title(lang).encode().hex()], lang)
+    return state if state and state.get("found") else None
 
 
 def one_run(s, exe, lang, template):
@@ -62,8 +56,7 @@ def one_run(s, exe, lang, template):
         else:
             time.sleep(0.2)
     res = s.end_setup(proc, stopfile)
-    p = s.wine([harness.win_path(os.path.join(s.bin, "msistate.exe")), harness.LUMORA_PRODUCT_CODE], check=False)
-    state = p.stdout.decode(errors="replace").strip()
+    state = s.products("state", harness.LUMORA_PRODUCT_CODE)
     lines = ["exit status 0x%08X (%d)" % (res["code"], res["code"]),
              "product state and install source (5 = installed): " + state] + shots
     s.stop_wineserver()

@@ -43,7 +43,7 @@ TRUST_GROUPS = ("verify ", "download")
 
 # Time limits (seconds unless named _MS).
 T_BOX_MS = 20000        # a usage box must appear within this
-T_CHILD_MS = 30000      # runexit terminates setup.exe after this
+T_CHILD_MS = 30000      # launch.exe run terminates setup.exe after this
 T_WINE_CMD = 90         # any single wine command
 T_WINEBOOT = 300        # prefix creation on a slow machine
 
@@ -398,7 +398,7 @@ class Suite(Report):
         self.setup_signed = os.path.join(signed_dir, "setup.exe")
         self.sign("leaf", self.setup_plain, self.setup_signed)
         # Small PE files to verify: copies of a helper, unsigned or signed.
-        pe = os.path.join(self.bin, "holdmutex.exe")
+        pe = os.path.join(self.bin, "products.exe")
         f = self.f = {
             "unsigned": os.path.join(self.files, "unsigned.exe"),
             "same": os.path.join(self.files, "same.exe"),
@@ -482,13 +482,13 @@ class Suite(Report):
     # --- helpers inside the prefix --------------------------------------------------------
 
     def start_setup(self, exe, args, lang, kill_on_window=False, timeout_ms=T_CHILD_MS):
-        """Starts runexit on `"EXE" ARGS`; returns (process, stop file, seen file)."""
+        """Starts `launch.exe run` on `"EXE" ARGS`; returns (process, stop file, seen file)."""
         stem = self.new_tmp("run")
         cmdfile, stopfile, seenfile = stem + ".cmd", stem + ".stop", stem + ".seen"
         cmdline = '"%s"' % win_path(exe) + (" " + args if args else "")
         with open(cmdfile, "w", encoding="utf-8") as fh:
             fh.write(cmdline)
-        argv = [win_path(os.path.join(self.bin, "runexit.exe")),
+        argv = [self.tool("launch.exe"), "run",
                 "--stop", win_path(stopfile), "--seen", win_path(seenfile)]
         if kill_on_window:
             argv.append("--kill-on-window")
@@ -496,12 +496,12 @@ class Suite(Report):
         return self.start_wine(argv, lang), stopfile, seenfile
 
     def end_setup(self, proc, stopfile, stop_now=False):
-        """Waits for runexit; returns a dict of its report or raises SetupError."""
+        """Waits for launch.exe run; returns a dict of its report or raises SetupError."""
         if stop_now:
             open(stopfile, "w").close()
         rc, out, err = self.finish(proc, T_CHILD_MS / 1000 + 30)
         if rc is None:
-            raise SetupError("runexit did not end")
+            raise SetupError("launch.exe run did not end")
         line = out.decode("utf-8", errors="replace").strip()
         res = {}
         for part in line.split(" "):
@@ -509,15 +509,19 @@ class Suite(Report):
                 k, v = part.split("=", 1)
                 res.setdefault(k, v)
         if "exit" not in res:
-            raise SetupError("runexit said %s %s" % (short(line),
+            raise SetupError("launch.exe run said %s %s" % (short(line),
                                                      short(err.decode(errors="replace")[-300:])))
         res["first_window"] = line.split('first_window=', 1)[-1].strip('"')
         res["code"] = int(res["exit"], 16)
         return res
 
-    def robot(self, args, lang, timeout):
-        p = self.wine([win_path(os.path.join(self.bin, "robot.exe"))] + args,
-                      timeout=timeout, lang=lang, check=False)
+    def tool(self, name):
+        """The Windows path of a helper in bin/."""
+        return win_path(os.path.join(self.bin, name))
+
+    def dialogs(self, args, lang="en", timeout=T_WINE_CMD):
+        """dialogs.exe ARGS: (exit status, its JSON or None, its raw output)."""
+        p = self.wine([self.tool("dialogs.exe")] + args, timeout=timeout, lang=lang, check=False)
         text = p.stdout.decode("utf-8", errors="strict").strip()
         try:
             data = json.loads(text.splitlines()[-1]) if text else None
@@ -525,7 +529,19 @@ class Suite(Report):
             data = None
         return p.returncode, data, text
 
-    # --- cases --------------------------------------------------------------------------
+    robot = dialogs
+
+    def products(self, verb, *args):
+        """products.exe VERB ARGS (state, install, remove) in the current prefix: its output."""
+        p = self.wine([self.tool("products.exe"), verb] + list(args), timeout=120, check=False)
+        return p.stdout.decode("utf-8", errors="replace").strip()
+
+    def product_state(self, code):
+        """MsiQueryProductStateW of code (5 installed, -1 unknown) and its install source."""
+        fields = self.products("state", code).split(" ", 2)
+        if len(fields) < 3 or not fields[1].lstrip("-").isdigit():
+            raise SetupError("products.exe state said %s" % short(" ".join(fields)))
+        return int(fields[1]), fields[2]
 
     def verify(self, exe, args, want_exit):
         problems = []

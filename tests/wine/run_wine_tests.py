@@ -57,10 +57,10 @@ class Suite(harness.Suite):
         proc, stopfile, seenfile = self.start_setup(self.setup_plain, args, lang)
         pressed = False
         try:
-            rc, box, raw = self.robot(["inspect", caption_hex, str(T_BOX_MS)], lang,
+            rc, box, raw = self.dialogs(["inspect", caption_hex, str(T_BOX_MS)], lang,
                                       T_BOX_MS / 1000 + 30)
             if not box:
-                problems.append("robot output unreadable: %s" % short(raw))
+                problems.append("dialogs.exe output unreadable: %s" % short(raw))
             elif not box.get("found"):
                 shown = [(w["class"], w["caption"]) for w in box.get("windows", [])
                          if w["class"] == "#32770" or w["caption"]]
@@ -76,19 +76,19 @@ class Suite(harness.Suite):
                 if ids != [IDOK]:
                     problems.append("buttons %s, expected OK only"
                                     % [(b["id"], b["text"]) for b in box["buttons"]])
-                # The box stays up until runexit has seen it: this proves that runexit's
-                # window watch, which the verify cases rely on, works.
+                # The box stays up until launch.exe has seen it: this proves that its window
+                # watch, which the verify cases rely on, works.
                 deadline = time.time() + 10
                 while not os.path.exists(seenfile) and time.time() < deadline:
                     time.sleep(0.02)
                 if not os.path.exists(seenfile):
-                    problems.append("runexit did not notice the box (its window watch is broken)")
+                    problems.append("launch.exe did not notice the box (its window watch is broken)")
                 if screenshot:
                     self.screenshot(screenshot)
-                prc, _, _ = self.robot(["press", caption_hex, str(IDOK), str(T_BOX_MS)], lang,
+                prc, _, _ = self.dialogs(["press", caption_hex, str(IDOK), str(T_BOX_MS)], lang,
                                        T_BOX_MS / 1000 + 30)
                 if prc != 0:
-                    problems.append("pressing OK failed (robot status %d)" % prc)
+                    problems.append("pressing OK failed (dialogs.exe status %d)" % prc)
                 pressed = prc == 0
         finally:
             res = self.end_setup(proc, stopfile, stop_now=not pressed)
@@ -104,7 +104,7 @@ class Suite(harness.Suite):
         problems = []
         stem = self.new_tmp("mutex")
         ready, stop = stem + ".ready", stem + ".stop"
-        holder = self.start_wine([win_path(os.path.join(self.bin, "holdmutex.exe")),
+        holder = self.start_wine([self.tool("launch.exe"), "mutex",
                                   MUTEX_GLOBAL, win_path(ready), win_path(stop), "60000"])
         try:
             deadline = time.time() + 30
@@ -112,7 +112,7 @@ class Suite(harness.Suite):
                 time.sleep(0.05)
             state = open(ready).read() if os.path.exists(ready) else None
             if state != "created":
-                problems.append("holdmutex could not create the mutex (%s, rc %s)"
+                problems.append("launch.exe mutex could not create the mutex (%s, rc %s)"
                                 % (state, holder.poll()))
             else:
                 proc, stopfile, _ = self.start_setup(self.setup_plain, "", "en",
@@ -129,7 +129,7 @@ class Suite(harness.Suite):
             open(stop, "w").close()
             rc, _, _ = self.finish(holder, 30)
             if rc != 0 and not problems:
-                problems.append("holdmutex ended with %s" % rc)
+                problems.append("launch.exe mutex ended with %s" % rc)
         return problems
 
     def cases(self):
