@@ -2,10 +2,12 @@
    built like the setup for its architecture and binding its libraries at run time.
      bench_floor install PACKAGE [UILEVEL]   MsiInstallProductW at that user-interface level
                                              (default full); exit status: the engine's result
-     bench_floor download URL SELF           the download into the cache
+     bench_floor download URL SELF           the platform calls of the setup's download run:
+                                             the download into the cache
                                              (URLDownloadToCacheFileW), WinVerifyTrust of SELF
-                                             (the signer to compare with) and of the file,
-                                             then the install at full level
+                                             (the signer to compare with), of the file for its
+                                             signer and again for the verdict, the install at
+                                             full level
      bench_floor window                      shows a dialog at once (runexit's --kill-on-window
                                              ends it): the floor of the time to the window */
 #include <windows.h>
@@ -59,6 +61,6 @@ int wmain(int argc, wchar_t **argv)
     if (!download || !trust) return 1603;
     if (verify(trust, argv[3]) != 0) return 4;
     if (download(NULL, argv[2], cached, MAX_PATH, 0, NULL) != S_OK) return 2;
-    if (verify(trust, cached) != 0) return 4;
+    if (verify(trust, cached) != 0 || verify(trust, cached) != 0) return 4;
     return install(cached, 5);
 }
