@@ -11,8 +11,8 @@ namespace {
 // Every function of the list, in its order; false at the first one the engine lacks.
 bool BindFunctions(InstallerBinding& engine) {
     HMODULE m = engine.module;
-#define KAVRIN_ENGINE_BIND(result, name, parameters)           \
-    engine.name = FindExport<decltype(engine.name)>(m, #name); \
+#define KAVRIN_ENGINE_BIND(result, name, parameters, arguments) \
+    engine.name = FindExport<decltype(engine.name)>(m, #name);  \
     if (!engine.name) return false;
     KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_BIND)
 #undef KAVRIN_ENGINE_BIND

@@ -15,7 +15,8 @@ enum { kInstallTypeDefault = 0, kInstallTypeNetworkImage = 1 };
 
 struct InstallerBinding {
     HMODULE module = nullptr;
-#define KAVRIN_ENGINE_FIELD(result, name, parameters) result(WINAPI* name) parameters = nullptr;
+#define KAVRIN_ENGINE_FIELD(result, name, parameters, arguments) \
+    result(WINAPI* name) parameters = nullptr;
     KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_FIELD)
 #undef KAVRIN_ENGINE_FIELD
 };

@@ -41,7 +41,7 @@ void* EngineExportFor(Result(WINAPI*)(Parameters...)) {
 }
 
 const char* const kEngineFunctions[] = {
-#define KAVRIN_ENGINE_NAME(result, name, parameters) #name,
+#define KAVRIN_ENGINE_NAME(result, name, parameters, arguments) #name,
     KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_NAME)
 #undef KAVRIN_ENGINE_NAME
 };
@@ -55,7 +55,7 @@ FARPROC SimEngineExport(const std::string& name) {
         {"OpenProcessToken", reinterpret_cast<void*>(&XOpenProcessToken)},
         {"LookupPrivilegeValueW", reinterpret_cast<void*>(&XLookupPrivilegeValueW)},
         {"AdjustTokenPrivileges", reinterpret_cast<void*>(&XAdjustTokenPrivileges)},
-#define KAVRIN_ENGINE_EXPORT(result, name, parameters) \
+#define KAVRIN_ENGINE_EXPORT(result, name, parameters, arguments) \
     {#name, EngineExportFor<&SimWindows::name>(decltype(InstallerBinding::name){})},
         KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_EXPORT)
 #undef KAVRIN_ENGINE_EXPORT

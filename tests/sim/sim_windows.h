@@ -237,7 +237,7 @@ public:
     BOOL LookupPrivilegeValueW(const char16_t* system, const char16_t* name, LUID* luid);
     BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* state, DWORD length,
                                TOKEN_PRIVILEGES* previous, DWORD* returned);
-#define KAVRIN_ENGINE_MEMBER(result, name, parameters) result name parameters;
+#define KAVRIN_ENGINE_MEMBER(result, name, parameters, arguments) result name parameters;
     KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_MEMBER)
 #undef KAVRIN_ENGINE_MEMBER
     BOOL CheckTokenMembership(HANDLE token, PSID sid, BOOL* member);

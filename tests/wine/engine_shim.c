@@ -32,18 +32,17 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* The eleven functions as the setup's own list has them (state/engine_functions.h): each
- * definition below must match its prototype, is exported under its plain name (linked with
- * --kill-at, so the x86 build drops the stdcall decoration), and <name>Fn is the type of the
- * real engine's function it forwards to. */
+/* The eleven functions are made from the setup's own list: each is exported under its plain
+ * name (linked with --kill-at, so the x86 build drops the stdcall decoration) and numbered
+ * ID_<name>. */
 #define KAVRIN_ENGINE_TEXT WCHAR
 #include "../../state/engine_functions.h"
 
-#define KAVRIN_ENGINE_PROTOTYPE(result, name, parameters) \
-    __declspec(dllexport) result WINAPI name parameters;     \
-    typedef result(WINAPI *name##Fn) parameters;
-KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_PROTOTYPE)
-#undef KAVRIN_ENGINE_PROTOTYPE
+#define SHIM_PROTOTYPE(result, name, parameters, arguments) \
+    __declspec(dllexport) result WINAPI name parameters;
+KAVRIN_ENGINE_FUNCTIONS(SHIM_PROTOTYPE)
+#define SHIM_ID(result, name, parameters, arguments) ID_##name,
+enum { KAVRIN_ENGINE_FUNCTIONS(SHIM_ID) };
 
 #define MAX_SCRIPT 16
 #define FORWARD (-1L)
@@ -51,8 +50,8 @@ KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_PROTOTYPE)
 static WCHAR shim_dir[MAX_PATH];  /* with its trailing backslash */
 static volatile LONG ready;
 static HMODULE real_engine;
-static long install_script[MAX_SCRIPT], patch_script[MAX_SCRIPT];
-static int install_count, patch_count, install_calls, patch_calls;
+/* The results of MsiInstallProductW and MsiApplyPatchW, from shim.cfg. */
+static struct script { long item[MAX_SCRIPT]; int count, calls; } install_script, patch_script;
 static DWORD hold_open_ms;
 static int held_once;
 
@@ -151,12 +150,12 @@ static void field_n(struct line *l, const char *name, long v) { putf(l, ",\"%s\"
 
 /* ---------- configuration ---------- */
 
-static int parse_script(char *value, long *script)
+static void parse_script(char *value, struct script *s)
 {
-    int n = 0;
-    for (char *item = strtok(value, ", \t"); item && n < MAX_SCRIPT; item = strtok(NULL, ", \t"))
-        script[n++] = !strcmp(item, "fwd") ? FORWARD : strtol(item, NULL, 10);
-    return n;
+    s->count = 0;
+    for (char *item = strtok(value, ", \t"); item && s->count < MAX_SCRIPT;
+         item = strtok(NULL, ", \t"))
+        s->item[s->count++] = !strcmp(item, "fwd") ? FORWARD : strtol(item, NULL, 10);
 }
 
 static void read_config(void)
@@ -175,8 +174,8 @@ static void read_config(void)
         char *eq = strchr(ln, '=');
         if (!eq) continue;
         *eq = 0;
-        if (!strcmp(ln, "install_results")) install_count = parse_script(eq + 1, install_script);
-        else if (!strcmp(ln, "patch_results")) patch_count = parse_script(eq + 1, patch_script);
+        if (!strcmp(ln, "install_results")) parse_script(eq + 1, &install_script);
+        else if (!strcmp(ln, "patch_results")) parse_script(eq + 1, &patch_script);
         else if (!strcmp(ln, "hold_open_ms")) hold_open_ms = (DWORD)strtoul(eq + 1, NULL, 10);
     }
 }
@@ -203,19 +202,6 @@ static void init(void)
     ready = 1;
 }
 
-static FARPROC real(const char *name)
-{
-    init();
-    return real_engine ? GetProcAddress(real_engine, name) : NULL;
-}
-
-static long scripted(const long *script, int count, int *calls)
-{
-    int i = (*calls)++;
-    if (count == 0) return FORWARD;
-    return script[i < count ? i : count - 1];
-}
-
 /* ---------- windows of this process ---------- */
 
 static BOOL CALLBACK visible_proc(HWND h, LPARAM lp)
@@ -232,194 +218,180 @@ static BOOL CALLBACK visible_proc(HWND h, LPARAM lp)
     return TRUE;
 }
 
-static void field_visible(struct line *l)
+/* With hold_open_ms, the first MsiOpenDatabaseW creates "held" and waits for "release". */
+static void hold_first_open(void)
 {
-    puts_(l, ",\"visible\":[");
-    EnumWindows(visible_proc, (LPARAM)l);
-    puts_(l, "]");
+    if (!hold_open_ms || held_once) return;
+    WCHAR held[MAX_PATH + 16], release[MAX_PATH + 16];
+    held_once = 1;
+    path_in_dir(held, L"held");
+    path_in_dir(release, L"release");
+    HANDLE f = CreateFileW(held, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    DWORD start = GetTickCount();
+    while (GetFileAttributesW(release) == INVALID_FILE_ATTRIBUTES
+           && GetTickCount() - start < hold_open_ms)
+        Sleep(10);
 }
 
 /* ---------- the eleven functions ---------- */
 
-int WINAPI MsiSetInternalUI(int level, HWND *window)
+/* One call, forwarded and logged. Its line is {"fn", each argument in its place, "visible"
+ * and "forwarded" of the install and patch calls, "ret", the out-values}. */
+struct call {
+    int id;
+    struct line line, shown;   /* shown: "visible", taken before the call */
+    struct script *script;     /* of the install and patch calls */
+    long scripted, ret;        /* scripted: the scripted result or FORWARD */
+    int sized;                 /* a text buffer came: the next DWORD* is its length... */
+    WCHAR *buffer;
+    long size_in;              /* ...which was this before the call */
+};
+
+/* An argument is seen before the call, then after it at its place in the line, then after
+ * "ret"; what is logged of it depends on its type (SHIM_ARG). */
+enum phase { BEFORE, AT, AFTER };
+
+/* The log's names of the arguments whose names in the list differ. */
+static const char *logged(const char *name)
 {
-    MsiSetInternalUIFn fn = (MsiSetInternalUIFn)real("MsiSetInternalUI");
-    int ret = fn ? fn(level, window) : 0;
-    struct line l;
-    begin(&l, "MsiSetInternalUI");
-    field_n(&l, "level", level);
-    if (window) putf(&l, ",\"window\":\"%p\"", (void *)*window);
-    else puts_(&l, ",\"window\":null");
-    field_n(&l, "ret", ret);
-    write_line(&l);
-    return ret;
+    static const char *const renamed[][2] = {
+        {"owner", "window"}, {"commandLine", "cmdline"},
+        {"installType", "type"}, {"productCode", "product"}};
+    for (size_t i = 0; i < sizeof renamed / sizeof *renamed; i++)
+        if (!strcmp(name, renamed[i][0])) return renamed[i][1];
+    return name;
 }
 
-UINT WINAPI MsiInstallProductW(LPCWSTR package, LPCWSTR cmdline)
+static void arg_number(struct call *c, enum phase p, const char *name, long v)
 {
-    struct line l;
-    begin(&l, "MsiInstallProductW");
-    field_w(&l, "package", package);
-    field_w(&l, "cmdline", cmdline);
-    field_visible(&l);
-    MsiInstallProductWFn fn = (MsiInstallProductWFn)real("MsiInstallProductW");
-    long s = scripted(install_script, install_count, &install_calls);
-    UINT ret = s != FORWARD ? (UINT)s : fn ? fn(package, cmdline) : ERROR_INSTALL_FAILURE;
-    putf(&l, ",\"forwarded\":%s", s == FORWARD ? "true" : "false");
-    field_n(&l, "ret", (long)ret);
-    write_line(&l);
-    return ret;
+    if (p == AT) field_n(&c->line, logged(name), v);
 }
 
-UINT WINAPI MsiApplyPatchW(LPCWSTR patch, LPCWSTR product, int type, LPCWSTR cmdline)
+static void arg_text(struct call *c, enum phase p, const char *name, const WCHAR *w)
 {
-    struct line l;
-    begin(&l, "MsiApplyPatchW");
-    field_w(&l, "patch", patch);
-    field_w(&l, "product", product);
-    field_n(&l, "type", type);
-    field_w(&l, "cmdline", cmdline);
-    field_visible(&l);
-    MsiApplyPatchWFn fn = (MsiApplyPatchWFn)real("MsiApplyPatchW");
-    long s = scripted(patch_script, patch_count, &patch_calls);
-    UINT ret = s != FORWARD ? (UINT)s : fn ? fn(patch, product, type, cmdline) : ERROR_INSTALL_FAILURE;
-    putf(&l, ",\"forwarded\":%s", s == FORWARD ? "true" : "false");
-    field_n(&l, "ret", (long)ret);
-    write_line(&l);
-    return ret;
+    if (p != AT) return;
+    /* The persist modes of MsiOpenDatabaseW are small integers passed as pointers. */
+    if (!strcmp(name, "persist") && (ULONG_PTR)w < 0x10000)
+        field_n(&c->line, name, (long)(ULONG_PTR)w);
+    else
+        field_w(&c->line, logged(name), w);
 }
 
-#ifndef SHIM_WITHOUT_REINSTALL
-UINT WINAPI MsiReinstallProductW(LPCWSTR product, DWORD mode)
+/* The window as the call leaves it. */
+static void arg_window(struct call *c, enum phase p, const char *name, HWND *window)
 {
-    MsiReinstallProductWFn fn = (MsiReinstallProductWFn)real("MsiReinstallProductW");
-    UINT ret = fn ? fn(product, mode) : ERROR_INSTALL_FAILURE;
-    struct line l;
-    begin(&l, "MsiReinstallProductW");
-    field_w(&l, "product", product);
-    field_n(&l, "mode", (long)mode);
-    field_n(&l, "ret", (long)ret);
-    write_line(&l);
-    return ret;
+    if (p != AT) return;
+    if (window) putf(&c->line, ",\"%s\":\"%p\"", logged(name), (void *)*window);
+    else putf(&c->line, ",\"%s\":null", logged(name));
 }
 
-#endif
-
-int WINAPI MsiQueryProductStateW(LPCWSTR product)
+static void arg_buffer(struct call *c, enum phase p, const char *name, WCHAR *buffer)
 {
-    MsiQueryProductStateWFn fn = (MsiQueryProductStateWFn)real("MsiQueryProductStateW");
-    int ret = fn ? fn(product) : -1;
-    struct line l;
-    begin(&l, "MsiQueryProductStateW");
-    field_w(&l, "product", product);
-    field_n(&l, "ret", ret);
-    write_line(&l);
-    return ret;
+    if (p == BEFORE) {
+        c->buffer = buffer;
+        c->sized = 1;
+    }
 }
 
-static int exists_in_dir(const WCHAR *name)
+/* A handle the call gives out, or the length of the text buffer before it: its room in
+ * characters before the call, the text's length after it, and the text when it fitted. */
+static void arg_out(struct call *c, enum phase p, const char *name, DWORD *v)
 {
-    WCHAR path[MAX_PATH + 16];
-    path_in_dir(path, name);
-    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    if (!c->sized) {
+        if (p == AFTER) field_n(&c->line, "handle", c->ret == 0 && v ? (long)*v : 0);
+    } else if (p == BEFORE) {
+        c->size_in = v ? (long)*v : -1;
+    } else if (p == AT) {
+        field_n(&c->line, "size_in", c->size_in);
+    } else {
+        field_n(&c->line, "size_out", v ? (long)*v : -1);
+        puts_(&c->line, ",\"value\":");
+        if (c->ret == 0 && c->buffer && v && (long)*v < c->size_in)
+            put_wstr(&c->line, c->buffer, (int)*v);
+        else
+            puts_(&c->line, "null");
+    }
 }
 
-UINT WINAPI MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE *database)
+#define SHIM_ARG(phase, a)                                                          \
+    _Generic((a), const WCHAR *: arg_text, WCHAR *: arg_buffer, HWND *: arg_window, \
+             DWORD *: arg_out, default: arg_number)(&c, phase, #a, a);
+/* SHIM_ARGS(phase, (a, b, ...)): SHIM_ARG(phase, x) for each of up to four arguments. */
+#define SHIM_ARGS(phase, arguments) SHIM_EACH(phase, SHIM_LIST arguments)
+#define SHIM_LIST(...) __VA_ARGS__
+#define SHIM_EACH(p, ...) SHIM_FIFTH(__VA_ARGS__, SHIM_4, SHIM_3, SHIM_2, SHIM_1, )(p, __VA_ARGS__)
+#define SHIM_FIFTH(a, b, c, d, e, ...) e
+#define SHIM_1(p, a) SHIM_ARG(p, a)
+#define SHIM_2(p, a, ...) SHIM_ARG(p, a) SHIM_1(p, __VA_ARGS__)
+#define SHIM_3(p, a, ...) SHIM_ARG(p, a) SHIM_2(p, __VA_ARGS__)
+#define SHIM_4(p, a, ...) SHIM_ARG(p, a) SHIM_3(p, __VA_ARGS__)
+
+/* Before the call: the hold of the first MsiOpenDatabaseW; the windows visible when an
+ * install or patch call arrives, and its scripted result. */
+static void before(struct call *c)
 {
     init();
-    if (hold_open_ms && !held_once) {
-        WCHAR held[MAX_PATH + 16];
-        held_once = 1;
-        path_in_dir(held, L"held");
-        HANDLE f = CreateFileW(held, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-        if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
-        DWORD start = GetTickCount();
-        while (!exists_in_dir(L"release") && GetTickCount() - start < hold_open_ms) Sleep(10);
+    if (c->id == ID_MsiOpenDatabaseW) hold_first_open();
+    c->script = c->id == ID_MsiInstallProductW ? &install_script
+                : c->id == ID_MsiApplyPatchW   ? &patch_script
+                                               : NULL;
+    c->scripted = FORWARD;
+    if (!c->script) return;
+    puts_(&c->shown, ",\"visible\":[");
+    EnumWindows(visible_proc, (LPARAM)&c->shown);
+    puts_(&c->shown, "]");
+    int i = c->script->calls++, n = c->script->count;
+    if (n) c->scripted = c->script->item[i < n ? i : n - 1];
+}
+
+/* The fields of an install or patch call before "ret". */
+static void scripted_fields(struct call *c)
+{
+    if (!c->script) return;
+    if (c->shown.buf) put(&c->line, c->shown.buf, c->shown.len);
+    free(c->shown.buf);
+    putf(&c->line, ",\"forwarded\":%s", c->scripted == FORWARD ? "true" : "false");
+}
+
+/* What a function gives when the real engine lacks it. */
+static long unbound(int id)
+{
+    switch (id) {
+    case ID_MsiSetInternalUI: return 0;         /* INSTALLUILEVEL_NOCHANGE */
+    case ID_MsiQueryProductStateW: return -1;   /* INSTALLSTATE_UNKNOWN */
+    case ID_MsiInstallProductW: case ID_MsiApplyPatchW: case ID_MsiReinstallProductW:
+    case ID_MsiOpenDatabaseW: return ERROR_INSTALL_FAILURE;
+    default: return ERROR_INVALID_HANDLE;
     }
-    MsiOpenDatabaseWFn fn = (MsiOpenDatabaseWFn)real("MsiOpenDatabaseW");
-    UINT ret = fn ? fn(path, persist, database) : ERROR_INSTALL_FAILURE;
-    struct line l;
-    begin(&l, "MsiOpenDatabaseW");
-    field_w(&l, "path", path);
-    /* The persist modes are small integers passed as pointers. */
-    if ((ULONG_PTR)persist < 0x10000) field_n(&l, "persist", (long)(ULONG_PTR)persist);
-    else field_w(&l, "persist", persist);
-    field_n(&l, "ret", (long)ret);
-    field_n(&l, "handle", ret == 0 && database ? (long)*database : 0);
-    write_line(&l);
-    return ret;
 }
 
-UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE *view)
-{
-    MsiDatabaseOpenViewWFn fn = (MsiDatabaseOpenViewWFn)real("MsiDatabaseOpenViewW");
-    UINT ret = fn ? fn(database, query, view) : ERROR_INVALID_HANDLE;
-    struct line l;
-    begin(&l, "MsiDatabaseOpenViewW");
-    field_n(&l, "database", (long)database);
-    field_w(&l, "query", query);
-    field_n(&l, "ret", (long)ret);
-    field_n(&l, "handle", ret == 0 && view ? (long)*view : 0);
-    write_line(&l);
-    return ret;
-}
-
-UINT WINAPI MsiViewExecute(MSIHANDLE view, MSIHANDLE record)
-{
-    MsiViewExecuteFn fn = (MsiViewExecuteFn)real("MsiViewExecute");
-    UINT ret = fn ? fn(view, record) : ERROR_INVALID_HANDLE;
-    struct line l;
-    begin(&l, "MsiViewExecute");
-    field_n(&l, "view", (long)view);
-    field_n(&l, "record", (long)record);
-    field_n(&l, "ret", (long)ret);
-    write_line(&l);
-    return ret;
-}
-
-UINT WINAPI MsiViewFetch(MSIHANDLE view, MSIHANDLE *record)
-{
-    MsiViewFetchFn fn = (MsiViewFetchFn)real("MsiViewFetch");
-    UINT ret = fn ? fn(view, record) : ERROR_INVALID_HANDLE;
-    struct line l;
-    begin(&l, "MsiViewFetch");
-    field_n(&l, "view", (long)view);
-    field_n(&l, "ret", (long)ret);
-    field_n(&l, "handle", ret == 0 && record ? (long)*record : 0);
-    write_line(&l);
-    return ret;
-}
-
-UINT WINAPI MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWORD *length)
-{
-    MsiRecordGetStringWFn fn = (MsiRecordGetStringWFn)real("MsiRecordGetStringW");
-    long size_in = length ? (long)*length : -1;
-    UINT ret = fn ? fn(record, field, buffer, length) : ERROR_INVALID_HANDLE;
-    struct line l;
-    begin(&l, "MsiRecordGetStringW");
-    field_n(&l, "record", (long)record);
-    field_n(&l, "field", (long)field);
-    field_n(&l, "size_in", size_in);
-    field_n(&l, "ret", (long)ret);
-    field_n(&l, "size_out", length ? (long)*length : -1);
-    puts_(&l, ",\"value\":");
-    if (ret == 0 && buffer && length && (long)*length < size_in) put_wstr(&l, buffer, (int)*length);
-    else puts_(&l, "null");
-    write_line(&l);
-    return ret;
-}
-
-UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
-{
-    MsiCloseHandleFn fn = (MsiCloseHandleFn)real("MsiCloseHandle");
-    UINT ret = fn ? fn(handle) : ERROR_INVALID_HANDLE;
-    struct line l;
-    begin(&l, "MsiCloseHandle");
-    field_n(&l, "handle", (long)handle);
-    field_n(&l, "ret", (long)ret);
-    write_line(&l);
-    return ret;
-}
+#define SHIM_FORWARDER(result, name, parameters, arguments)                              \
+    result WINAPI name parameters                                                        \
+    {                                                                                    \
+        typedef result(WINAPI * engine_fn) parameters;                                   \
+        struct call c = {ID_##name};                                                     \
+        SHIM_ARGS(BEFORE, arguments)                                                     \
+        before(&c);                                                                      \
+        engine_fn fn = real_engine ? (engine_fn)GetProcAddress(real_engine, #name) : 0; \
+        result ret = c.scripted != FORWARD ? (result)c.scripted                          \
+                     : fn                  ? fn arguments                                \
+                                           : (result)unbound(c.id);                      \
+        c.ret = (long)ret;                                                               \
+        begin(&c.line, #name);                                                           \
+        SHIM_ARGS(AT, arguments)                                                         \
+        scripted_fields(&c);                                                             \
+        field_n(&c.line, "ret", c.ret);                                                  \
+        SHIM_ARGS(AFTER, arguments)                                                      \
+        write_line(&c.line);                                                             \
+        return ret;                                                                      \
+    }
+/* Built with SHIM_WITHOUT_REINSTALL, the forwarder of MsiReinstallProductW is defined under
+ * another name: only the prototypes above are dllexport, so it is not exported. */
+#ifdef SHIM_WITHOUT_REINSTALL
+#define MsiReinstallProductW unexported_reinstall
+#endif
+KAVRIN_ENGINE_FUNCTIONS(SHIM_FORWARDER)
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
