@@ -32,10 +32,6 @@ release: deps
 try: deps
 	@python3 scripts/try.py
 
-# Tells whether this kernel runs 32-bit x86 code (a host program; make try runs it).
-$(BUILD)/ia32_probe: tests/wine/ia32_probe.c
-	@mkdir -p $(BUILD) && gcc -O1 -o $@ $<
-
 # Both Windows executables, cross-compiled with mingw-w64 from the same core: out/setup.exe
 # (x86, what a vendor ships) and out/x64/setup.exe (x86_64, for Windows without WOW64).
 # ARCH=x86 or ARCH=x64 builds one of them.

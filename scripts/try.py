@@ -1,18 +1,20 @@
 #!/usr/bin/env python3
 """make try PACKAGES=dir [TABLES=file] [CERT=chain.pem KEY=key.pem [KEY_PASS=...]]
-          [ARCH=win64|win32] [UI_LEVEL=N] [WINE_RELEASE=bookworm|trixie]
+          [ARCH=x86|x64 [WINEARCH=win32]] [UI_LEVEL=N] [WINE_RELEASE=bookworm|trixie]
 
 A vendor's setup and packages installed under Wine before anything is uploaded:
 
 1. Checks PACKAGES against TABLES (default app/setup_tables.cpp): every file name the tables
    give must be there, and every .msi of a row with an expected version must carry exactly
    that ProductVersion. Anything wrong is listed and nothing runs.
-2. In build/try: builds a variant of the tables whose download addresses keep their path
-   and query but point at https://localhost:PORT; signs it and copies of the packages with
-   CERT/KEY, or with a throw-away test publisher (tests/wine/pki.sh) whose CA only the
-   prefix trusts; serves the packages with tests/wine/https_server.py.
-3. Makes a Wine prefix (ARCH, default win64) inside a Debian root (tests/wine/roots.sh) and
-   runs the setup twice in copies of it: "download" (setup.exe alone) and "beside" (the
+2. In build/try: builds a variant of the tables for the setup's architecture ARCH (x86 by
+   default where the kernel runs 32-bit x86 code, else x64) whose download addresses keep
+   their path and query but point at https://localhost:PORT; signs it and copies of the
+   packages with CERT/KEY, or with a throw-away test publisher (tests/wine/pki.sh) whose CA
+   only the prefix trusts; serves the packages with tests/wine/https_server.py.
+3. Makes a 64-bit Windows prefix (x64: 64-bit Wine; x86: the setup under WOW64, or with
+   WINEARCH=win32 a 32-bit Windows) inside a Debian root (tests/wine/roots.sh) and runs the
+   setup twice in copies of it: "download" (setup.exe alone) and "beside" (the
    packages next to it). A language dialog is answered with its preselection, a question
    with Yes, a message box with OK (its text is printed). For each run: the exit status and
    its meaning, the server's requests, each product's state, the new files under Program
@@ -37,10 +39,9 @@ import time
 import urllib.parse
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "scripts"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+sys.path[:0] = [os.path.join(ROOT, "scripts"), os.path.join(ROOT, "tests")]
+import harness  # noqa: E402  (the helpers and setup variants per architecture, the ia32 probe)
 import tables  # noqa: E402
-import variants  # noqa: E402
 
 WORK = os.path.join(ROOT, "build", "try")
 TITLE = "Windows Installer Installation Wrapper"
@@ -225,9 +226,17 @@ def prepare(env):
     cert, key = env.get("CERT"), env.get("KEY")
     if bool(cert) != bool(key):
         die("give CERT and KEY together, or neither")
-    arch = env.get("ARCH") or "win64"
-    if arch not in ("win64", "win32"):
-        die("ARCH is win64 or win32, not %s" % arch)
+    arch, winearch = env.get("ARCH") or None, env.get("WINEARCH") or "win64"
+    if arch not in (None, "x86", "x64"):
+        die("ARCH is the setup's architecture, x86 or x64, not %s" % arch)
+    if winearch not in ("win64", "win32"):
+        die("WINEARCH is win64 (the default) or win32, not %s" % winearch)
+    if not arch:  # the x86 setup where the kernel runs 32-bit x86 code
+        reason = None if winearch == "win32" else harness.ia32_refused()
+        arch = "x64" if reason else "x86"
+        print("ARCH=%s: %s" % (arch, reason or "the default where the kernel runs 32-bit x86 code"))
+    if winearch == "win32" and arch == "x64":
+        die("WINEARCH=win32 is a 32-bit Windows, where the x64 setup cannot run: give ARCH=x86")
     try:
         config = tables.load(tables_file)
     except tables.TablesError as e:
@@ -294,8 +303,8 @@ def prepare(env):
     for row in variant["packages"]:
         print("  %s: %s" % (row["productName"], row["downloadUrl"]))
     try:
-        exe = variants.build_variants({"try": tables.source(variant)})["try"]
-    except RuntimeError as e:
+        exe = harness.build_variants({"try": tables.source(variant)}, arch)["try"]
+    except harness.SetupError as e:
         die(str(e))
 
     description, _ = tables.signing(config)
@@ -307,27 +316,34 @@ def prepare(env):
         sign(os.path.join(packages, name), os.path.join(serve, name), signer, description or name, root)
         print("  %s" % name)
 
+    log("the %s helpers that answer the dialogs and read the results" % arch)
+    try:
+        built = harness.build_helpers(arch)
+    except harness.SetupError as e:
+        die(str(e))
     bindir = os.path.join(WORK, "bin")
     os.makedirs(bindir)
-    for helper, libs in (("runexit", ["-luser32"]), ("dlgprobe", ["-luser32"]), ("msistate", ["-lmsi"]),
-                         ("robot", ["-luser32", "-lgdi32"])):
-        run(["i686-w64-mingw32-gcc", "-municode", "-O2", "-s", "-Wall", "-o",
-             os.path.join(bindir, helper + ".exe"), os.path.join(ROOT, "tests", "wine", helper + ".c")] + libs,
-            "compiling %s.c" % helper)
-    state = {"port": port, "arch": arch, "codes": codes, "packages": packages}
+    for helper in ("launch", "dialogs", "products"):
+        shutil.copy(os.path.join(built, helper + ".exe"), bindir)
+    state = {"port": port, "arch": arch, "winearch": winearch, "codes": codes, "packages": packages}
     with open(os.path.join(WORK, "state.json"), "w") as f:
         json.dump(state, f)
+    return state
 
 
 # --- under Wine ------------------------------------------------------------------------------
 
 class Wine:
-    def __init__(self, prefix, arch):
-        self.prefix, self.arch = prefix, arch
+    def __init__(self, prefix, state):
+        self.prefix, self.state = prefix, state
 
     def env(self):
-        e = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH=self.arch, WINEDEBUG="-all",
+        """The x64 setup runs under 64-bit Wine (tests/wine/bin/wine: KAVRIN_WINE_ARCH=x64)."""
+        e = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH=self.state["winearch"], WINEDEBUG="-all",
                  WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", LC_ALL="C.UTF-8")
+        e.pop("KAVRIN_WINE_ARCH", None)
+        if self.state["arch"] == "x64":
+            e["KAVRIN_WINE_ARCH"] = "x64"
         return e
 
     def run(self, args, timeout=120):
@@ -355,7 +371,7 @@ class Wine:
                 pass
 
 
-def make_prefix(prefix, arch, release):
+def make_prefix(prefix, state, release):
     cas = json.load(open(os.path.join(WORK, "pki", "cas.json")))
     added = []
     if release != "bookworm":
@@ -367,7 +383,7 @@ def make_prefix(prefix, arch, release):
             shutil.copy(ca, dst)
             added.append(dst)
         run(["chroot", root, "update-ca-certificates"], "update-ca-certificates in the Wine root")
-    wine = Wine(prefix, arch)
+    wine = Wine(prefix, state)
     with open(os.path.join(WORK, "wineboot.log"), "wb") as out:
         subprocess.run(["wineboot", "-i"], env=wine.env(), stdout=out, stderr=out, stdin=subprocess.DEVNULL,
                        timeout=600)
@@ -404,14 +420,14 @@ def start_server(port, logfile):
 def answer_dialogs(wine, bindir, events):
     """Answers what the setup waits for: the language dialog (OK), a message box (Yes when
     it asks, else OK). Returns True when it pressed something."""
-    robot = win_path(os.path.join(bindir, "robot.exe"))
-    if wine.run([robot, "press", LANGUAGE_TITLE.encode().hex(), str(IDOK), "100"], 30).returncode == 0:
+    dialogs = win_path(os.path.join(bindir, "dialogs.exe"))
+    if wine.run([dialogs, "press", LANGUAGE_TITLE.encode().hex(), str(IDOK), "100"], 30).returncode == 0:
         events.append("language dialog: OK (the preselected language)")
         return True
     title = TITLE.encode().hex()
-    if wine.run([win_path(os.path.join(bindir, "dlgprobe.exe")), "box", title, "0"], 30).returncode != 0:
+    if wine.run([dialogs, "find", title, "0"], 30).returncode != 0:
         return False
-    p = wine.run([robot, "inspect", title, "2000", "--box"], 30)
+    p = wine.run([dialogs, "inspect", title, "2000", "--box"], 30)
     try:
         box = json.loads(p.stdout.decode("utf-8", errors="replace").strip().splitlines()[-1])
     except (ValueError, IndexError):
@@ -419,7 +435,7 @@ def answer_dialogs(wine, bindir, events):
     ids = [b.get("id") for b in box.get("buttons", []) if isinstance(b, dict)]
     press = IDYES if IDYES in ids else IDOK
     events.append("message box: %r, pressed %s" % (box.get("text"), "Yes" if press == IDYES else "OK"))
-    wine.run([robot, "press", title, str(press), "2000"], 30)
+    wine.run([dialogs, "press", title, str(press), "2000"], 30)
     return True
 
 
@@ -442,7 +458,7 @@ def one_run(name, template, state, beside):
     if beside:
         for f in os.listdir(os.path.join(WORK, "serve")):
             shutil.copy(os.path.join(WORK, "serve", f), rundir)
-    wine = Wine(prefix, state["arch"])
+    wine = Wine(prefix, state)
     bindir = os.path.join(WORK, "bin")
     requests = os.path.join(rundir, "requests.log")
     open(requests, "w").close()
@@ -454,14 +470,14 @@ def one_run(name, template, state, beside):
         f.write('"%s"' % win_path(os.path.join(rundir, "setup.exe")))
     try:
         run_out = open(os.path.join(rundir, "run.out"), "w+b")
-        child = subprocess.Popen(["wine", win_path(os.path.join(bindir, "runexit.exe")), win_path(cmd),
+        child = subprocess.Popen(["wine", win_path(os.path.join(bindir, "launch.exe")), "run", win_path(cmd),
                                   str(RUN_TIMEOUT_S * 1000)], env=wine.env(), stdout=run_out,
                                  stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         deadline = time.time() + RUN_TIMEOUT_S + 60
         while child.poll() is None and time.time() < deadline:
             if answer_dialogs(wine, bindir, events):
                 continue
-            probe = wine.run([win_path(os.path.join(bindir, "dlgprobe.exe")), "progress", TITLE.encode().hex()], 30)
+            probe = wine.run([win_path(os.path.join(bindir, "dialogs.exe")), "progress", TITLE.encode().hex()], 30)
             try:
                 s = json.loads(probe.stdout.decode("utf-8", errors="replace").strip() or "{}")
             except ValueError:
@@ -498,7 +514,8 @@ def one_run(name, template, state, beside):
     print("\n".join("  " + l for l in seen) or "  none")
     states = {}
     if state["codes"]:
-        p = wine.run([win_path(os.path.join(bindir, "msistate.exe"))] + sorted(set(state["codes"].values())), 60)
+        p = wine.run([win_path(os.path.join(bindir, "products.exe")), "state"] + sorted(set(state["codes"].values())),
+                     60)
         for line in p.stdout.decode("utf-8", errors="replace").replace("\r", "").splitlines():
             parts = line.split(" ", 2)
             if len(parts) >= 2:
@@ -532,12 +549,13 @@ def one_run(name, template, state, beside):
 def wine_part(release):
     state = json.load(open(os.path.join(WORK, "state.json")))
     template = os.path.join(WORK, "prefix")
-    log("a %s Wine prefix (Wine of the Debian %s root) trusting the test CA" % (state["arch"], release))
-    added = make_prefix(template, state["arch"], release)
+    log("a %s Wine prefix for the %s setup (Wine of the Debian %s root) trusting the test CA"
+        % (state["winearch"], state["arch"], release))
+    added = make_prefix(template, state, release)
     try:
         results = [one_run("download", template, state, False), one_run("beside", template, state, True)]
     finally:
-        Wine(template, state["arch"]).stop()
+        Wine(template, state).stop()
         if added:
             for f in added:
                 os.remove(f)
@@ -551,17 +569,15 @@ def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--wine-part":
         return wine_part(sys.argv[2])
     release = os.environ.get("WINE_RELEASE") or "bookworm"
-    prepare(os.environ)
+    state = prepare(os.environ)
     if sys.argv[1:] == ["--prepare-only"]:  # the checks, the variant and the signatures only
         return 0
-    probe = os.path.join(WORK, "ia32_probe")
-    run(["gcc", "-O1", "-o", probe, os.path.join(ROOT, "tests", "wine", "ia32_probe.c")], "building the ia32 probe")
-    reason = subprocess.run([probe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
-    if reason.returncode != 0:
-        die("the variant and the signed packages are ready in build/try, but Wine cannot start "
-            "setup.exe on this machine: %s.\nBoth 32-bit Wine and Wine's WoW64 mode need the kernel to "
-            "run 32-bit x86 code; run make try on a machine whose kernel does."
-            % reason.stdout.decode(errors="replace").strip())
+    reason = harness.ia32_refused() if state["arch"] == "x86" else None
+    if reason:
+        die("the x86 variant and the signed packages are ready in build/try; nothing was run: Wine "
+            "cannot start the x86 setup.exe on this machine: %s.\nBoth 32-bit Wine and Wine's WoW64 mode need the "
+            "kernel to run 32-bit x86 code; give ARCH=x64 to try the x64 setup here, or run make try "
+            "on a machine whose kernel does." % reason)
     cmd = [sys.executable, os.path.abspath(__file__), "--wine-part", release]
     if not os.environ.get("DISPLAY"):
         cmd = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -nolisten tcp"] + cmd

@@ -32,15 +32,13 @@ ess_cert_id_alg = sha256
 
 
 def make_certificate(d):
-    with open(os.path.join(d, "tsa.cnf"), "w") as f:
-        f.write(CNF % {"dir": d})
-    with open(os.path.join(d, "serial"), "w") as f:
-        f.write("01\n")
-    run = lambda *a: subprocess.run(a, check=True, stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL, cwd=d, timeout=60)
-    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "7",
-        "-config", "tsa.cnf", "-extensions", "tsa_ext", "-subj", "/CN=Kavrin Test TSA",
-        "-keyout", "tsa.key", "-out", "tsa.pem")
+    for name, text in (("tsa.cnf", CNF % {"dir": d}), ("serial", "01\n")):
+        with open(os.path.join(d, name), "w") as f:
+            f.write(text)
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "7",
+                    "-config", "tsa.cnf", "-extensions", "tsa_ext", "-subj", "/CN=Kavrin Test TSA",
+                    "-keyout", "tsa.key", "-out", "tsa.pem"], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, cwd=d, timeout=60)
 
 
 def main():

@@ -5,8 +5,8 @@ import os
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "wine"))
-import variants  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import harness  # noqa: E402
 
 PRODUCT_CODES = {  # (language, processor) -> ProductCode
     ("de", "x86"): "{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6201}",
@@ -24,7 +24,7 @@ def file_name(lang, cpu):
 
 def wxs(lang, cpu, version):
     code = PRODUCT_CODES[(lang, cpu)]
-    return variants.package_wxs("Quorvex Tessa", code, "{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6200}",
+    return harness.package_wxs("Quorvex Tessa", code, "{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6200}",
                                 code.replace("6C1D2E55", "7D2E3F66"), version, ("Quorvex", "Tessa"),
                                 [("ReadMe", "tessa-%s-%s.txt" % (lang, cpu), "tessa.txt"),
                                  ("Pad", "tessa.dat", "tessa.dat")],

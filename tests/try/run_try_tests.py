@@ -1,51 +1,51 @@
 #!/usr/bin/env python3
 """Tests of `make try` on a generated product (tests/try/product.py: two languages, x86 and
 x64). Without Wine: packages that do not match the tables (a missing file, another
-ProductVersion, a file that is no package) are reported and nothing runs. Under Wine
-(tests/wine/roots.sh): a win64 prefix installs the x64 package and a win32 prefix the x86
-one, downloaded and from beside the setup.
+ProductVersion, a file that is no package) are reported and nothing runs; the variant and
+the helpers are built for the default architecture (x86 where the kernel runs 32-bit x86
+code, else x64), and where it does not, ARCH=x86 stops with the probe's reason. Under Wine
+(make try enters tests/wine/roots.sh itself), downloaded and from beside the setup: the x64
+setup installs the x64 package; where 32-bit code runs, the x86 setup installs the x64
+package on 64-bit Windows (WOW64) and the x86 package with WINEARCH=win32.
 
     run_try_tests.py [--no-wine]
 
-Ends with "try: N passed, M failed"."""
+Ends with "try: N passed, M failed, K skipped"."""
 import json
 import os
 import shutil
 import ssl
 import subprocess
 import sys
-import time
 import urllib.error
 import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, HERE)
+sys.path[:0] = [HERE, os.path.join(REPO, "scripts"), os.path.join(REPO, "tests")]
+import harness  # noqa: E402
 import product  # noqa: E402
+trypy = __import__("try")  # scripts/try.py: its HTTPS server
 
 WORK = os.path.join(REPO, "build", "try-tests")
 TRY = os.path.join(REPO, "build", "try")
-results = []
+REPORT = harness.Report("try")
+check = REPORT.report
 
 
-def check(name, problems):
-    results.append(not problems)
-    print(("PASS %s" % name) if not problems else ("FAIL %s: %s" % (name, "; ".join(problems))))
-    sys.stdout.flush()
-
-
-def make_try(packages, tables, timeout=1800, **env):
-    e = dict(os.environ, PACKAGES=packages, TABLES=tables)
-    for k in ("CERT", "KEY", "KEY_PASS", "ARCH", "UI_LEVEL"):
-        e.pop(k, None)
-    e.update(env)
-    proc = subprocess.run(["make", "--no-print-directory", "-C", REPO, "try"], env=e, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=timeout)
+def make_try(packages, tables, prepare_only=False, **env):
+    """make try (or try.py --prepare-only) with env and none of the caller's own settings."""
+    own = ("CERT", "KEY", "KEY_PASS", "ARCH", "WINEARCH", "UI_LEVEL")
+    e = dict({k: v for k, v in os.environ.items() if k not in own}, PACKAGES=packages, TABLES=tables, **env)
+    cmd = ([sys.executable, os.path.join(REPO, "scripts", "try.py"), "--prepare-only"] if prepare_only
+           else ["make", "--no-print-directory", "-C", REPO, "try"])
+    proc = subprocess.run(cmd, env=e, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                          timeout=1800)
     return proc.returncode, proc.stdout.decode(errors="replace")
 
 
-def refused(name, packages, tables, wants):
-    code, out = make_try(packages, tables, timeout=600)
+def refused(name, packages, tables, wants, **env):
+    code, out = make_try(packages, tables, **env)
     problems = [] if code != 0 else ["exit 0"]
     for want in wants + ["nothing was run"]:
         if want not in out:
@@ -55,28 +55,24 @@ def refused(name, packages, tables, wants):
     check(name, problems)
 
 
-def prepare_only(name, settings):
-    """try.py --prepare-only with these settings and none of the caller's own; a failure
-    fails case `name` with try.py's output. True when it succeeded."""
-    e = {k: v for k, v in os.environ.items() if k not in ("CERT", "KEY", "KEY_PASS", "ARCH", "UI_LEVEL")}
-    e.update(settings)
-    proc = subprocess.run([sys.executable, os.path.join(REPO, "scripts", "try.py"), "--prepare-only"], env=e,
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=1800)
-    if proc.returncode != 0:
-        check(name, [proc.stdout.decode(errors="replace")[-1500:]])
-    return proc.returncode == 0
+def prepare_only(name, packages, tables, **settings):
+    """try.py --prepare-only; a failure fails case `name` with its output. True when it succeeded."""
+    code, out = make_try(packages, tables, True, **settings)
+    if code != 0:
+        check(name, [out[-1500:]])
+    return code == 0
 
 
-def prepared(packages, tables):
-    """try.py --prepare-only: the signed variant asks the local server for the vendor's
-    paths, and the server answers exactly those addresses with the signed copies."""
-    if not prepare_only("try prepares a signed variant and its server",
-                        dict(PACKAGES=packages, TABLES=tables, TRY_PORT="47902")):
+def prepared(packages, tables, arch):
+    """try.py --prepare-only: the signed variant and the helpers are built for arch (the
+    default), the variant asks the local server for the vendor's paths, and the server
+    answers exactly those addresses with the signed copies."""
+    if not prepare_only("try prepares a signed variant and its server", packages, tables, TRY_PORT="47902"):
         return
-    problems = []
+    exe, ca = os.path.join(TRY, "setup.exe"), os.path.join(TRY, "pki", "ca.pem")
+    bins = [os.path.join(TRY, "bin", f) for f in sorted(os.listdir(os.path.join(TRY, "bin")))]
+    problems = ["%s is not %s" % (f, arch) for f in [exe] + bins if harness.pe_arch(f) != arch]
     port = json.load(open(os.path.join(TRY, "state.json")))["port"]
-    ca = os.path.join(TRY, "pki", "ca.pem")
-    exe = os.path.join(TRY, "setup.exe")
     prefix = "https://localhost:%d/tessa/2.4/" % port
     if prefix.encode("utf-16-le") not in open(exe, "rb").read():
         problems.append("setup.exe does not hold %s" % prefix)
@@ -91,16 +87,8 @@ def prepared(packages, tables):
         if v.returncode != 0:
             problems.append("%s does not verify" % os.path.basename(f))
     log = os.path.join(WORK, "requests.log")
-    server = subprocess.Popen([sys.executable, os.path.join(REPO, "tests", "wine", "https_server.py"), "--dir",
-                               os.path.join(TRY, "serve"), "--cert", os.path.join(TRY, "pki", "server.pem"),
-                               "--key", os.path.join(TRY, "pki", "server.key"), "--port", "0", "--port-file",
-                               log + ".port", "--log", log, "--map", os.path.join(TRY, "addresses.json"),
-                               "--lifetime", "120"], stdin=subprocess.DEVNULL)
+    server = trypy.start_server(0, log)  # try.py's own: the signed copies at the variant's addresses
     try:
-        for _ in range(100):
-            if os.path.exists(log + ".port"):
-                break
-            time.sleep(0.1)
         base = "https://localhost:%s" % open(log + ".port").read().strip()
         context = ssl.create_default_context(cafile=ca)
         name = product.file_name("fr", "x64")
@@ -128,9 +116,8 @@ def vendor_signed(packages, tables):
     pki = os.path.join(WORK, "vendor-pki")
     subprocess.run(["bash", os.path.join(REPO, "tests", "wine", "pki.sh"), pki], check=True,
                    stdout=subprocess.DEVNULL, timeout=120)
-    if not prepare_only("try signs with the vendor's certificate",
-                        dict(PACKAGES=packages, TABLES=tables, CERT=os.path.join(pki, "leaf2-chain.pem"),
-                             KEY=os.path.join(pki, "leaf2.key"))):
+    if not prepare_only("try signs with the vendor's certificate", packages, tables,
+                        CERT=os.path.join(pki, "leaf2-chain.pem"), KEY=os.path.join(pki, "leaf2.key")):
         return
     problems = []
     for f in [os.path.join(TRY, "setup.exe"), os.path.join(TRY, "serve", product.file_name("de", "x86"))]:
@@ -148,14 +135,16 @@ def vendor_signed(packages, tables):
     check("try signs with the vendor's certificate", problems)
 
 
-def installs(arch, cpu, packages, tables):
-    """make try with ARCH: both runs end with 0 and install the first language's package for
+def installs(cpu, packages, tables, **env):
+    """make try with env: both runs end with 0 and install the first language's package for
     cpu, and only that one; the download run fetched exactly that file."""
     # 1 MiB sent 64 KiB at a time with 250 ms pauses: about 4 s, long enough for screenshots.
-    code, out = make_try(packages, tables, ARCH=arch, TRY_DELAY_MS="250")
+    code, out = make_try(packages, tables, TRY_DELAY_MS="250", **env)
     problems = [] if code == 0 else ["exit %d: %s" % (code, out[-1500:])]
-    want = product.file_name("de", cpu)  # the language dialog's OK without a match: the first row
-    want_code = product.PRODUCT_CODES[("de", cpu)]
+    if harness.pe_arch(os.path.join(TRY, "setup.exe")) != env["ARCH"]:
+        problems.append("the variant is not an %s setup" % env["ARCH"])
+    # The language dialog's OK without a match takes the first row.
+    want, want_code = product.file_name("de", cpu), product.PRODUCT_CODES[("de", cpu)]
     for run in ("download", "beside"):
         path = os.path.join(TRY, run, "result.json")
         if not os.path.exists(path):
@@ -176,7 +165,7 @@ def installs(arch, cpu, packages, tables):
             problems.append("%s: no %s among %s" % (run, text, r["files"]))
         if not os.path.exists(os.path.join(TRY, run, "progress.png")) and run == "download":
             problems.append("download: no contact sheet")
-    check("make try ARCH=%s installs the %s package" % (arch, cpu), problems)
+    check("make try %s installs the %s package" % (" ".join("%s=%s" % e for e in sorted(env.items())), cpu), problems)
 
 
 def main():
@@ -207,14 +196,20 @@ def main():
     refused("a file that is not a package", junk, tables,
             ["%s (Quorvex Tessa, Fran\u00e7ais, x86) is not a Windows Installer package" % product.file_name("fr", "x86")])
 
-    prepared(packages, tables)
+    refusal = harness.ia32_refused()  # None where the kernel runs 32-bit x86 code
+    prepared(packages, tables, "x64" if refusal else "x86")
     vendor_signed(packages, tables)
-    if wine:
-        installs("win64", "x64", packages, tables)
-        installs("win32", "x86", packages, tables)
-    passed = sum(results)
-    print("try: %d passed, %d failed" % (passed, len(results) - passed))
-    return 0 if passed == len(results) else 1
+    if refusal:
+        refused("make try ARCH=x86 stops with the ia32 probe's reason", packages, tables,
+                ["Wine cannot start the x86 setup.exe on this machine: " + refusal], ARCH="x86")
+    if wine:  # on 64-bit Windows the x86 setup takes the native x64 column, as the x64 one
+        installs("x64", packages, tables, ARCH="x64")
+        for cpu, winearch in (("x64", "win64"), ("x86", "win32")):
+            if refusal:
+                REPORT.skip("make try ARCH=x86 WINEARCH=%s installs the %s package" % (winearch, cpu), refusal)
+            else:
+                installs(cpu, packages, tables, ARCH="x86", WINEARCH=winearch)
+    return REPORT.closing()
 
 
 if __name__ == "__main__":
