@@ -40,11 +40,8 @@ step() { echo; echo "=== $* ==="; }
 # that is missing its runs are skipped with the probe's reason.
 wine_level() {
     local rel label probe arch exe
-    mkdir -p build
-    if ! gcc -O1 -o build/ia32_probe tests/wine/ia32_probe.c > "$logdir/ia32-probe.log" 2>&1; then
-        cat "$logdir/ia32-probe.log"; echo "ia32 probe does not build"; failed=$((failed + 1)); return
-    fi
-    probe=$(build/ia32_probe 2>&1)
+    local x86_runs=yes
+    probe=$(python3 tests/harness.py ia32 2>&1) || x86_runs=no
     for rel in ${WINES:-bookworm trixie}; do
         case $rel in bookworm) label="wine8 (Debian 12)";; trixie) label="wine10 (Debian 13)";; *) label=$rel;; esac
         if ! tests/wine/roots.sh ensure "$rel" > "$logdir/root-$rel.log" 2>&1; then
@@ -55,7 +52,7 @@ wine_level() {
         fi
         for arch in ${ARCHS:-x64 x86}; do
             step "wine tests: $label, $arch"
-            if [ "$arch" = x86 ] && ! build/ia32_probe > /dev/null 2>&1; then
+            if [ "$arch" = x86 ] && [ "$x86_runs" = no ]; then
                 echo "SKIP [$label x86] the x86 setup's Wine level: $probe; neither 32-bit Wine nor WoW64 can start it here (the x64 setup ran instead)"
                 skipped=$((skipped + 1))
                 continue
@@ -136,13 +133,7 @@ else
     count_closing_line "$logdir/resources-exe.log"
     wine_level
     step "make try (tests/try)"
-    if build/ia32_probe > /dev/null 2>&1; then
-        python3 tests/try/run_try_tests.py > "$logdir/try.log" 2>&1
-    else
-        python3 tests/try/run_try_tests.py --no-wine > "$logdir/try.log" 2>&1
-        echo "SKIP [try] make try under Wine: $(build/ia32_probe 2>&1)"
-        skipped=$((skipped + 1))
-    fi
+    python3 tests/try/run_try_tests.py > "$logdir/try.log" 2>&1
     grep -E '^(PASS|FAIL)' "$logdir/try.log" || tail -n 20 "$logdir/try.log"
     count_closing_line "$logdir/try.log"
 fi
