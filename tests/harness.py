@@ -529,8 +529,6 @@ class Suite(Report):
             data = None
         return p.returncode, data, text
 
-    robot = dialogs
-
     def products(self, verb, *args):
         """products.exe VERB ARGS (state, install, remove) in the current prefix: its output."""
         p = self.wine([self.tool("products.exe"), verb] + list(args), timeout=120, check=False)

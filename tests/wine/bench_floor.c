@@ -8,7 +8,7 @@
                                              (the signer to compare with), of the file for its
                                              signer and again for the verdict, the install at
                                              full level
-     bench_floor window                      shows a dialog at once (runexit's --kill-on-window
+     bench_floor window                      shows a dialog at once (launch.exe run --kill-on-window
                                              ends it): the floor of the time to the window */
 #include <windows.h>
 #include <wintrust.h>

@@ -2,15 +2,13 @@
 error message in each of the four languages.
 
 Each case asserts the exit status, the exact text of the one message box, and that nothing
-else was shown.
+else was shown. TABLES and error_box serve the planting and install groups too.
 """
 import os
 import shutil
 
-import run_wine_tests as rwt
-import variants
-
-texts = rwt.texts
+import harness
+from harness import IDOK, texts
 
 NOT_FOUND = {lang: texts.as_format(lang, 13) for lang in ("en", "sl", "it", "sq")}
 INSTALL_ERROR = texts.as_format("en", 32)
@@ -39,16 +37,45 @@ TABLES = {
 }
 
 
+def error_box(s, lang, want_text, problems, timeout_ms=20000):
+    """Inspects the error box captioned with the application title, presses OK and sees that
+    no second box follows. Returns whether OK was pressed."""
+    caption = texts.title(lang).encode().hex()
+    # --box: the progress window has the same class and caption.
+    rc, box, raw = s.dialogs(["inspect", caption, str(timeout_ms), "--press", str(IDOK), "--box"],
+                             lang, timeout_ms / 1000 + 40)
+    if not box or not box.get("found"):
+        problems.append("no message box: %s" % harness.short(raw[-600:]))
+        return False
+    if box["text"] != want_text:
+        problems.append("text " + harness.first_difference(box["text"] or "", want_text))
+    if box["icon"] != "error":
+        problems.append("icon %s, not error" % box["icon"])
+    if sorted(b["id"] for b in box["buttons"]) != [IDOK]:
+        problems.append("buttons %s, expected OK only" % [b["id"] for b in box["buttons"]])
+    if rc != 0:
+        problems.append("pressing OK failed (dialogs.exe status %d)" % rc)
+        return False
+    _, again, _ = s.dialogs(["inspect", caption, "1500", "--box"], lang, 30)
+    if again and again.get("found"):
+        problems.append("a second box followed: %s" % harness.short(again.get("text")))
+    return True
+
+
 def add_cases(suite):
-    if not any(suite.wanted(n) for n in ("fault:",)):
-        return
-    group = Faults(suite)
-    suite.case("fault: a directory named like the package is handed to the engine, which fails",
-               group.directory_to_engine)
-    suite.case("fault: a directory named like the package has no version: not found, named locally",
-               group.directory_without_version)
-    for lang in ("en", "sl", "it", "sq"):
-        suite.case("fault: failed download reported in %s" % lang, group.failed_download, lang)
+    group, pkg = Faults(suite), suite.package_file
+    rows = [
+        # Wine's engine cannot open a directory (1627 here; Windows says 1619 or 1620), and its
+        # message library has no texts, so the setup's own message names the code.
+        ("a directory named like the package is handed to the engine, which fails", "anycopy",
+         True, "en", lambda d: INSTALL_ERROR % 1627, 1627),
+        ("a directory named like the package has no version: not found, named locally",
+         "localonly51", True, "en", lambda d: NOT_FOUND["en"] % harness.win_path(os.path.join(d, pkg)), 2),
+    ] + [("failed download reported in %s" % lang, "closedport", False, lang,
+          lambda d, lang=lang: NOT_FOUND[lang] % (CLOSED_URL + pkg), 2)
+         for lang in ("en", "sl", "it", "sq")]
+    for name, *args in rows:
+        suite.case("fault: " + name, group.one_box, *args)
 
 
 class Faults:
@@ -56,64 +83,22 @@ class Faults:
         self.suite = suite
         self.exes = None
 
-    def prepare(self):
-        if self.exes is None:
-            self.exes = variants.build_variants(TABLES)
-
-    def run_dir(self, variant, with_directory):
-        """A fresh folder with the setup variant (and the package name as a directory)."""
-        self.prepare()
+    def one_box(self, variant, with_directory, lang, want_text, want_exit):
+        """Runs the variant from a fresh folder (with the package's name as a directory),
+        expects exactly one error box with want_text(folder), presses OK."""
         s = self.suite
+        self.exes = self.exes or harness.build_variants(TABLES, s.arch)
         folder = s.new_tmp("fault-" + variant)
-        os.makedirs(folder)
+        os.makedirs(os.path.join(folder, s.package_file) if with_directory else folder)
         exe = os.path.join(folder, "setup.exe")
         shutil.copyfile(self.exes[variant], exe)
-        if with_directory:
-            os.makedirs(os.path.join(folder, "Lumora.Win32.msi"))
-        return exe
-
-    def one_box(self, exe, lang, want_text, want_exit):
-        """Runs the setup, expects exactly one error box with `want_text`, presses OK."""
-        s = self.suite
         problems = []
         proc, stopfile, _ = s.start_setup(exe, "", lang)
-        caption = rwt.TITLES[lang].encode().hex()
         pressed = False
         try:
-            rc, box, raw = s.robot(["inspect", caption, "20000", "--box"], lang, 60)
-            if not box or not box.get("found"):
-                problems.append("no message box: %s" % rwt.short(raw))
-            else:
-                if box["text"] != want_text:
-                    problems.append("text " + rwt.first_difference(box["text"] or "", want_text))
-                if box["icon"] != "error":
-                    problems.append("icon %s, not error" % box["icon"])
-                prc, _, _ = s.robot(["press", caption, str(rwt.IDOK), "20000"], lang, 60)
-                pressed = prc == 0
-                if not pressed:
-                    problems.append("could not press OK")
-                else:
-                    # No second box may follow.
-                    rc2, box2, _ = s.robot(["inspect", caption, "1500", "--box"], lang, 30)
-                    if box2 and box2.get("found"):
-                        problems.append("a second box followed: %s" % rwt.short(box2.get("text")))
+            pressed = error_box(s, lang, want_text(folder), problems)
         finally:
             res = s.end_setup(proc, stopfile, stop_now=not pressed)
         if pressed and res["code"] != want_exit:
             problems.append("exit status %d, expected %d" % (res["code"], want_exit))
         return problems
-
-    def directory_to_engine(self):
-        exe = self.run_dir("anycopy", True)
-        # Wine's engine cannot open a directory (1627 here; Windows says 1619 or 1620), and
-        # its message library has no texts, so the setup's own message names the code.
-        return self.one_box(exe, "en", INSTALL_ERROR % 1627, 1627)
-
-    def directory_without_version(self):
-        exe = self.run_dir("localonly51", True)
-        local = rwt.win_path(os.path.join(os.path.dirname(exe), "Lumora.Win32.msi"))
-        return self.one_box(exe, "en", NOT_FOUND["en"] % local, 2)
-
-    def failed_download(self, lang):
-        exe = self.run_dir("closedport", False)
-        return self.one_box(exe, lang, NOT_FOUND[lang] % (CLOSED_URL + "Lumora.Win32.msi"), 2)

@@ -2,47 +2,39 @@
 
 Every case runs setup.exe without arguments (or with /a) and looks at its full exit status,
 at what the user sees (progress window, language dialog, message boxes) and at what reached
-the engine or the machine.
+the engine or the machine. Packages and tables name the file in the column of the setup's
+architecture (x86: Lumora.Win32.msi, x64: an x64 package, Lumora.x64.msi).
 
-The engine: a copy of the template prefix registers engine_shim.c's msi.dll through
-HKLM\\...\\Installer "InstallerLocation". The shim forwards every call to Wine's own engine,
-records each call with its arguments in shim.log, can hold the first MsiOpenDatabaseW until
-the test has looked at the progress window (the real install takes ~60 ms), and can return
-scripted results for MsiInstallProductW and MsiApplyPatchW instead of forwarding them. A
-second build lacks MsiReinstallProductW. Both carry a file version of 5.0: setup.exe reads
-the registered engine's version first and would try to upgrade one below 2.0. The copy
-prefers native msi.dll
-(DllOverrides msi=native,builtin), without which Wine would load its builtin engine under
-the shim's path; Wine's own engine is still the builtin one, as it is loaded from the system
-directory where only Wine's placeholder lies.
+The engine: a copy of the template prefix registers engine_shim.c's msi.dll (built by
+tests/wine/CMakeLists.txt for the setup's bitness) through HKLM\\...\\Installer
+"InstallerLocation". The shim forwards every call to Wine's own engine, records each call
+with its arguments in shim.log, can hold the first MsiOpenDatabaseW until the test has
+looked at the progress window (the real install takes ~60 ms), and can return scripted
+results for MsiInstallProductW and MsiApplyPatchW instead of forwarding them. A second build
+lacks MsiReinstallProductW. Both carry a file version of 5.0: setup.exe reads the registered
+engine's version first and would try to upgrade one below 2.0. The copy prefers native
+msi.dll (DllOverrides msi=native,builtin), without which Wine would load its builtin engine
+under the shim's path; Wine's own engine is still the builtin one, as it is loaded from the
+system directory where only Wine's placeholder lies.
 
-Further executables come from tables sources below (variants.build_variants); none of their
+Further executables come from tables sources below (harness.build_variants); none of their
 rows has a download address, so nothing is ever fetched.
 """
 import json
 import os
 import shutil
-import subprocess
-import sys
 import time
 
-import variants
+import cases_faults
+import harness
+from harness import LUMORA_PRODUCT_CODE as PRODUCT_CODE, texts, win_path
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-import expected_texts as texts  # noqa: E402
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-
-PRODUCT_CODE = "{6F1C2B3A-58D4-4E0B-9A71-3C2D4E5F6A01}"
-PRODUCT_FILE = ("Program Files", "Quorvex Lumora", "lumora.txt")
-PACKAGE_WXS = variants.package_wxs("Quorvex Lumora", PRODUCT_CODE, "{6F1C2B3A-58D4-4E0B-9A71-3C2D4E5F6A02}",
-                                   "{6F1C2B3A-58D4-4E0B-9A71-3C2D4E5F6A03}", "5.1", ("Quorvex Lumora",),
-                                   [("Readme", "lumora.txt", "lumora.txt")], cabinet="lumora.cab")
+PRODUCT_FILE = ("Program Files", "Quorvex", "Lumora", "lumora.txt")
 
 # What the user must see.
 PLEASE_WAIT = {lang: texts.as_format(lang, 16) % "Quorvex Lumora" for lang in ("en", "sl", "it", "sq")}
 LANGUAGE_CAPTION = {lang: texts.DIALOG_TEXTS[lang][0] for lang in ("en", "sl", "it")}
-UPGRADE_FAILED = {"en": texts.text("en", 29)}
+UPGRADE_FAILED = texts.text("en", 29)
 # Wine's msimsg.dll holds no strings, so an engine error always shows the setup's own text.
 INSTALL_ERROR = {lang: texts.as_format(lang, 32) for lang in ("en", "sl")}
 
@@ -58,24 +50,24 @@ IDC_LANGUAGE_LIST = 1000
 SLOVENIAN, ENGLISH = "Slovenščina", "English"
 
 T_WINDOW = 20       # seconds for a window or a held engine call to turn up
-T_RUN_MS = 30000    # runexit ends setup.exe after this
+T_RUN_MS = 30000    # launch.exe run ends setup.exe after this
 
 
 # --- tables of the further executables ----------------------------------------------------
 
-def language_row(lang_id, name, package=None, patch=None):
-    c = variants.c_string
-    return ("    {%d, %s, {nullptr, %s, nullptr, nullptr}, {nullptr, %s, nullptr, nullptr}},\n"
-            % (lang_id, c(name), c(package), c(patch)))
+def tables(column, rows):
+    """C++ tables: rows of (operation, product, properties, ui level, language rows), each
+    language row (id, name, package, patch) with its files in the column."""
+    c = harness.c_string
 
+    def files(name):
+        return "{%s}" % ", ".join(c(name) if i == column else "nullptr" for i in range(4))
 
-def tables(rows):
-    """C++ tables: rows of (operation, product, properties, ui level, language rows)."""
-    c = variants.c_string
     text = "namespace {\n"
     for i, row in enumerate(rows):
         text += "const LanguageEntry kLanguages%d[] = {\n" % i
-        text += "".join(row[4])
+        text += "".join("    {%d, %s, %s, %s},\n" % (lang_id, c(name), files(package), files(patch))
+                        for lang_id, name, package, patch in row[4])
         text += "    {0, nullptr, {nullptr, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}},\n};\n"
     text += "const PackageEntry kPackages[] = {\n"
     for i, (operation, product, properties, level, _) in enumerate(rows):
@@ -95,41 +87,37 @@ PATCH_ROWS = [  # (operation, patch file, ui level, command line the engine must
     ("default", "Lumora.default.msp", 0x23, REINSTALL_PATCH),
 ]
 
-VARIANTS = {
-    # Two products, each in Slovenian and English (table order: Slovenian first).
-    "install_languages": tables([
-        ("INSTALL", "Quorvex Lumora", None, 5,
-         [language_row(1060, SLOVENIAN, "Lumora.sl.msi"),
-          language_row(1033, ENGLISH, "Lumora.en.msi")]),
-        ("INSTALL", "Quorvex Lumora Extra", None, 5,
-         [language_row(1060, SLOVENIAN, "Extra.sl.msi"),
-          language_row(1033, ENGLISH, "Extra.en.msi")]),
-    ]),
-    # Reinstall of what is installed: with a property string, then without.
-    "install_update": tables([
-        ("installupd", "Quorvex Lumora", PROPERTIES, 3,
-         [language_row(1060, SLOVENIAN, "Lumora.Win32.msi")]),
-        ("INSTALLUPD", "Quorvex Lumora", None, 4,
-         [language_row(1060, SLOVENIAN, "Lumora.Win32.msi")]),
-    ]),
-    # Patches only (no package in the x86 column), every keyword, each row its UI level.
-    "install_patches": tables([
-        (op, "Quorvex Lumora", None, level, [language_row(1060, SLOVENIAN, None, patch)])
-        for op, patch, level, _ in PATCH_ROWS
-    ]),
-    # Two products one after the other.
-    "install_two": tables([
-        ("INSTALL", "Quorvex Lumora", None, 5, [language_row(1060, SLOVENIAN, "Lumora.Win32.msi")]),
-        ("INSTALL", "Quorvex Lumora Second", None, 5, [language_row(1060, SLOVENIAN, "Second.msi")]),
-    ]),
-}
+
+def variant_tables(column, package):
+    """{name: (tables, files beside the setup)}; package: the real package's file name."""
+    lumora = [(1060, SLOVENIAN, package, None)]
+    return {
+        # Two products, each in Slovenian and English (table order: Slovenian first).
+        "install_languages": (tables(column, [
+            ("INSTALL", "Quorvex Lumora", None, 5,
+             [(1060, SLOVENIAN, "Lumora.sl.msi", None), (1033, ENGLISH, "Lumora.en.msi", None)]),
+            ("INSTALL", "Quorvex Lumora Extra", None, 5,
+             [(1060, SLOVENIAN, "Extra.sl.msi", None), (1033, ENGLISH, "Extra.en.msi", None)]),
+        ]), ["Lumora.sl.msi", "Lumora.en.msi", "Extra.sl.msi", "Extra.en.msi"]),
+        # Reinstall of what is installed: with a property string, then without.
+        "install_update": (tables(column, [("installupd", "Quorvex Lumora", PROPERTIES, 3, lumora),
+                                           ("INSTALLUPD", "Quorvex Lumora", None, 4, lumora)]),
+                           [package]),
+        # Patches only (no package in the column), every keyword, each row its UI level.
+        "install_patches": (tables(column, [
+            (op, "Quorvex Lumora", None, level, [(1060, SLOVENIAN, None, patch)])
+            for op, patch, level, _ in PATCH_ROWS]), [p for _, p, _, _ in PATCH_ROWS]),
+        # Two products one after the other.
+        "install_two": (tables(column, [
+            ("INSTALL", "Quorvex Lumora", None, 5, lumora),
+            ("INSTALL", "Quorvex Lumora Second", None, 5, [(1060, SLOVENIAN, "Second.msi", None)]),
+        ]), [package, "Second.msi"]),
+    }
 
 
 def add_cases(suite):
-    group = InstallRun(suite)
-    cases = [
-        ("install: built-in tables and Wine's engine install Lumora.Win32.msi", group.system_engine),
-    ]
+    group, pkg = InstallRun(suite), suite.package_file
+    cases = [("install: built-in tables and Wine's engine install " + pkg, group.system_engine)]
     for lang in ("en", "sl", "it", "sq"):
         cases.append(("install: real engine through the shim, progress window in %s" % lang,
                       group.real_engine, lang))
@@ -151,22 +139,26 @@ def add_cases(suite):
          "command line", group.update, False),
         ("install: INSTALLUPD with the product installed passes the properties, then "
          + REINSTALL_PACKAGE, group.update, True),
-        ("install: /a passes ' ACTION=ADMIN'", group.admin, "/a", " ACTION=ADMIN"),
-        ('install: /a "C:\\Some Dir" passes the quoted TARGETDIR', group.admin,
-         '/a "C:\\Some Dir"', ' ACTION=ADMIN TARGETDIR="C:\\Some Dir"'),
-        ("install: /a C:\\Some Dir unquoted takes the target up to the blank", group.admin,
-         "/a C:\\Some Dir", ' ACTION=ADMIN TARGETDIR="C:\\Some"'),
+        # The engine's result is scripted: (tables, arguments, language, result, the calls'
+        # (file, command line) in order, the text of the one error box or None).
+        ("install: /a passes ' ACTION=ADMIN'", group.scripted, "builtin", "/a", "en", 0,
+         [(pkg, " ACTION=ADMIN")]),
+        ('install: /a "C:\\Some Dir" passes the quoted TARGETDIR', group.scripted, "builtin",
+         '/a "C:\\Some Dir"', "en", 0, [(pkg, ' ACTION=ADMIN TARGETDIR="C:\\Some Dir"')]),
+        ("install: /a C:\\Some Dir unquoted takes the target up to the blank", group.scripted,
+         "builtin", "/a C:\\Some Dir", "en", 0, [(pkg, ' ACTION=ADMIN TARGETDIR="C:\\Some"')]),
         ("install: patch rows: keywords, command lines and UI levels", group.patches, "", None, 0),
         ("install: patch rows with /a: network image, no product", group.patches, "/a", None, 1),
         ('install: patch rows with /a "C:\\Some Dir": the folder as product', group.patches,
          '/a "C:\\Some Dir"', "C:\\Some Dir", 1),
-        ("install: both rows are handled when the first gives 0", group.two_rows),
+        ("install: both rows are handled when the first gives 0", group.scripted, "install_two",
+         "", "en", 0, [(pkg, ""), ("Second.msi", "")]),
         ("install: 3010 from the engine ends the run with 3010, silently, before the second row",
-         group.stops_silently, 3010),
-        ("install: engine result 3 shows the message for 1619 and ends with 3",
-         group.engine_error, "en", 3, 1619),
-        ("install: engine result 1620 shows its message (sl) and ends with 1620",
-         group.engine_error, "sl", 1620, 1620),
+         group.scripted, "install_two", "", "en", 3010, [(pkg, "")]),
+        ("install: engine result 3 shows the message for 1619 and ends with 3", group.scripted,
+         "install_two", "", "en", 3, [(pkg, "")], INSTALL_ERROR["en"] % 1619),
+        ("install: engine result 1620 shows its message (sl) and ends with 1620", group.scripted,
+         "install_two", "", "sl", 1620, [(pkg, "")], INSTALL_ERROR["sl"] % 1620),
     ]
     cases = [c for c in cases if suite.wanted(c[0])]
     if not cases:
@@ -192,49 +184,66 @@ def list_difference(what, got, want):
     return "%s differ (%d calls, expected %d): %s" % (what, len(got), len(want), "; ".join(parts))
 
 
+def remove_product(s, problems):
+    """Uninstalls the product when it is there; reports a failure to do so."""
+    if s.product_state(PRODUCT_CODE)[0] == -1:
+        return
+    out = s.products("remove", PRODUCT_CODE)
+    state = s.product_state(PRODUCT_CODE)[0]
+    if state != -1:
+        problems.append("could not remove the product again (result %s, state %d)" % (out, state))
+
+
+def check_installed(s, problems):
+    """The engine knows the product as installed, and its file is in the prefix."""
+    state = s.product_state(PRODUCT_CODE)[0]
+    if state != 5:
+        problems.append("product state %d after the run, expected 5" % state)
+    if not os.path.isfile(os.path.join(s.prefix, "drive_c", *PRODUCT_FILE)):
+        problems.append("%s was not installed" % os.path.join(*PRODUCT_FILE))
+
+
 class InstallRun:
     def __init__(self, suite):
         self.s = suite
-        self.runner = sys.modules[type(suite).__module__]
         self.root = os.path.join(suite.work, "install")
-        self.tools = os.path.join(self.root, "bin")
-        self.engines = {
-            "shim": os.path.join(self.root, "engine"),
-            "noreinstall": os.path.join(self.root, "engine-noreinstall"),
-        }
+        self.engines = {kind: os.path.join(self.root, kind) for kind in ("engine", "engine-noreinstall")}
         self.prefix = os.path.join(self.root, "prefix")
         self.template = suite.prefix
         self.engine = None
-        self.exes = {}
 
     # --- environment ------------------------------------------------------------------
-
-    def fail_setup(self, what):
-        raise self.runner.SetupError(what)
 
     def prepare(self):
         s = self.s
         t0 = time.time()
-        os.makedirs(self.tools, exist_ok=True)
-        self.build_engines()
-        for name, libs in (("product_state", ["-lmsi"]), ("dlgtool", ["-luser32"])):
-            s.run(["i686-w64-mingw32-gcc", "-municode", "-O2", "-s", "-Wall",
-                   "-o", os.path.join(self.tools, name + ".exe"), os.path.join(HERE, name + ".c")]
-                  + libs, 120, what="compiling %s.c" % name)
-        self.build_package()
-        try:
-            built = variants.build_variants(VARIANTS)
-        except (RuntimeError, subprocess.TimeoutExpired) as e:
-            self.fail_setup(str(e))
-        self.exes = dict(built, builtin=s.setup_plain)
-        self.make_dirs()
-        s.log("install: tools, package and variants ready after %.1f s" % (time.time() - t0))
+        # Private copies of the engine stand-ins: each writes its log and flags beside itself.
+        for kind, folder in self.engines.items():
+            os.makedirs(folder, exist_ok=True)
+            shutil.copyfile(os.path.join(s.bin, kind, "msi.dll"), os.path.join(folder, "msi.dll"))
+        self.package = harness.lumora_package(s, os.path.join(self.root, "package"))
+        variant = variant_tables(s.column, s.package_file)
+        built = harness.build_variants({name: t for name, (t, _) in variant.items()}, s.arch)
+        runs = {name: (built[name], names) for name, (_, names) in variant.items()}
+        runs["builtin"] = (s.setup_plain, [s.package_file])
+        self.dirs = {}
+        dummy = b"not a package: the engine's result is scripted\n"
+        for name, (exe, names) in runs.items():
+            # One directory per executable: setup.exe and the files its rows name.
+            d = self.dirs[name] = os.path.join(self.root, "run", name)
+            os.makedirs(d, exist_ok=True)
+            shutil.copyfile(exe, os.path.join(d, "setup.exe"))
+            for n in names:
+                if n == s.package_file:
+                    shutil.copyfile(self.package, os.path.join(d, n))
+                else:
+                    with open(os.path.join(d, n), "wb") as f:
+                        f.write(dummy)
+        s.log("install: package and variants ready after %.1f s" % (time.time() - t0))
         # One copy of the template prefix for the whole group; cases that install the
         # product for real remove it again.
-        s.run(["cp", "-a", self.template, self.prefix], 300, what="copying the prefix")
-        s.prefix = self.prefix
-        s.wine(["reg", "add", "HKCU\\Software\\Wine\\DllOverrides", "/v", "msi", "/d",
-                "native,builtin", "/f"])
+        s.prefix = s.copy_prefix(self.prefix)
+        s.reg_add("HKCU\\Software\\Wine\\DllOverrides", "msi", "native,builtin")
         s.log("install: prefix copy ready after %.1f s" % (time.time() - t0))
 
     def finish(self):
@@ -245,102 +254,23 @@ class InstallRun:
         if not s.keep:
             shutil.rmtree(self.root, ignore_errors=True)
 
-    def build_engines(self):
-        s = self.s
-        res = os.path.join(self.root, "engine_shim.res.o")
-        s.run(["i686-w64-mingw32-windres", "-O", "coff", "-o", res,
-               os.path.join(HERE, "engine_shim.rc")], 120, what="windres engine_shim.rc")
-        full_def = os.path.join(HERE, "engine_shim.def")
-        short_def = os.path.join(self.root, "engine_shim_noreinstall.def")
-        with open(full_def) as f, open(short_def, "w") as g:
-            g.writelines(l for l in f if "MsiReinstallProductW" not in l)
-        for kind, deffile in (("shim", full_def), ("noreinstall", short_def)):
-            os.makedirs(self.engines[kind], exist_ok=True)
-            s.run(["i686-w64-mingw32-gcc", "-shared", "-O2", "-s", "-Wall",
-                   "-o", os.path.join(self.engines[kind], "msi.dll"),
-                   os.path.join(HERE, "engine_shim.c"), deffile, res, "-luser32"],
-                  120, what="compiling engine_shim.c (%s)" % kind)
-
-    def build_package(self):
-        s = self.s
-        pkg = os.path.join(self.root, "package")
-        os.makedirs(pkg, exist_ok=True)
-        with open(os.path.join(pkg, "lumora.txt"), "w") as f:
-            f.write("Quorvex Lumora 5.1\n")
-        with open(os.path.join(pkg, "Lumora.wxs"), "w") as f:
-            f.write(PACKAGE_WXS)
-        self.package = os.path.join(pkg, "Lumora.Win32.msi")
-        p = subprocess.run(["wixl", "-o", self.package, "Lumora.wxs"], cwd=pkg, timeout=120,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT)
-        if p.returncode != 0:
-            self.fail_setup("wixl failed: %s" % p.stdout.decode(errors="replace")[-500:])
-
-    def make_dirs(self):
-        """One directory per executable: setup.exe and the files its rows name."""
-        dummy = b"not a package: the engine's result is scripted\n"
-        files = {
-            "builtin": ["Lumora.Win32.msi"],
-            "install_languages": ["Lumora.sl.msi", "Lumora.en.msi", "Extra.sl.msi", "Extra.en.msi"],
-            "install_update": ["Lumora.Win32.msi"],
-            "install_patches": [p for _, p, _, _ in PATCH_ROWS],
-            "install_two": ["Lumora.Win32.msi", "Second.msi"],
-        }
-        self.dirs = {}
-        for name, names in files.items():
-            d = os.path.join(self.root, "run", name)
-            os.makedirs(d, exist_ok=True)
-            shutil.copyfile(self.exes[name], os.path.join(d, "setup.exe"))
-            for n in names:
-                if n == "Lumora.Win32.msi":
-                    shutil.copyfile(self.package, os.path.join(d, n))
-                else:
-                    with open(os.path.join(d, n), "wb") as f:
-                        f.write(dummy)
-            self.dirs[name] = d
-
     def use_engine(self, kind):
-        """Registers the engine: "system" (Wine's, as the template has it), "shim" or
-        "noreinstall"."""
+        """Registers the engine: "system" (Wine's, as the template has it), "engine" (the
+        shim) or "engine-noreinstall"."""
         if self.engine == kind:
             return
-        location = ("C:\\windows\\system32" if kind == "system"
-                    else self.runner.win_path(self.engines[kind]))
-        self.s.wine(["reg", "add", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer",
-                     "/v", "InstallerLocation", "/t", "REG_SZ", "/d", location, "/f"])
+        location = "C:\\windows\\system32" if kind == "system" else win_path(self.engines[kind])
+        self.s.reg_add("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer",
+                       "InstallerLocation", location)
         self.engine = kind
 
     # --- helpers ----------------------------------------------------------------------
 
-    def tool(self, name, args, lang="en", timeout=60):
-        p = self.s.wine([self.runner.win_path(os.path.join(self.tools, name + ".exe"))] + args,
-                        timeout=timeout, lang=lang, check=False)
-        return p.returncode, p.stdout.decode("utf-8", errors="replace").strip()
-
-    def product_state(self):
-        rc, out = self.tool("product_state", ["query", PRODUCT_CODE])
-        if rc != 0 or not out.lstrip("-").isdigit():
-            self.fail_setup("product_state query failed (%d): %s" % (rc, out))
-        return int(out)
-
-    def remove_product(self, problems):
-        """Uninstalls the product when it is there; reports a failure to do so."""
-        if self.product_state() == -1:
-            return
-        rc, out = self.tool("product_state", ["remove", PRODUCT_CODE])
-        state = self.product_state()
-        if state != -1:
-            problems.append("could not remove the product again (result %s, state %d)"
-                            % (out, state))
-
-    def installed_file(self):
-        return os.path.join(self.prefix, "drive_c", *PRODUCT_FILE)
-
     def win(self, *parts):
-        return self.runner.win_path(os.path.join(*parts))
+        return win_path(os.path.join(*parts))
 
     def wait_for(self, predicate, timeout, proc=None):
-        """Bounded poll; gives up early when proc (runexit) has ended."""
+        """Bounded poll; gives up early when proc (launch.exe run) has ended."""
         deadline = time.time() + timeout
         while time.time() < deadline:
             if predicate():
@@ -350,14 +280,14 @@ class InstallRun:
             time.sleep(0.02)
         return predicate()
 
-    def setup_run(self, exe, args, lang, config, interact=None, engine="shim"):
+    def setup_run(self, exe, args, lang, config, interact=None, engine="engine"):
         """Runs setup.exe of directory exe with the shim configured by config (a dict).
 
         interact(proc, problems) talks to the windows while it runs and returns True when
-        the process should now end by itself; otherwise it is stopped. Returns (runexit's
+        the process should now end by itself; otherwise it is stopped. Returns (launch.exe's
         report, the engine calls without the load line, load lines, problems)."""
         self.use_engine(engine)
-        shim = self.engines[engine] if engine != "system" else None
+        shim = self.engines.get(engine)
         if shim:
             for name in ("shim.log", "held", "release"):
                 if os.path.exists(os.path.join(shim, name)):
@@ -394,7 +324,6 @@ class InstallRun:
     @staticmethod
     def of(calls, fn):
         return [c for c in calls if c["fn"] == fn]
-
     def check_installs(self, calls, want, problems, level=None):
         """want: [(package file name, command line)] in order, each call with no visible
         window of the setup (the progress window is hidden before the engine runs)."""
@@ -435,27 +364,6 @@ class InstallRun:
             problems.append("no MsiRecordGetStringW with room for %d characters: %s"
                             % (capacity, sizes))
 
-    def message_box(self, lang, want_text, problems):
-        """Inspects the box captioned with the application title and presses OK."""
-        title = self.runner.TITLES[lang]
-        # --box: the progress window has the same class and caption, and is still visible
-        # and enabled until the box comes up when the engine cannot be bound.
-        rc, box, raw = self.s.robot(["inspect", self.hexed(title), str(T_WINDOW * 1000),
-                                     "--press", str(IDOK), "--box"], lang, T_WINDOW + 30)
-        if not box or not box.get("found"):
-            problems.append("no message box captioned %r: %s" % (title, raw[-600:]))
-            return False
-        if box.get("text") != want_text:
-            problems.append("box text %r, expected %r" % (box.get("text"), want_text))
-        if box.get("icon") != "error":
-            problems.append("box icon %s, expected error" % box.get("icon"))
-        ids = sorted(b["id"] for b in box.get("buttons", []))
-        if ids != [IDOK]:
-            problems.append("box buttons %s, expected OK only" % ids)
-        if rc != 0:
-            problems.append("pressing OK failed (robot status %d)" % rc)
-        return rc == 0
-
     @staticmethod
     def hexed(text):
         return text.encode().hex()
@@ -465,43 +373,38 @@ class InstallRun:
     def system_engine(self):
         """No shim: the engine registered in the template prefix installs the package."""
         problems = []
-        self.remove_product(problems)
+        remove_product(self.s, problems)
         res, _, _, p = self.setup_run("builtin", "", "en", {}, engine="system")
         problems += p
         self.check_exit(res, 0, problems)
-        state = self.product_state()
-        if state != 5:
-            problems.append("product state %d after the run, expected 5" % state)
-        if not os.path.isfile(self.installed_file()):
-            problems.append("%s was not installed" % os.path.join(*PRODUCT_FILE))
-        self.remove_product(problems)
+        check_installed(self.s, problems)
+        remove_product(self.s, problems)
         return problems
 
     def real_engine(self, lang):
         problems = []
-        self.remove_product(problems)
-        if os.path.exists(self.installed_file()):
+        remove_product(self.s, problems)
+        if os.path.exists(os.path.join(self.s.prefix, "drive_c", *PRODUCT_FILE)):
             problems.append("the product's file is there before the run")
-        title = self.runner.TITLES[lang]
-        held = os.path.join(self.engines["shim"], "held")
+        title = texts.title(lang)
+        held = os.path.join(self.engines["engine"], "held")
 
         def look(proc, problems):
             if not self.wait_for(lambda: os.path.exists(held), T_WINDOW, proc):
                 problems.append("the engine was never asked to open the package")
                 return proc.poll() is not None
-            rc, out = self.tool("dlgtool", ["texts", self.hexed(title), "5000"], lang)
-            window = json.loads(out.splitlines()[-1]) if out else {}
-            if not window.get("found"):
+            _, window, _ = self.s.dialogs(["texts", self.hexed(title), "5000"], lang)
+            if not (window or {}).get("found"):
                 problems.append("no progress window captioned %r" % title)
             else:
-                texts = {c["id"]: c["text"] for c in window["controls"]}
-                if texts.get(IDC_PROGRESS_TITLE) != PLEASE_WAIT[lang]:
+                shown = {c["id"]: c["text"] for c in window["controls"]}
+                if shown.get(IDC_PROGRESS_TITLE) != PLEASE_WAIT[lang]:
                     problems.append("title text %r, expected %r"
-                                    % (texts.get(IDC_PROGRESS_TITLE), PLEASE_WAIT[lang]))
+                                    % (shown.get(IDC_PROGRESS_TITLE), PLEASE_WAIT[lang]))
             self.s.screenshot("progress-%s.png" % lang)
             return True
 
-        package = self.win(self.dirs["builtin"], "Lumora.Win32.msi")
+        package = self.win(self.dirs["builtin"], self.s.package_file)
         res, calls, _, p = self.setup_run("builtin", "", lang, {"hold_open_ms": T_WINDOW * 1000},
                                           look)
         problems += p
@@ -511,35 +414,29 @@ class InstallRun:
         self.check_installs(calls, [(package, "")], problems, level=5)
         if [c["ret"] for c in self.of(calls, "MsiInstallProductW")] != [0]:
             problems.append("the engine did not install: %s" % self.of(calls, "MsiInstallProductW"))
-        state = self.product_state()
-        if state != 5:
-            problems.append("product state %d after the run, expected 5" % state)
-        if not os.path.isfile(self.installed_file()):
-            problems.append("%s was not installed" % os.path.join(*PRODUCT_FILE))
-        rc, out = self.tool("dlgtool", ["texts", self.hexed(title), "0"], lang)
-        if '"found":true' in out:
+        check_installed(self.s, problems)
+        _, window, _ = self.s.dialogs(["texts", self.hexed(title), "0"], lang)
+        if (window or {}).get("found"):
             problems.append("the progress window is still there after the run")
-        self.remove_product(problems)
+        remove_product(self.s, problems)
         return problems
 
     def missing_export(self):
-        def box(proc, problems):
-            return self.message_box("en", UPGRADE_FAILED["en"], problems)
-
-        res, calls, loads, problems = self.setup_run("builtin", "", "en", {}, box,
-                                                     engine="noreinstall")
+        res, calls, loads, problems = self.setup_run(
+            "builtin", "", "en", {},
+            lambda proc, problems: cases_faults.error_box(self.s, "en", UPGRADE_FAILED, problems),
+            engine="engine-noreinstall")
         self.check_exit(res, 1603, problems)
         if not loads:
             problems.append("the registered engine was never loaded")
         if calls:
             problems.append("engine functions were called: %s" % [c["fn"] for c in calls])
         return problems
-
     def languages(self, lang, dialogs, want_files):
         """dialogs: per language dialog, (the preselected name or None, the name to pick or
         None to keep the selection), then OK."""
         caption = LANGUAGE_CAPTION[lang]
-        log = os.path.join(self.engines["shim"], "shim.log")
+        log = os.path.join(self.engines["engine"], "shim.log")
 
         def installs_logged():
             try:
@@ -557,9 +454,8 @@ class InstallRun:
                 args = ["combo", self.hexed(caption), str(IDC_LANGUAGE_LIST), str(T_WINDOW * 1000)]
                 if pick:
                     args.append(self.hexed(pick))
-                rc, out = self.tool("dlgtool", args, lang, T_WINDOW + 30)
-                combo = json.loads(out.splitlines()[-1]) if out else {}
-                if not combo.get("found"):
+                rc, combo, _ = self.s.dialogs(args, lang, T_WINDOW + 30)
+                if not (combo or {}).get("found"):
                     problems.append("dialog %d: no language dialog captioned %r" % (i + 1, caption))
                     return False
                 if combo["items"] != [ENGLISH, SLOVENIAN]:
@@ -569,13 +465,13 @@ class InstallRun:
                     problems.append("dialog %d opened with %r selected, expected %r"
                                     % (i + 1, combo["selected"], preselected))
                 if rc != 0:
-                    problems.append("dialog %d: choosing %r failed (dlgtool status %d)"
+                    problems.append("dialog %d: choosing %r failed (dialogs.exe status %d)"
                                     % (i + 1, pick, rc))
                     return False
-                prc, _, _ = self.s.robot(["press", self.hexed(caption), str(IDOK),
-                                          str(T_WINDOW * 1000)], lang, T_WINDOW + 30)
+                prc, _, _ = self.s.dialogs(["press", self.hexed(caption), str(IDOK),
+                                            str(T_WINDOW * 1000)], lang, T_WINDOW + 30)
                 if prc != 0:
-                    problems.append("dialog %d: pressing OK failed (robot status %d)" % (i + 1, prc))
+                    problems.append("dialog %d: pressing OK failed (dialogs.exe status %d)" % (i + 1, prc))
                     return False
             return True
 
@@ -590,10 +486,10 @@ class InstallRun:
         caption = LANGUAGE_CAPTION["en"]
 
         def cancel(proc, problems):
-            rc, _, raw = self.s.robot(["press", self.hexed(caption), str(IDCANCEL),
-                                       str(T_WINDOW * 1000)], "en", T_WINDOW + 30)
+            rc, _, raw = self.s.dialogs(["press", self.hexed(caption), str(IDCANCEL),
+                                         str(T_WINDOW * 1000)], "en", T_WINDOW + 30)
             if rc != 0:
-                problems.append("pressing Cancel failed (robot status %d): %s" % (rc, raw[-300:]))
+                problems.append("pressing Cancel failed (dialogs.exe status %d): %s" % (rc, raw[-300:]))
             return rc == 0
 
         res, calls, _, problems = self.setup_run("install_languages", "", "en",
@@ -605,13 +501,13 @@ class InstallRun:
 
     def update(self, present):
         problems = []
-        package = self.win(self.dirs["install_update"], "Lumora.Win32.msi")
+        package = self.win(self.dirs["install_update"], self.s.package_file)
         if present:
-            rc, out = self.tool("product_state", ["install", package])
-            if out != "0" or self.product_state() != 5:
+            out = self.s.products("install", package)
+            if out != "0" or self.s.product_state(PRODUCT_CODE)[0] != 5:
                 return ["could not install the product first (%s)" % out]
         else:
-            self.remove_product(problems)
+            remove_product(self.s, problems)
         res, calls, _, p = self.setup_run("install_update", "", "en", {"install_results": "0"})
         problems += p
         self.check_exit(res, 0, problems)
@@ -628,14 +524,7 @@ class InstallRun:
             problems.append("MsiQueryProductStateW calls %s: none for %s giving %d"
                             % (queried, PRODUCT_CODE, want_state))
         if present:
-            self.remove_product(problems)
-        return problems
-
-    def admin(self, args, want_cmdline):
-        res, calls, _, problems = self.setup_run("builtin", args, "en", {"install_results": "0"})
-        self.check_exit(res, 0, problems)
-        package = self.win(self.dirs["builtin"], "Lumora.Win32.msi")
-        self.check_installs(calls, [(package, want_cmdline)], problems, level=5)
+            remove_product(self.s, problems)
         return problems
 
     def patches(self, args, product, install_type):
@@ -662,29 +551,16 @@ class InstallRun:
         self.check_installs(calls, [], problems)
         return problems
 
-    def two_rows(self):
-        res, calls, _, problems = self.setup_run("install_two", "", "en", {"install_results": "0"})
-        self.check_exit(res, 0, problems)
-        d = self.dirs["install_two"]
-        self.check_installs(calls, [(self.win(d, "Lumora.Win32.msi"), ""),
-                                    (self.win(d, "Second.msi"), "")], problems, level=5)
-        return problems
-
-    def stops_silently(self, result):
-        res, calls, _, problems = self.setup_run("install_two", "", "en",
-                                                 {"install_results": str(result)})
-        self.check_exit(res, result, problems)
-        d = self.dirs["install_two"]
-        self.check_installs(calls, [(self.win(d, "Lumora.Win32.msi"), "")], problems, level=5)
-        return problems
-
-    def engine_error(self, lang, result, shown):
+    def scripted(self, exe, args, lang, result, installs, box_text=None):
+        """The engine returns result for every install: the run ends with it after the
+        installs ((file, command line) in order), showing box_text in an error box or
+        nothing at all."""
         def box(proc, problems):
-            return self.message_box(lang, INSTALL_ERROR[lang] % shown, problems)
+            return cases_faults.error_box(self.s, lang, box_text, problems)
 
-        res, calls, _, problems = self.setup_run("install_two", "", lang,
-                                                 {"install_results": str(result)}, box)
+        res, calls, _, problems = self.setup_run(exe, args, lang, {"install_results": str(result)},
+                                                 box if box_text else None)
         self.check_exit(res, result, problems)
-        d = self.dirs["install_two"]
-        self.check_installs(calls, [(self.win(d, "Lumora.Win32.msi"), "")], problems, level=5)
+        want = [(self.win(self.dirs[exe], f), cmdline) for f, cmdline in installs]
+        self.check_installs(calls, want, problems, level=5)
         return problems

@@ -1,165 +1,150 @@
 """A DLL planted beside setup.exe under a system library's name is never loaded.
 
 setup.exe usually runs from a downloads folder. Every library it loads besides the core
-system DLLs comes from the system directory; these cases plant marker DLLs under those
-names beside it, ask Wine to prefer them (WINEDLLOVERRIDES=name=n,b), run the paths that
-load each library, and look for markers. A control case loads one by bare name and must
-find its marker, so the check itself is known to work. The executable's PE header is
-checked too: imports, GUI subsystem, ASLR and DEP.
+system DLLs comes from the system directory; these cases plant marker DLLs (planted_dll.c,
+built for the setup's bitness) under those names beside it, ask Wine to prefer them
+(WINEDLLOVERRIDES=name=n,b), run the paths that load each library, and look for markers.
+A relative "InstallerLocation" must not make the setup load an msi.dll planted under the
+folder it would name from the setup's folder or the current directory: the setup falls back
+to the system's engine, which installs the product. Control cases load the planted DLLs by
+bare name and by relative path and must find their markers, so the check itself is known to
+work. The executable's PE header is checked too: imports, GUI subsystem, ASLR and DEP.
 """
 import os
 import re
 import shutil
 import subprocess
-import sys
 
-import variants
-
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-import expected_texts as texts  # noqa: E402
+import cases_faults
+import cases_install
+import harness
+from harness import texts, win_path
 
 PLANTED = ("msi", "wintrust", "crypt32", "msimsg", "version", "urlmon", "comctl32")
 CORE_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 CAPTION_HEX = texts.title("en").encode().hex()
-
-# A package beside the setup that the engine cannot open, no download address and no
-# expected version: the engine's failure is reported through the engine's message library.
-LOCAL_ONLY_TABLES = """
-namespace {
-const LanguageEntry kLanguages[] = {
-    {1060, u"Slovenščina", {nullptr, u"Lumora.Win32.msi", u"Lumora.x64.msi", nullptr}, {}},
-    {0, nullptr, {}, {}},
-};
-const PackageEntry kPackages[] = {
-    {nullptr, u"INSTALL", u"Quorvex Lumora", nullptr, nullptr, 0, 2, kLanguages},
-    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
-};
-}  // namespace
-const SetupConfig setupConfig = {u"https://localhost:1/MSI/2.0/", u"InstMSIA.exe", u"InstMSIW.exe", 200, kPackages};
-"""
-
-
-# The package beside the setup has the wrong version, so it is downloaded, from a port where
-# nothing listens: the download fails at once.
-CLOSED_PORT_TABLES = """
-namespace {
-const LanguageEntry kLanguages[] = {
-    {1060, u"Slovenščina", {nullptr, u"Lumora.Win32.msi", u"Lumora.x64.msi", nullptr}, {}},
-    {0, nullptr, {}, {}},
-};
-const PackageEntry kPackages[] = {
-    {u"https://localhost:1/prenos/?verzija=5.1&paket=", u"INSTALL", u"Quorvex Lumora", nullptr, u"5.1", 0, 5, kLanguages},
-    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
-};
-}  // namespace
-const SetupConfig setupConfig = {u"https://localhost:1/MSI/2.0/", u"InstMSIA.exe", u"InstMSIW.exe", 200, kPackages};
-"""
+INSTALLER_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer"
+# Per build: the name's words, the optional header's magic, objdump's format, and the
+# DllCharacteristics it must carry.
+PE_KINDS = {"x86": ("32-bit", "010b", "pei-i386", (0x0040, 0x0100)),
+            "x64": ("64-bit", "020b", "pei-x86-64", (0x0020, 0x0040, 0x0100))}
+FLAG_NAMES = {0x0020: "high-entropy ASLR (HIGH_ENTROPY_VA)", 0x0040: "ASLR (DYNAMIC_BASE)",
+              0x0100: "DEP (NX_COMPAT)"}
+RELATIVE_ENGINE = os.path.join("engine", "msi.dll")
 
 
 def add_cases(suite):
-    if not any(suite.wanted(n) for n in ("planted", "PE header")):
-        return
     group = Planting(suite)
-    suite.case("PE header: 32-bit GUI, ASLR and DEP, core system imports only", group.pe_header)
-    suite.case("planted DLLs: a bare-name load finds the planted DLL (control)", group.control)
+    kind = PE_KINDS[suite.arch]
+    suite.case("PE header: %s GUI, %sASLR and DEP, core system imports only"
+               % (kind[0], "high-entropy " if suite.arch == "x64" else ""), group.pe_header)
+    # (what is loaded, the folder of load_by_name.exe, the current directory, the markers
+    # any one of which must be all that turns up)
+    suite.case("planted DLLs: a bare-name load finds the planted DLL (control)", group.control,
+               "version.dll", "", None, ["version.dll.loaded"])
+    suite.case("planted DLLs: a relative-path load finds engine\\msi.dll under the program's "
+               "folder or the current directory (control)", group.control, "engine\\msi.dll",
+               "setup", "cwd", [os.path.join(d, RELATIVE_ENGINE) + ".loaded" for d in ("setup", "cwd")])
     suite.case("planted DLLs: never loaded by /v, the install run or an engine failure",
                group.never_loaded)
+    for value in ("engine", ".\\engine"):
+        suite.case('planted DLLs: relative InstallerLocation "%s": engine\\msi.dll under the '
+                   "setup's folder and the current directory is not loaded, the system engine "
+                   "installs (exit 0)" % value, group.relative_location, value)
 
 
 class Planting:
     def __init__(self, suite):
         self.suite = suite
-        self.dir = os.path.join(suite.work, "planted")
-        self.ready = False
+        self.dir = None
 
     def prepare(self):
-        if self.ready:
+        """planted/: the setup and its variants beside the marker DLLs; planted/setup/: the
+        setup with the real package and engine\\msi.dll; planted/cwd/: engine\\msi.dll."""
+        if self.dir:
             return
         s = self.suite
-        os.makedirs(self.dir, exist_ok=True)
+        root = s.new_tmp("planted")
         dll = os.path.join(s.bin, "planted.dll")
-        s.run(["i686-w64-mingw32-gcc", "-shared", "-O2", "-s", "-o", dll,
-               os.path.join(os.path.dirname(__file__), "planted_dll.c")], 120, what="planted_dll.c")
-        s.run(["i686-w64-mingw32-gcc", "-municode", "-O2", "-s", "-o",
-               os.path.join(s.bin, "load_by_name.exe"),
-               os.path.join(os.path.dirname(__file__), "load_by_name.c")], 120, what="load_by_name.c")
+        for sub in ("setup", "cwd"):
+            os.makedirs(os.path.join(root, sub, "engine"))
+            shutil.copyfile(dll, os.path.join(root, sub, RELATIVE_ENGINE))
         for name in PLANTED:
-            shutil.copyfile(dll, os.path.join(self.dir, name + ".dll"))
-        shutil.copyfile(s.setup_src, os.path.join(self.dir, "setup.exe"))
-        shutil.copyfile(os.path.join(s.bin, "load_by_name.exe"), os.path.join(self.dir, "load_by_name.exe"))
+            shutil.copyfile(dll, os.path.join(root, name + ".dll"))
+        for folder in (root, os.path.join(root, "setup")):
+            shutil.copyfile(s.setup_src, os.path.join(folder, "setup.exe"))
+            shutil.copyfile(os.path.join(s.bin, "load_by_name.exe"),
+                            os.path.join(folder, "load_by_name.exe"))
         # Not a package: the engine fails to open it.
-        with open(os.path.join(self.dir, "Lumora.Win32.msi"), "wb") as f:
+        with open(os.path.join(root, s.package_file), "wb") as f:
             f.write(b"not a package" * 100)
-        built = variants.build_variants({"localonly": LOCAL_ONLY_TABLES, "closedport": CLOSED_PORT_TABLES})
+        harness.lumora_package(s, os.path.join(root, "setup"))
+        # A package beside the setup that the engine cannot open, no download address and no
+        # expected version: the engine's failure is reported through its message library.
+        # And one whose copy has no version, downloaded from a port where nothing listens.
+        built = harness.build_variants({"localonly": cases_faults.TABLES["anycopy"],
+                                        "closedport": cases_faults.TABLES["closedport"]}, s.arch)
         for name, exe in built.items():
-            shutil.copyfile(exe, os.path.join(self.dir, "setup-%s.exe" % name))
-        self.ready = True
+            shutil.copyfile(exe, os.path.join(root, "setup-%s.exe" % name))
+        self.dir = root
 
-    def env(self):
-        e = self.suite.env("en")
-        e["WINEDLLOVERRIDES"] += ";" + ",".join(PLANTED) + "=n,b"
-        return e
+    def start(self, argv, cwd=None):
+        """Starts a Wine command with the planted DLLs preferred, in cwd (a folder under
+        planted/, default: this process's)."""
+        env = self.suite.env("en")
+        env["WINEDLLOVERRIDES"] += ";" + ",".join(PLANTED) + "=n,b"
+        return self.suite.start(["wine"] + argv, env, cwd and os.path.join(self.dir, cwd))
 
     def markers(self):
-        return sorted(f for f in os.listdir(self.dir) if f.endswith(".loaded"))
+        return sorted(os.path.relpath(os.path.join(d, f), self.dir)
+                      for d, _, files in os.walk(self.dir) for f in files if f.endswith(".loaded"))
 
     def clear_markers(self):
+        self.prepare()
         for f in self.markers():
             os.remove(os.path.join(self.dir, f))
 
-    def run_setup(self, exe, args, box_expected):
-        """Runs one setup path with the planted DLLs preferred; presses OK on its box."""
+    def run_setup(self, exe, args, box_expected, cwd=None):
+        """Runs one setup path; presses OK on its box. Returns (launch.exe's report, pressed)."""
         s = self.suite
         stem = s.new_tmp("planted")
-        cmdfile, stopfile, seenfile = stem + ".cmd", stem + ".stop", stem + ".seen"
-        with open(cmdfile, "w", encoding="utf-8") as fh:
+        with open(stem + ".cmd", "w", encoding="utf-8") as fh:
             fh.write('"%s"%s' % (win_path(os.path.join(self.dir, exe)), " " + args if args else ""))
-        argv = ["wine", win_path(os.path.join(s.bin, "runexit.exe")), "--stop", win_path(stopfile),
-                "--seen", win_path(seenfile), win_path(cmdfile), "30000"]
-        proc = s.start(argv, self.env())
-        pressed = True
-        if box_expected:
-            rc, _, raw = s.robot(["press", CAPTION_HEX, "1", "20000"], "en", 60)
-            pressed = rc == 0
-        res = s.end_setup(proc, stopfile, stop_now=not pressed)
-        return res, pressed
+        proc = self.start([s.tool("launch.exe"), "run", "--stop", win_path(stem + ".stop"),
+                           win_path(stem + ".cmd"), "30000"], cwd)
+        pressed = not box_expected or s.dialogs(["press", CAPTION_HEX, "1", "20000"], "en", 60)[0] == 0
+        return s.end_setup(proc, stem + ".stop", stop_now=not pressed), pressed
 
     def pe_header(self):
         problems = []
-        out = subprocess.run(["i686-w64-mingw32-objdump", "-p", self.suite.setup_src],
+        words, magic, fmt, flags_wanted = PE_KINDS[self.suite.arch]
+        out = subprocess.run([harness.ARCH_TRIPLET[self.suite.arch] + "-objdump", "-p", self.suite.setup_src],
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60).stdout.decode()
-        if not re.search(r"^Magic\s+010b\s+\(PE32\)", out, re.M):
-            problems.append("not a PE32 image")
+        if not re.search(r"^Magic\s+%s\s" % magic, out, re.M):
+            problems.append("optional header magic is not %s (%s)" % (magic, words))
         if "(Windows GUI)" not in out:
             problems.append("subsystem is not Windows GUI")
         m = re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", out, re.M)
         flags = int(m.group(1), 16) if m else 0
-        if not flags & 0x0040:
-            problems.append("no ASLR (DYNAMIC_BASE) flag")
-        if not flags & 0x0100:
-            problems.append("no DEP (NX_COMPAT) flag")
-        if "file format pei-i386" not in out:
-            problems.append("not an i386 image")
-        imports = {d.lower() for d in re.findall(r"DLL Name: (\S+)", out)}
-        extra = sorted(imports - CORE_IMPORTS)
+        problems += ["no %s flag" % FLAG_NAMES[f] for f in flags_wanted if not flags & f]
+        if "file format %s" % fmt not in out:
+            problems.append("not a %s image" % fmt)
+        extra = sorted({d.lower() for d in re.findall(r"DLL Name: (\S+)", out)} - CORE_IMPORTS)
         if extra:
             problems.append("imports beyond the core system DLLs: %s" % ", ".join(extra))
         return problems
 
-    def control(self):
-        self.prepare()
+    def control(self, name, folder, cwd, allowed):
         self.clear_markers()
-        s = self.suite
-        p = s.run(["wine", win_path(os.path.join(self.dir, "load_by_name.exe")), "version.dll"], 60,
-                  env=self.env(), check=False)
+        exe = win_path(os.path.join(self.dir, folder, "load_by_name.exe"))
+        rc, _, _ = self.suite.finish(self.start([exe, name], cwd), 60)
         found = self.markers()
         self.clear_markers()
-        if found != ["version.dll.loaded"]:
-            return ["a bare-name load of version.dll left markers %s (exit %s)" % (found, p.returncode)]
+        if len(found) != 1 or found[0] not in allowed:
+            return ["loading %s left markers %s, expected one of %s (exit %s)" % (name, found, allowed, rc)]
         return []
 
     def never_loaded(self):
-        self.prepare()
         self.clear_markers()
         problems = []
         runs = [
@@ -183,6 +168,23 @@ class Planting:
             problems.append("planted DLLs were loaded: %s" % ", ".join(found))
         return problems
 
-
-def win_path(unix_path):
-    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+    def relative_location(self, value):
+        """The relative value is not used: the system's engine installs the package beside
+        the setup without a box, run from planted/setup/ in the current directory planted/cwd/."""
+        self.clear_markers()
+        s, problems = self.suite, []
+        cases_install.remove_product(s, problems)
+        s.reg_add(INSTALLER_KEY, "InstallerLocation", value)
+        try:
+            res, _ = self.run_setup(os.path.join("setup", "setup.exe"), "", False, "cwd")
+        finally:
+            s.reg_add(INSTALLER_KEY, "InstallerLocation", "C:\\windows\\system32")
+        if res["ended"] != "self" or res["code"] != 0:
+            problems.append("ended %s with 0x%08X, expected 0 (first window: %s)"
+                            % (res["ended"], res["code"], harness.short(res["first_window"])))
+        cases_install.check_installed(s, problems)
+        found = self.markers()
+        if found:
+            problems.append("planted DLLs were loaded: %s" % ", ".join(found))
+        cases_install.remove_product(s, problems)
+        return problems
