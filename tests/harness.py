@@ -211,7 +211,9 @@ class Wine:
                              "has none (run it through tests/wine/roots.sh run)" % self.version)
         store = os.path.join(self.root, "usr", "local", "share", "ca-certificates")
         os.makedirs(store, exist_ok=True)
-        shutil.copyfile(ca_pem, os.path.join(store, "kavrin-test-ca.crt"))
+        # Named by its content: runs in parallel each keep their own CA trusted.
+        digest = hashlib.sha1(open(ca_pem, "rb").read()).hexdigest()[:16]
+        shutil.copyfile(ca_pem, os.path.join(store, "kavrin-test-ca-%s.crt" % digest))
         runner.run(["chroot", self.root, "update-ca-certificates", "--fresh"], 120,
                    what="update-ca-certificates in the Debian root")
 
