@@ -621,7 +621,7 @@ def build_variants(tables, arch, timeout=900):
     groups of cases that ask for one name with different tables get two executables, never
     each other's. Raises SetupError with the build output's tail when the build fails."""
     os.makedirs(SOURCES, exist_ok=True)
-    stems = {}
+    stems, written = {}, []
     for name, text in sorted(tables.items()):
         content = HEADER + text
         stem = "%s-%s" % (name, hashlib.sha1(content.encode("utf-8")).hexdigest()[:10])
@@ -630,6 +630,7 @@ def build_variants(tables, arch, timeout=900):
             with open(path + ".tmp", "w") as f:
                 f.write(content)
             os.replace(path + ".tmp", path)
+            written.append(path)
         stems[name] = stem
     # Keep the other variants of this build directory in the list, so that two groups of
     # cases asking one after the other do not rebuild each other's executables.
@@ -642,6 +643,9 @@ def build_variants(tables, arch, timeout=900):
         proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout,
                               stdin=subprocess.DEVNULL)
         if proc.returncode != 0:
+            # A source that does not build would fail every later build of the directory.
+            for path in written:
+                os.remove(path)
             raise SetupError("building setup variants failed:\n" + proc.stdout.decode(errors="replace")[-3000:])
     return {name: os.path.join(build, "setup-%s.exe" % stem) for name, stem in stems.items()}
 
