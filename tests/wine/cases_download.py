@@ -350,13 +350,7 @@ class Downloads:
 
     def dialogs(self, *args):
         """dialogs.exe ARGS in the case's prefix: (exit status, its JSON or None, its output)."""
-        p = self.suite.wine([win_path(os.path.join(self.suite.bin, "dialogs.exe"))] + list(args),
-                            timeout=60, check=False)
-        out = p.stdout.decode("utf-8", errors="replace").strip()
-        try:
-            return p.returncode, json.loads(out.splitlines()[-1]) if out else None, out
-        except ValueError:
-            return p.returncode, None, out
+        return self.suite.dialogs(list(args), timeout=60)
 
     def wait_box_or_end(self, run, limit):
         """'box' once a message box is up, 'ended' once the setup has ended, else 'timeout'."""
