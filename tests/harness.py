@@ -549,9 +549,10 @@ class Suite(Report):
             raise SetupError("products.exe state said %s" % short(" ".join(fields)))
         return int(fields[1]), fields[2]
 
-    def verify(self, exe, args, want_exit):
+    def verify(self, exe, args, want_exit, timeout_ms=T_CHILD_MS):
+        """Runs the setup, which must end by itself with want_exit and show no window."""
         problems = []
-        proc, stopfile, _ = self.start_setup(exe, args, "en", kill_on_window=True)
+        proc, stopfile, _ = self.start_setup(exe, args, "en", kill_on_window=True, timeout_ms=timeout_ms)
         res = self.end_setup(proc, stopfile)
         if res["window"] != "no":
             problems.append("a window appeared: %s" % short(res["first_window"]))

@@ -115,16 +115,7 @@ class Suite(harness.Suite):
                 problems.append("launch.exe mutex could not create the mutex (%s, rc %s)"
                                 % (state, holder.poll()))
             else:
-                proc, stopfile, _ = self.start_setup(self.setup_plain, "", "en",
-                                                  kill_on_window=True, timeout_ms=20000)
-                res = self.end_setup(proc, stopfile)
-                if res["window"] != "no":
-                    problems.append("a window appeared: %s" % short(res["first_window"]))
-                elif res["ended"] != "self":
-                    problems.append("setup.exe did not end (%s)" % res["ended"])
-                elif res["code"] != ERROR_INSTALL_ALREADY_RUNNING:
-                    problems.append("exit status 0x%08X (%d), expected 1618"
-                                    % (res["code"], res["code"]))
+                problems += self.verify(self.setup_plain, "", ERROR_INSTALL_ALREADY_RUNNING, 20000)
         finally:
             open(stop, "w").close()
             rc, _, _ = self.finish(holder, 30)
