@@ -169,6 +169,21 @@ class Report:
         """Problems that fail a case before it runs (none here)."""
         return None
 
+    def table(self, title, rows, body, flip):
+        """Cases that differ only in data: each row (name, *args) is the case "title: name",
+        run as body(*args). Then the table's self-check: the row named flip[0] runs again with
+        flip[1](args), its expected result changed, and must fail, so that a table whose
+        checks cannot fail is seen."""
+        ran = [row for row in rows if self.wanted("%s: %s" % (title, row[0]))]
+        for name, *args in ran:
+            self.case("%s: %s" % (title, name), body, *args)
+        for name, *args in (row for row in ran if row[0] == flip[0]):
+            def flipped():
+                got = body(*flip[1](list(args)))
+                return [] if got else ["the row passed with its expected result changed"]
+            self.case("%s: self-check: %s, its expected result changed, fails" % (title, name),
+                      flipped)
+
     def closing(self):
         """The closing line; returns the exit status (0 only when something passed and
         nothing failed)."""
@@ -255,6 +270,7 @@ class Suite(Report):
         self.seq = 0
         self.wine_version = self.wine_of_run.version
         self.trust_problem = None
+        self.winearch = None  # another kind of prefix than the architecture's, meanwhile
 
     def refuse(self, name):
         if self.trust_problem and name.startswith(TRUST_GROUPS):
@@ -264,7 +280,9 @@ class Suite(Report):
     # --- processes ----------------------------------------------------------------------
 
     def env(self, lang="en", prefix=None):
-        return self.wine_of_run.env(prefix or self.prefix, lang, self.display)
+        e = self.wine_of_run.env(prefix or self.prefix, lang, self.display)
+        e["WINEARCH"] = self.winearch or e["WINEARCH"]
+        return e
 
     # Output goes through files, never pipes: a Wine process may start long-lived helpers
     # (the virtual desktop's explorer.exe) that inherit its output handles, and a pipe
@@ -427,8 +445,7 @@ class Suite(Report):
         os.makedirs(self.prefix, exist_ok=True)
         t = time.time()
         self.wine_of_run.trust_before_boot(self, os.path.join(self.pki, "ca.pem"))
-        self.run(["wineboot", "-i"], T_WINEBOOT, env=self.env(), what="wineboot -i")
-        self.run(["wineserver", "-w"], T_WINEBOOT, env=self.env(), what="wineserver -w")
+        self.boot_prefix()
         self.wine_of_run.trust_after_boot(self, self.pki, self.env())
         # Wine's virtual desktop, so that screenshots show window captions.
         self.wine(["reg", "add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop",
@@ -456,6 +473,40 @@ class Suite(Report):
                                   "check changed" % (self.wine_version, "; ".join(seen)))
         self.report("trust probe: unsigned and untrusted-root controls refused, trusted-root "
                     "control accepted", [self.trust_problem] if self.trust_problem else [])
+
+    def boot_prefix(self):
+        """Makes the current prefix (wineboot -i) and waits until it is at rest."""
+        self.run(["wineboot", "-i"], T_WINEBOOT, env=self.env(), what="wineboot -i")
+        self.run(["wineserver", "-w"], T_WINEBOOT, env=self.env(), what="wineserver -w")
+
+    @contextlib.contextmanager
+    def own_prefix(self, path, template=None, winearch=None):
+        """The prefix of one case at path, the current one meanwhile: a copy of template (by
+        default the current prefix), or with winearch a new prefix of that kind (win64: an x64
+        system for the x86 build). Afterwards its wineserver is stopped and it is removed."""
+        saved, saved_arch = self.prefix, self.winearch
+        try:
+            if winearch:
+                shutil.rmtree(path, ignore_errors=True)
+                self.prefix, self.winearch = path, winearch
+                self.boot_prefix()
+            else:
+                self.prefix = self.copy_prefix(path, template or saved)
+            yield path
+        finally:
+            self.stop_wineserver(path)
+            self.prefix, self.winearch = saved, saved_arch
+            if not self.keep:
+                shutil.rmtree(path, ignore_errors=True)
+
+    def host_path(self, path):
+        """The host path of a C: path of the current prefix or of a Z: path."""
+        drive, rest = path[:3].upper(), path[3:].split("\\")
+        if drive == "C:\\":
+            return os.path.join(self.prefix, "drive_c", *rest)
+        if drive == "Z:\\":
+            return "/" + "/".join(rest)
+        raise SetupError("not a C: or Z: path: %s" % path)
 
     def copy_prefix(self, dst, src=None):
         """A copy of a prefix at rest (its wineserver stopped first)."""
@@ -536,6 +587,44 @@ class Suite(Report):
         except ValueError:
             data = None
         return p.returncode, data, text
+
+    def expect_box(self, problems, caption, text, icon, buttons, press, lang="en",
+                   timeout_ms=20000, while_up=None, box_only=True):
+        """The first visible message box captioned caption (box_only=False: any such dialog)
+        must show text (a string, or a pattern the whole text matches), the standard icon and
+        the buttons (sorted ids); then button press is pressed, after while_up() (which returns
+        more problems) when given. Adds what differs to problems; returns the text shown, or
+        None when no box came or pressing failed."""
+        hexed = caption.encode().hex()
+        args = ["inspect", hexed, str(timeout_ms)] + (["--box"] if box_only else [])
+        rc, box, raw = self.dialogs(args + ([] if while_up else ["--press", str(press)]), lang,
+                                    timeout_ms / 1000 + 40)
+        if not box or not box.get("found"):
+            shown = [(w["class"], w["caption"]) for w in (box or {}).get("windows", [])
+                     if w["class"] == "#32770" or w["caption"]]
+            problems.append("no box captioned %s within %d s (visible windows: %s): %s"
+                            % (short(caption), timeout_ms // 1000, short(shown, 600), short(raw[-300:])))
+            return None
+        got = box["text"] or ""
+        if hasattr(text, "fullmatch"):
+            if not text.fullmatch(got):
+                problems.append("box text %s, expected the pattern %s" % (short(got), short(text.pattern)))
+        elif got != text:
+            problems.append("box text " + first_difference(got, text))
+        if box["icon"] != icon:
+            problems.append("box icon %s, expected %s (mismatch per mille: %s)"
+                            % (box["icon"], icon, box.get("icon_scores")))
+        ids = sorted(b["id"] for b in box["buttons"])
+        if ids != buttons:
+            problems.append("box buttons %s, expected %s" % (ids, buttons))
+        if while_up:
+            problems.extend(while_up())
+            rc, _, _ = self.dialogs(["press", hexed, str(press), str(timeout_ms)], lang,
+                                    timeout_ms / 1000 + 40)
+        if rc != 0:
+            problems.append("pressing %d on the box failed (dialogs.exe status %d)" % (press, rc))
+            return None
+        return got
 
     def products(self, verb, *args):
         """products.exe VERB ARGS (state, install, remove) in the current prefix: its output."""

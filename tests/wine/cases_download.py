@@ -85,7 +85,6 @@ T_BOX = 30          # s: a message box must appear within this
 T_END = 30          # s: the setup must end within this after the last box
 T_RUN_MS = 90000    # the launcher terminates the setup after this
 T_SERVER = 180      # s: lifetime of a test server
-T_WINEBOOT = 300    # s: creating a prefix on a slow machine
 
 
 def traced_command_lines(trace):
@@ -242,35 +241,16 @@ class Downloads:
 
     @contextlib.contextmanager
     def own_prefix(self, fresh_win64=False):
-        """A copy of the suite's prefix with an empty download cache, for one case; with
-        fresh_win64 a new win64 prefix instead (an x64 system for the x86 build), the runner's
-        environment pointing at it meanwhile."""
-        s = self.suite
+        """The case's own copy of the suite's prefix, with an empty download cache; with
+        fresh_win64 a new win64 prefix instead (an x64 system for the x86 build)."""
         self.n += 1
         path = os.path.join(self.dir, "prefix-%02d" % self.n)
-        shutil.rmtree(path, ignore_errors=True)
-        saved = s.prefix
-        if fresh_win64:
-            runner_env = s.env
-            s.env = lambda lang="en", prefix=None: dict(runner_env(lang, prefix), WINEARCH="win64")
-        try:
-            if fresh_win64:
-                s.prefix = path
-                s.run(["wineboot", "-i"], T_WINEBOOT, env=s.env(), what="wineboot -i (win64)")
-                s.run(["wineserver", "-w"], T_WINEBOOT, env=s.env(), what="wineserver -w (win64)")
-            else:
-                s.copy_prefix(path, self.template)
-                for cache in glob.glob(os.path.join(path, "drive_c", "users", "*", "AppData",
-                                                    "Local", "Microsoft", "Windows", "INetCache")):
-                    shutil.rmtree(cache, ignore_errors=True)
-            s.prefix = self.prefix = path
+        with self.suite.own_prefix(path, self.template, "win64" if fresh_win64 else None):
+            for cache in glob.glob(os.path.join(path, "drive_c", "users", "*", "AppData", "Local",
+                                                "Microsoft", "Windows", "INetCache")):
+                shutil.rmtree(cache, ignore_errors=True)
+            self.prefix = path
             yield path
-        finally:
-            s.stop_wineserver(path)
-            s.prefix = saved
-            if fresh_win64:
-                del s.env  # the runner's own method again
-            shutil.rmtree(path, ignore_errors=True)
 
     def server(self, files, status=None, delay_ms=0, faults=()):
         """The HTTPS server on the variants' port serving `files` ({name: source}), answering
@@ -375,37 +355,10 @@ class Downloads:
                     else "showed none within %d s" % T_BOX))
                 return self.end(run, stop_now=state != "ended")
             # inspect takes the first dialog with the caption, which is the box now that one
-            # is up; it presses at once unless something must be looked at meanwhile.
-            args = ["inspect", TITLE_HEX, "10000"]
-            if not box.while_up:
-                args += ["--press", str(box.press)]
-            rc, data, raw = self.dialogs(*args)
-            if not data or not data.get("found") or data.get("text") is None:
-                problems.append("could not read the box: %s" % raw[-300:])
-                return self.end(run, stop_now=True)
-            got = data["text"]
-            if hasattr(box.text, "fullmatch"):
-                ok = box.text.fullmatch(got) is not None
-            else:
-                ok = got == box.text
-            if not ok:
-                problems.append("box text %s, expected %s" % (json.dumps(got),
-                                                              json.dumps(box.describe())))
-            box.got = got
-            if data["icon"] != box.icon:
-                problems.append("box %s: icon %s, expected %s" % (json.dumps(got), data["icon"],
-                                                                  box.icon))
-            ids = sorted(b["id"] for b in data["buttons"])
-            if ids != box.buttons:
-                problems.append("box %s: buttons %s, expected %s" % (json.dumps(got), ids,
-                                                                     box.buttons))
-            prc = rc
-            if box.while_up:
-                problems.extend(box.while_up())
-                prc, _, _ = self.dialogs("press", TITLE_HEX, str(box.press), "10000")
-            if prc != 0:
-                problems.append("pressing %d on the box failed (dialogs.exe status %d)"
-                                % (box.press, prc))
+            # is up.
+            box.got = self.suite.expect_box(problems, TITLE, box.text, box.icon, box.buttons,
+                                            box.press, "en", 10000, box.while_up)
+            if box.got is None:
                 return self.end(run, stop_now=True)
         state = self.wait_box_or_end(run, T_END)
         if state == "box":
@@ -452,14 +405,6 @@ class Downloads:
         path = os.path.join(self.prefix, INSTALLED_FILE)
         return open(path).read() if os.path.exists(path) else None
 
-    def unix_path(self, path):
-        """The host path of a C: or Z: path of the case's prefix."""
-        if path[:3].upper() == "C:\\":
-            return os.path.join(self.prefix, "drive_c", *path[3:].split("\\"))
-        if path[:3].upper() == "Z:\\":
-            return "/" + "/".join(path[3:].split("\\"))
-        raise ValueError("not a C: or Z: path: %s" % path)
-
     def redist_calls(self):
         path = os.path.join(self.prefix, "drive_c", "fake-instmsi", "calls.log")
         return open(path, encoding="utf-8").read().splitlines() if os.path.exists(path) else []
@@ -499,7 +444,7 @@ class Downloads:
         m = NOT_TRUSTED.fullmatch(getattr(box, "got", "") or "")
         if not m:
             return
-        path = self.unix_path(m.group(1))
+        path = self.suite.host_path(m.group(1))
         if not os.path.isfile(path):
             problems.append("the box names %s, which does not exist" % m.group(1))
         elif open(path, "rb").read() != served:
@@ -507,17 +452,47 @@ class Downloads:
 
     # --- cases: packages ---------------------------------------------------------------------
 
-    def installs(self, served, beside=None, variant="download", boxes=()):
-        """The product gets installed: the download from the cache, or the copy of version 5.1
-        beside the setup (unsigned: such a copy is installed unverified, nothing downloaded)."""
+    def download_row(self, served, beside, variant, http, boxes, want_exit, requests, source):
+        """One row of the download table: the server sends `served` (a package, or with an
+        HTTP status an error page; "down": no server at all), `beside` lies next to the setup,
+        `http` is the status or the fault of the transfer, `boxes` the kinds of boxes in order
+        ("ask", "ask+quit", "untrusted", "notfound"), then the exit status, the number of
+        package requests, and where the product got installed from ("cache", "beside", or
+        None: nowhere). A not-trusted box must name the cached file, holding what was sent.
+
+        Faults: the server sends half the body with the full length announced, then closes
+        the connection (--cut) or shuts its sending side (--truncate). Wine's urlmon reports
+        that as a success and keeps the partial file, so the trust check is what rejects it
+        here (Windows reports the download as failed: exit 2). Either way the half file must
+        never reach the engine."""
         self.prepare()
-        with self.own_prefix(), self.server({self.pkg: self.msi[served]}) as requests:
+        status = http if isinstance(http, int) else None
+        fault = http if isinstance(http, str) else None
+        if served == "down" and not nothing_listens(self.port):
+            return ["something else listens on port %d" % self.port]
+        sent = (open(self.msi[served], "rb").read() if served in self.msi
+                else ("<html><body>%s</body></html>" % status).encode())
+        sent = sent[:len(sent) // 2] if fault else sent
+        kinds = {"ask": lambda: self.question(ASK_FIRST),
+                 "ask+quit": lambda: self.question(ASK_FIRST, stray_quit=True),
+                 "untrusted": lambda: Box(NOT_TRUSTED, "error", [IDOK], IDOK),
+                 "notfound": lambda: Box(PACKAGE_NOT_FOUND % self.package_url, "error", [IDOK], IDOK)}
+        shown = [kinds[k]() for k in boxes]
+        server = (contextlib.nullcontext(None) if served == "down" else self.server(
+            {self.pkg: self.msi[served]} if served in self.msi else {}, status=status,
+            faults=[fault, self.pkg] if fault else ()))
+        with self.own_prefix(), server as seen:
             exe = self.setup_dir(variant, {self.pkg: self.msi[beside]} if beside else {})
-            problems, _ = self.run_case(exe, list(boxes), 0)
-            local = beside == "51"
-            self.expect_requests(problems, requests, [] if local else [self.query])
-            self.expect_installed(problems, source_dir=os.path.dirname(exe) if local else None,
-                                  from_cache=not local)
+            problems, _ = self.run_case(exe, shown, want_exit)
+            if seen:
+                self.expect_requests(problems, seen, [self.query] * requests)
+            if source:
+                self.expect_installed(problems, from_cache=source == "cache",
+                                      source_dir=os.path.dirname(exe) if source == "beside" else None)
+            else:
+                self.expect_not_installed(problems)
+            for box in shown:
+                self.expect_cached(problems, box, sent)
         return problems
 
     def question(self, text, answer=IDYES, stray_quit=False):
@@ -532,31 +507,6 @@ class Downloads:
         time.sleep(0.5)  # the main thread takes it before the question is answered
         return [] if rc == 0 else ["posting WM_QUIT to the setup's main thread failed "
                                    "(dialogs.exe %d %s)" % (rc, out)]
-
-    def not_trusted(self, msi_key, status=None, fault=None):
-        """The download is refused with exit 4 and nothing installed; the box names the cached
-        file, which holds what the server sent. A fault makes the server send half the body
-        and then close the connection (--cut) or shut its sending side (--truncate), with the
-        full length announced: Wine's urlmon reports that as a success and keeps the partial
-        file, so the trust check is what rejects it here (Windows reports the download as
-        failed: exit 2). Either way the half file must never reach the engine."""
-        self.prepare()
-        if msi_key:
-            served = open(self.msi[msi_key], "rb").read()
-        else:
-            served = ("<html><body>%d</body></html>" % status).encode()
-        if fault:
-            served = served[:len(served) // 2]
-        files = {self.pkg: self.msi[msi_key]} if msi_key else {}
-        with self.own_prefix(), self.server(files, status=status,
-                                            faults=[fault, self.pkg] if fault else ()) as requests:
-            exe = self.setup_dir("download")
-            box = Box(NOT_TRUSTED, "error", [IDOK], IDOK)
-            problems, _ = self.run_case(exe, [box], 4)
-            self.expect_requests(problems, requests, [self.query])
-            self.expect_not_installed(problems)
-            self.expect_cached(problems, box, served)
-        return problems
 
     def held_engine(self):
         """The recording engine (engine_shim.c, built as bin/engine/msi.dll) in a folder of its
@@ -602,17 +552,6 @@ class Downloads:
             if res["code"] != 1602:
                 problems.append("exit status %d, expected 1602" % res["code"])
             self.expect_requests(problems, requests, [])
-            self.expect_not_installed(problems)
-        return problems
-
-    def server_down(self):
-        self.prepare()
-        if not nothing_listens(self.port):
-            return ["something else listens on port %d" % self.port]
-        with self.own_prefix():
-            exe = self.setup_dir("download")
-            box = Box(PACKAGE_NOT_FOUND % self.package_url, "error", [IDOK], IDOK)
-            problems, _ = self.run_case(exe, [box], 2)
             self.expect_not_installed(problems)
         return problems
 
@@ -686,7 +625,8 @@ class Downloads:
                 [(p, "0x%08X" % e) for p, e in want]))
         return got
 
-    def upgrade_local(self, redist_major=2, redist_exit=None, answer=IDYES, stray_quit=False):
+    def upgrade_local(self, want_exit, redist_major=2, redist_exit=None, answer=IDYES,
+                      stray_quit=False):
         """InstMSIW.exe and the package beside the setup."""
         self.prepare()
         with self.own_prefix():
@@ -695,17 +635,15 @@ class Downloads:
             exe = self.setup_dir("download-upgrade", files, notes)
             redist = win_path(os.path.join(os.path.dirname(exe), REDIST))
             boxes = [self.question(UPGRADE_PROMPT, answer, stray_quit)]
+            runs = []
             if answer == IDNO:
-                want_exit, runs = 1602, []
                 boxes.append(Box(CANCELLED, "warning", [IDOK], IDOK))
             elif redist_major == 10:
-                want_exit, runs = 87, []
                 boxes.append(Box(INVALID_INSTMSI % redist, "error", [IDOK], IDOK))
             else:
-                want_exit, runs = 0, [(re.escape(REDIST_CMDLINE % redist), redist_exit or 0)]
+                runs = [(re.escape(REDIST_CMDLINE % redist), redist_exit or 0)]
                 if redist_exit == 3010:
                     # Answered No: the run then ends with 3010 (only once the user answered).
-                    want_exit = 3010
                     boxes.append(Box(RESTART_PROMPT, "question", [IDYES, IDNO], IDNO,
                                      while_up=self.restart_box_comes_last))
             problems, res = self.run_case(exe, boxes, want_exit, watch_children=True)
@@ -713,7 +651,7 @@ class Downloads:
             calls = self.redist_calls()
             if calls != [REDIST_CMDLINE % redist] * len(runs):
                 problems.append("the redistributable was run with %s" % calls)
-            if want_exit in (0, 3010):
+            if runs:
                 self.expect_installed(problems, source_dir=os.path.dirname(exe))
             else:
                 self.expect_not_installed(problems)
@@ -729,7 +667,7 @@ class Downloads:
             problems.append("the progress window still exists under the restart question (%s)" % out)
         return problems
 
-    def upgrade_download(self, signed=True, tampered=False):
+    def upgrade_download(self, want_exit, signed=True, tampered=False):
         self.prepare()
         source = self.redist_signed if signed else self.redist[2]
         if tampered:
@@ -740,7 +678,7 @@ class Downloads:
             boxes = [self.question(UPGRADE_PROMPT)]
             if not signed:
                 boxes.append(Box(NOT_TRUSTED, "error", [IDOK], IDOK))
-            problems, res = self.run_case(exe, boxes, 0 if signed else 4, watch_children=True)
+            problems, res = self.run_case(exe, boxes, want_exit, watch_children=True)
             cache = r"(C:\\users\\[^\\]+\\AppData\\Local\\Microsoft\\Windows\\INetCache\\[^\"]+)"
             verify = (re.escape('"%s" /v "' % win_path(exe)) + cache + '"',
                       0 if signed else NOT_TRUSTED_STATUS)
@@ -751,7 +689,7 @@ class Downloads:
             # The file verified is the downloaded one, and it is the one that was run.
             m = re.fullmatch(verify[0], got[0][0] or "") if got else None
             if m:
-                cached = self.unix_path(m.group(1))
+                cached = self.suite.host_path(m.group(1))
                 sent = open(source, "rb").read()
                 if not os.path.isfile(cached) or open(cached, "rb").read() != sent:
                     problems.append("the verified file %s is not the downloaded redistributable"
@@ -772,7 +710,7 @@ class Downloads:
                 self.expect_not_installed(problems)
         return problems
 
-    def upgrade_download_fails(self):
+    def upgrade_download_fails(self, want_exit):
         self.prepare()
         if not nothing_listens(self.port):
             return ["something else listens on port %d" % self.port]
@@ -780,12 +718,12 @@ class Downloads:
             exe = self.setup_dir("download-upgrade")
             boxes = [self.question(UPGRADE_PROMPT),
                      Box(INSTMSI_NOT_FOUND % self.redist_url, "error", [IDOK], IDOK)]
-            problems, res = self.run_case(exe, boxes, 2, watch_children=True)
+            problems, res = self.run_case(exe, boxes, want_exit, watch_children=True)
             self.expect_children(problems, res, [])
             self.expect_not_installed(problems)
         return problems
 
-    def upgrade_x64(self, stray_quit=False):
+    def upgrade_x64(self, want_exit, stray_quit=False):
         """On an x64 system no redistributable fits: after the question 1633, no message,
         nothing fetched, run or installed. The x86 build sees such a system in a fresh win64
         prefix, the x64 build in every prefix."""
@@ -794,7 +732,7 @@ class Downloads:
         with self.own_prefix(fresh_win64=self.suite.arch == "x86"), self.server(files) as requests:
             exe = self.setup_dir("download-upgrade")
             box = self.question(UPGRADE_PROMPT, stray_quit=stray_quit)
-            problems, res = self.run_case(exe, [box], 1633, watch_children=True)
+            problems, res = self.run_case(exe, [box], want_exit, watch_children=True)
             self.expect_children(problems, res, [])
             self.expect_requests(problems, requests, [])
             if self.redist_calls():
@@ -805,71 +743,76 @@ class Downloads:
 
 def add_cases(suite):
     g = Downloads(suite)
-    dl, up = "download: ", "download, engine upgrade: "
-    # A third item names the one architecture a case exists for: the engine upgrade through
-    # the redistributable (its run, its child verification, the restart question after it) is
-    # x86's only; the x64 build ends after the question with 1633.
-    cases = [
-        (dl + "no local copy: downloaded, verified and installed from the cache",
-         lambda: g.installs("51-signed")),
-        (dl + "a local copy of version 5.1.0 is not used: the download is installed",
-         lambda: g.installs("51-signed", beside="510")),
-        (dl + "a local copy of version 5.1 is installed unverified, nothing downloaded",
-         lambda: g.installs("51-signed", beside="51")),
-        (dl + "a package that asks first: Yes installs it",
-         lambda: g.installs("51-signed", "51", "download-ask", [g.question(ASK_FIRST)])),
-        (dl + "a package that asks first, a stray WM_QUIT to the main thread during the "
-         "question: Yes still installs it", lambda: g.installs(
-             "51-signed", "51", "download-ask", [g.question(ASK_FIRST, stray_quit=True)])),
-        (dl + "unsigned package: not trusted, exit 4", lambda: g.not_trusted("51")),
-        (dl + "package signed by a SHA-1-issued leaf under an untrusted root: not trusted, exit 4",
-         lambda: g.not_trusted("51-other")),
-        (dl + "HTTP 404: the error page is saved and not trusted, exit 4",
-         lambda: g.not_trusted(None, 404)),
-        (dl + "HTTP 500: the error page is saved and not trusted, exit 4",
-         lambda: g.not_trusted(None, 500)),
-        (dl + "server down: package not found, exit 2", g.server_down),
+    # The download table: (name, served, beside, variant, HTTP status or fault, boxes, exit,
+    # package requests, installed from).
+    suite.table("download", [
+        ("no local copy: downloaded, verified and installed from the cache",
+         "51-signed", None, "download", None, (), 0, 1, "cache"),
+        ("a local copy of version 5.1.0 is not used: the download is installed",
+         "51-signed", "510", "download", None, (), 0, 1, "cache"),
+        ("a local copy of version 5.1 is installed unverified, nothing downloaded",
+         "51-signed", "51", "download", None, (), 0, 0, "beside"),
+        ("a package that asks first: Yes installs it",
+         "51-signed", "51", "download-ask", None, ("ask",), 0, 0, "beside"),
+        ("a package that asks first, a stray WM_QUIT to the main thread during the question: "
+         "Yes still installs it", "51-signed", "51", "download-ask", None, ("ask+quit",), 0, 0,
+         "beside"),
+        ("unsigned package: not trusted, exit 4",
+         "51", None, "download", None, ("untrusted",), 4, 1, None),
+        ("package signed by a SHA-1-issued leaf under an untrusted root: not trusted, exit 4",
+         "51-other", None, "download", None, ("untrusted",), 4, 1, None),
+        ("HTTP 404: the error page is saved and not trusted, exit 4",
+         None, None, "download", 404, ("untrusted",), 4, 1, None),
+        ("HTTP 500: the error page is saved and not trusted, exit 4",
+         None, None, "download", 500, ("untrusted",), 4, 1, None),
+        ("server down: package not found, exit 2",
+         "down", None, "download", None, ("notfound",), 2, 0, None),
         # Signed by a publisher other than the setup's: the last verification shows the
         # platform's full trust user interface (Wine shows none and trusts the trusted root).
-        (dl + "another publisher under a trusted root: accepted through the full trust UI",
-         lambda: g.installs("51-third")),
-        (dl + "connection cut mid-transfer: the half file is rejected, exit 4",
-         lambda: g.not_trusted("51-padded-signed", fault="--cut")),
-        (dl + "truncated body: the half file is rejected, exit 4",
-         lambda: g.not_trusted("51-padded-signed", fault="--truncate")),
-        (dl + "Cancel before the transfer: only 'Setup was cancelled.', nothing requested",
-         g.cancel_before_transfer),
-        (dl + "Cancel during a slow transfer: only 'Setup was cancelled.', exit 1602",
-         g.cancel_during_transfer),
-        (up + "InstMSIW.exe beside the setup runs unverified with its command line",
-         g.upgrade_local, "x86"),
-        (up + "downloaded InstMSIW.exe verified by a child setup.exe /v, then run",
-         g.upgrade_download, "x86"),
-        (up + "unsigned downloaded InstMSIW.exe: not trusted, never run, exit 4",
-         lambda: g.upgrade_download(signed=False), "x86"),
-        (up + "tampered signed InstMSIW.exe: not trusted, never run, exit 4",
-         lambda: g.upgrade_download(tampered=True), "x86"),
-        (up + "InstMSIW.exe cannot be downloaded: exit 2", g.upgrade_download_fails, "x86"),
-        (up + "exit 3010: package installed, then the restart question",
-         lambda: g.upgrade_local(redist_exit=3010), "x86"),
-        (up + "exit 3010 after a stray WM_QUIT during the upgrade question: the restart "
-         "question still waits for its answer",
-         lambda: g.upgrade_local(redist_exit=3010, stray_quit=True), "x86"),
-        (up + "InstMSIW.exe of version 10.0 is invalid: exit 87",
-         lambda: g.upgrade_local(redist_major=10), "x86"),
-        (up + "No to the upgrade question: cancelled, exit 1602",
-         lambda: g.upgrade_local(answer=IDNO)),
-        (up + "x64 system (win64 prefix): exit 1633, no message, nothing fetched",
-         g.upgrade_x64),
-        (up + "x64 system, a stray WM_QUIT to the main thread during the question: exit 1633",
-         lambda: g.upgrade_x64(stray_quit=True)),
+        ("another publisher under a trusted root: accepted through the full trust UI",
+         "51-third", None, "download", None, (), 0, 1, "cache"),
+        ("connection cut mid-transfer: the half file is rejected, exit 4",
+         "51-padded-signed", None, "download", "--cut", ("untrusted",), 4, 1, None),
+        ("truncated body: the half file is rejected, exit 4",
+         "51-padded-signed", None, "download", "--truncate", ("untrusted",), 4, 1, None),
+    ], g.download_row, ("server down: package not found, exit 2", lambda a: a[:5] + [0] + a[6:]))
+    suite.case("download: Cancel before the transfer: only 'Setup was cancelled.', nothing "
+               "requested", g.cancel_before_transfer)
+    suite.case("download: Cancel during a slow transfer: only 'Setup was cancelled.', exit 1602",
+               g.cancel_during_transfer)
+    # The engine upgrade table: (name, how, exit, arguments, the one architecture it exists
+    # for). The upgrade through the redistributable (its run, its child verification, the
+    # restart question after it) is x86's only; the x64 build ends after the question with 1633.
+    rows = [
+        ("InstMSIW.exe beside the setup runs unverified with its command line",
+         "upgrade_local", 0, {}, "x86"),
+        ("downloaded InstMSIW.exe verified by a child setup.exe /v, then run",
+         "upgrade_download", 0, {}, "x86"),
+        ("unsigned downloaded InstMSIW.exe: not trusted, never run, exit 4",
+         "upgrade_download", 4, {"signed": False}, "x86"),
+        ("tampered signed InstMSIW.exe: not trusted, never run, exit 4",
+         "upgrade_download", 4, {"tampered": True}, "x86"),
+        ("InstMSIW.exe cannot be downloaded: exit 2", "upgrade_download_fails", 2, {}, "x86"),
+        ("exit 3010: package installed, then the restart question",
+         "upgrade_local", 3010, {"redist_exit": 3010}, "x86"),
+        ("exit 3010 after a stray WM_QUIT during the upgrade question: the restart question "
+         "still waits for its answer", "upgrade_local", 3010,
+         {"redist_exit": 3010, "stray_quit": True}, "x86"),
+        ("InstMSIW.exe of version 10.0 is invalid: exit 87",
+         "upgrade_local", 87, {"redist_major": 10}, "x86"),
+        ("No to the upgrade question: cancelled, exit 1602",
+         "upgrade_local", 1602, {"answer": IDNO}, None),
+        ("x64 system (win64 prefix): exit 1633, no message, nothing fetched",
+         "upgrade_x64", 1633, {}, None),
+        ("x64 system, a stray WM_QUIT to the main thread during the question: exit 1633",
+         "upgrade_x64", 1633, {"stray_quit": True}, None),
     ]
-    cases = [(row[0], row[1]) for row in cases if row[2:] in ((), (suite.arch,))]
-    if not any(suite.wanted(name) for name, _ in cases):
-        return
-    for name, body in cases:
-        suite.case(name, body)
+    suite.table("download, engine upgrade",
+                [row[:4] for row in rows if row[4] in (None, suite.arch)],
+                lambda how, want, kw: getattr(g, how)(want, **kw),
+                ("No to the upgrade question: cancelled, exit 1602", lambda a: [a[0], 0, a[2]]))
     # A non-administrator would get the "Admin priviledges are required" box; Wine's user
     # is always an administrator, so that path cannot be shown here.
-    if suite.wanted(up + "admin"):
-        suite.skip(up + "admin-required box", "Wine's user is always an administrator")
+    if suite.wanted("download, engine upgrade: admin"):
+        suite.skip("download, engine upgrade: admin-required box",
+                   "Wine's user is always an administrator")

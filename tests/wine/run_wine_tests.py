@@ -52,44 +52,22 @@ T_BOX_MS = 20000        # a usage box must appear within this
 class Suite(harness.Suite):
     def usage_box(self, lang, args, want_exit, screenshot=None):
         problems = []
-        title = TITLES[lang]
-        caption_hex = title.encode().hex()
         proc, stopfile, seenfile = self.start_setup(self.setup_plain, args, lang)
+
+        def while_up():
+            # The box stays up until launch.exe has seen it: this proves that its window
+            # watch, which the verify cases rely on, works.
+            deadline = time.time() + 10
+            while not os.path.exists(seenfile) and time.time() < deadline:
+                time.sleep(0.02)
+            if screenshot:
+                self.screenshot(screenshot)
+            return [] if os.path.exists(seenfile) else [
+                "launch.exe did not notice the box (its window watch is broken)"]
         pressed = False
         try:
-            rc, box, raw = self.dialogs(["inspect", caption_hex, str(T_BOX_MS)], lang,
-                                      T_BOX_MS / 1000 + 30)
-            if not box:
-                problems.append("dialogs.exe output unreadable: %s" % short(raw))
-            elif not box.get("found"):
-                shown = [(w["class"], w["caption"]) for w in box.get("windows", [])
-                         if w["class"] == "#32770" or w["caption"]]
-                problems.append("no box captioned %s within %d s; visible windows: %s"
-                                % (short(title), T_BOX_MS // 1000, short(shown, 600)))
-            else:
-                if box["text"] != USAGE[lang]:
-                    problems.append("text " + first_difference(box["text"] or "", USAGE[lang]))
-                if box["icon"] != "information":
-                    problems.append("icon is %s, not information (mismatch per mille: %s)"
-                                    % (box["icon"], box["icon_scores"]))
-                ids = sorted(b["id"] for b in box["buttons"])
-                if ids != [IDOK]:
-                    problems.append("buttons %s, expected OK only"
-                                    % [(b["id"], b["text"]) for b in box["buttons"]])
-                # The box stays up until launch.exe has seen it: this proves that its window
-                # watch, which the verify cases rely on, works.
-                deadline = time.time() + 10
-                while not os.path.exists(seenfile) and time.time() < deadline:
-                    time.sleep(0.02)
-                if not os.path.exists(seenfile):
-                    problems.append("launch.exe did not notice the box (its window watch is broken)")
-                if screenshot:
-                    self.screenshot(screenshot)
-                prc, _, _ = self.dialogs(["press", caption_hex, str(IDOK), str(T_BOX_MS)], lang,
-                                       T_BOX_MS / 1000 + 30)
-                if prc != 0:
-                    problems.append("pressing OK failed (dialogs.exe status %d)" % prc)
-                pressed = prc == 0
+            pressed = self.expect_box(problems, TITLES[lang], USAGE[lang], "information", [IDOK],
+                                      IDOK, lang, T_BOX_MS, while_up, box_only=False) is not None
         finally:
             res = self.end_setup(proc, stopfile, stop_now=not pressed)
         if pressed:
