@@ -60,7 +60,6 @@ PE_MACHINE_ARCH = {0x14C: "x86", 0x8664: "x64"}
 
 def pe_arch(path):
     """x86 or x64 from a PE file's machine field; None when it is neither."""
-    import struct
     with open(path, "rb") as f:
         head = f.read(4096)
     if head[:2] != b"MZ":
@@ -73,7 +72,6 @@ def pe_arch(path):
 
 def free_port():
     """A port on 127.0.0.1 that nothing listens on now."""
-    import socket
     with socket.socket() as sock:
         sock.bind(("127.0.0.1", 0))
         return sock.getsockname()[1]
@@ -217,31 +215,43 @@ class Wine:
                   "DISPLAY": display or "", "LC_ALL": LOCALES[lang]})
         return e
 
-    def trust_before_boot(self, runner, ca_pem):
-        """Wine 10: the CA into the root's system store, before a prefix is made."""
+    def trust_before_boot(self, runner, cas):
+        """Wine 10: the CAs (PEM files) into the root's system store, before a prefix is made.
+        Returns the files added there."""
         if not self.trusts_system_store:
-            return
+            return []
         if not self.root:
             raise SetupError("Wine %s takes its trusted roots from its Debian root, and this run "
                              "has none (run it through tests/wine/roots.sh run)" % self.version)
         store = os.path.join(self.root, "usr", "local", "share", "ca-certificates")
         os.makedirs(store, exist_ok=True)
-        # Named by its content: runs in parallel each keep their own CA trusted.
-        digest = hashlib.sha1(open(ca_pem, "rb").read()).hexdigest()[:16]
-        shutil.copyfile(ca_pem, os.path.join(store, "kavrin-test-ca-%s.crt" % digest))
-        runner.run(["chroot", self.root, "update-ca-certificates", "--fresh"], 120,
+        added = []
+        for ca in cas:
+            # Named by its content: runs in parallel each keep their own CA trusted.
+            digest = hashlib.sha1(open(ca, "rb").read()).hexdigest()[:16]
+            added.append(os.path.join(store, "kavrin-test-ca-%s.crt" % digest))
+            shutil.copyfile(ca, added[-1])
+        self.update_store(runner)
+        return added
+
+    def update_store(self, runner):
+        runner.run(["chroot", self.root, "update-ca-certificates", "--fresh"], 300,
                    what="update-ca-certificates in the Debian root")
 
-    def trust_after_boot(self, runner, pki, env):
-        """Wine 8: the CA's registry blob into the made prefix's Root store (pki.sh's ca.reg)."""
+    def trust_after_boot(self, runner, cas, env):
+        """Wine 8: each CA's registry blob into the made prefix's Root store: the little-endian
+        words 0x20 (property: encoded certificate), 1 and the DER's length, then the DER."""
         if self.trusts_system_store:
             return
-        runner.run(["wine", "reg", "import", win_path(os.path.join(pki, "ca.reg"))], T_WINE_CMD, env=env)
-        thumb = open(os.path.join(pki, "ca.thumbprint")).read().strip()
-        q = runner.run(["wine", "reg", "query", "HKLM\\Software\\Microsoft\\SystemCertificates\\Root"
-                        "\\Certificates\\" + thumb], T_WINE_CMD, env=env, check=False)
-        if q.returncode != 0:
-            raise SetupError("the test CA is not in the prefix's Root store")
+        for ca in cas:
+            der = runner.run(["openssl", "x509", "-in", ca, "-outform", "DER"], 60).stdout
+            blob = struct.pack("<III", 0x20, 1, len(der)) + der
+            key = ("HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
+                   + hashlib.sha1(der).hexdigest().upper())
+            runner.run(["wine", "reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(),
+                        "/f"], T_WINE_CMD, env=env, what="reg add of a trusted root")
+            if runner.run(["wine", "reg", "query", key], T_WINE_CMD, env=env, check=False).returncode:
+                raise SetupError("the CA %s is not in the prefix's Root store" % ca)
 
 
 class Suite(Report):
@@ -441,12 +451,15 @@ class Suite(Report):
             self.run(["osslsigncode", "verify", "-CAfile", root, "-in", path], 60,
                      what="osslsigncode verify %s" % os.path.basename(path))
 
-    def make_prefix(self):
+    def make_prefix(self, cas=None):
+        """The run's prefix, trusting the CAs (PEM files; by default the test CA), with Wine's
+        virtual desktop. Returns the files added to the Debian root's trust store (Wine 10)."""
         os.makedirs(self.prefix, exist_ok=True)
         t = time.time()
-        self.wine_of_run.trust_before_boot(self, os.path.join(self.pki, "ca.pem"))
+        cas = cas or [os.path.join(self.pki, "ca.pem")]
+        added = self.wine_of_run.trust_before_boot(self, cas)
         self.boot_prefix()
-        self.wine_of_run.trust_after_boot(self, self.pki, self.env())
+        self.wine_of_run.trust_after_boot(self, cas, self.env())
         # Wine's virtual desktop, so that screenshots show window captions.
         self.wine(["reg", "add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop",
                    "/d", "Default", "/f"])
@@ -454,6 +467,7 @@ class Suite(Report):
                    "/d", "1024x768", "/f"])
         self.run(["wineserver", "-w"], T_WINE_CMD, env=self.env(), what="wineserver -w")
         self.log("prefix ready in %.1f s" % (time.time() - t))
+        return added
 
     def trust_probe(self):
         """Control files through an unsigned setup.exe, whose /v verdict is the file's own

@@ -11,7 +11,6 @@
 #                        leaf2-chain.pem
 #   server.pem/.key      TLS server certificate of the local HTTPS server, issued by the CA with
 #                        SHA-256, DNS names localhost and 127.0.0.1, server-auth usage
-#   ca.reg               registry file putting ca.pem into HKLM Root of a Wine prefix (Wine 8)
 #
 # Neither Wine 8 nor Wine 10 checks the chain of a leaf issued with SHA-2: such a leaf comes
 # back trusted under any root. Both do check SHA-1-issued leaves, so leaf1 and leaf2 are the
@@ -71,21 +70,3 @@ make_leaf leaf1 ca "/CN=Quorvex SHA-1 Publisher/O=Quorvex Test" 4099 sha1
 make_leaf server ca "/CN=localhost" 24577 sha256 server_ext
 make_ca ca2 "/CN=Untrusted Test Root CA/O=Elsewhere Test"
 make_leaf leaf2 ca2 "/CN=Other Test Publisher/O=Elsewhere Test" 8193 sha1
-
-# Registry blob of a certificate in a system store: the little-endian 32-bit words
-# 0x20 (property: encoded certificate), 1, length of the DER, then the DER itself.
-openssl x509 -in ca.pem -outform DER -out ca.der
-thumb=$(openssl x509 -in ca.pem -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' | tr a-f A-F)
-len=$(stat -c %s ca.der)
-le32() { printf '%02x,%02x,%02x,%02x' $(( $1 & 255 )) $(( ($1 >> 8) & 255 )) \
-    $(( ($1 >> 16) & 255 )) $(( ($1 >> 24) & 255 )); }
-{
-    echo 'REGEDIT4'
-    echo
-    echo "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb]"
-    printf '"Blob"=hex:%s,%s,%s,\\\n  ' "$(le32 32)" "$(le32 1)" "$(le32 "$len")"
-    od -An -v -tx1 ca.der | tr -s ' \n' '\n\n' | sed '/^$/d' \
-        | awk 'NR > 1 { printf ","; if ((NR - 1) % 24 == 0) printf "\\\n  " } { printf "%s", $1 } END { print "" }'
-    echo
-} > ca.reg
-echo "$thumb" > ca.thumbprint
