@@ -2,26 +2,10 @@
 // threads that run when resumed, the message loop, icons and cursors.
 #include <string.h>
 
-#include <algorithm>
-#include <sstream>
-
 #include "res/resource.h"
 #include "tests/sim/sim_windows.h"
 
 namespace {
-
-std::string Hex(uintptr_t v) {
-    std::ostringstream out;
-    out << "0x" << std::hex << v;
-    return out.str();
-}
-std::string Ptr(const void* p) { return p ? Hex(reinterpret_cast<uintptr_t>(p)) : "null"; }
-
-std::u16string Lower(std::u16string s) {
-    for (auto& c : s)
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    return s;
-}
 
 struct TemplateControl {
     int id;
@@ -140,14 +124,14 @@ HWND SimWindows::GetDesktopWindow() {
 HWND SimWindows::CreateDialogParamW(HINSTANCE, const char16_t* templateName, HWND parent,
                                     DLGPROC proc, LPARAM param) {
     UINT id = static_cast<UINT>(reinterpret_cast<uintptr_t>(templateName));
-    Record("CreateDialogParamW(" + std::to_string(id) + ", " + Ptr(parent) + ")");
+    Record("CreateDialogParamW", {id, parent});
     return CreateFromTemplate(id, parent, proc, param, false);
 }
 
 INT_PTR SimWindows::DialogBoxParamW(HINSTANCE, const char16_t* templateName, HWND owner,
                                     DLGPROC proc, LPARAM param) {
     UINT id = static_cast<UINT>(reinterpret_cast<uintptr_t>(templateName));
-    Record("DialogBoxParamW(" + std::to_string(id) + ", " + Ptr(owner) + ")");
+    Record("DialogBoxParamW", {id, owner});
     CrossThreadCall("DialogBoxParamW", owner);
     HWND dialog = CreateFromTemplate(id, owner, proc, param, true);
     if (!dialog) return -1;
@@ -164,7 +148,7 @@ INT_PTR SimWindows::DialogBoxParamW(HINSTANCE, const char16_t* templateName, HWN
 }
 
 BOOL SimWindows::EndDialog(HWND dialog, INT_PTR result) {
-    Record("EndDialog(" + Ptr(dialog) + ", " + std::to_string(result) + ")");
+    Record("EndDialog", {dialog, result});
     auto it = windows.find(dialog);
     if (it == windows.end() || !it->second.modal) return FALSE;
     it->second.ended = true;
@@ -173,7 +157,7 @@ BOOL SimWindows::EndDialog(HWND dialog, INT_PTR result) {
 }
 
 BOOL SimWindows::DestroyWindow(HWND window) {
-    Record("DestroyWindow(" + Ptr(window) + ")");
+    Record("DestroyWindow", {window});
     auto it = windows.find(window);
     if (it == windows.end() || !it->second.alive) return FALSE;
     Destroy(window);
@@ -181,13 +165,13 @@ BOOL SimWindows::DestroyWindow(HWND window) {
 }
 
 BOOL SimWindows::IsWindow(HWND window) {
-    Record("IsWindow(" + Ptr(window) + ")");
+    Record("IsWindow", {window});
     auto it = windows.find(window);
     return it != windows.end() && it->second.alive;
 }
 
 HWND SimWindows::GetDlgItem(HWND dialog, int id) {
-    Record("GetDlgItem(" + Ptr(dialog) + ", " + std::to_string(id) + ")");
+    Record("GetDlgItem", {dialog, id});
     auto it = windows.find(dialog);
     if (it == windows.end()) return nullptr;
     for (HWND child : it->second.children)
@@ -196,7 +180,7 @@ HWND SimWindows::GetDlgItem(HWND dialog, int id) {
 }
 
 BOOL SimWindows::SetWindowTextW(HWND window, const char16_t* text) {
-    Record("SetWindowTextW(" + Ptr(window) + ", " + Utf8(text) + ")");
+    Record("SetWindowTextW", {window, Utf8(text)});
     CrossThreadCall("SetWindowTextW", window);
     auto it = windows.find(window);
     if (it == windows.end() || !it->second.alive) return FALSE;
@@ -247,8 +231,8 @@ LRESULT SimWindows::ControlMessage(SimWindow& w, UINT message, WPARAM wParam, LP
 }
 
 LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    Record("SendMessageW(" + Ptr(window) + ", " + Hex(message) + ", " + Hex(wParam) + ", " +
-           Hex(static_cast<uintptr_t>(lParam)) + ")");
+    Record("SendMessageW",
+           {window, Hex(message), Hex(wParam), Hex(static_cast<uintptr_t>(lParam))});
     CrossThreadCall("SendMessageW", window);
     auto it = windows.find(window);
     if (it == windows.end() || !it->second.alive) return 0;
@@ -270,7 +254,7 @@ LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 BOOL SimWindows::ShowWindow(HWND window, int command) {
-    Record("ShowWindow(" + Ptr(window) + ", " + std::to_string(command) + ")");
+    Record("ShowWindow", {window, command});
     CrossThreadCall("ShowWindow", window);
     auto it = windows.find(window);
     if (it == windows.end()) return FALSE;
@@ -280,7 +264,7 @@ BOOL SimWindows::ShowWindow(HWND window, int command) {
 }
 
 HWND SimWindows::SetFocus(HWND window) {
-    Record("SetFocus(" + Ptr(window) + ")");
+    Record("SetFocus", {window});
     HWND previous = focus;
     focus = window;
     return previous;
@@ -328,7 +312,7 @@ BOOL SimWindows::GetMessageW(MSG* msg, HWND, UINT, UINT) {
         return -1;
     }
     if (!runningThread_ && quitMessages == 0) RunResumedThreads(MainThread::kServingMessages);
-    Record(std::string("GetMessageW(") + (quitMessages > 0 ? "quit" : "empty") + ")");
+    Record("GetMessageW", {quitMessages > 0 ? "quit" : "empty"});
     if (quitMessages > 0 && !runningThread_) {
         --quitMessages;
         msg->message = WM_QUIT;
@@ -344,16 +328,15 @@ BOOL SimWindows::TranslateMessage(const MSG*) { return FALSE; }
 LRESULT SimWindows::DispatchMessageW(const MSG*) { return 0; }
 
 BOOL SimWindows::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-    Record("PostThreadMessageW(" + std::to_string(threadId) + ", " + Hex(message) + ", " +
-           Hex(wParam) + ", " + Hex(static_cast<uintptr_t>(lParam)) + ")");
+    Record("PostThreadMessageW",
+           {threadId, Hex(message), Hex(wParam), Hex(static_cast<uintptr_t>(lParam))});
     if (message == WM_QUIT && threadId == mainThreadId_) ++quitMessages;
     return TRUE;
 }
 
 HANDLE SimWindows::CreateThread(void*, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                                 LPVOID parameter, DWORD flags, DWORD* threadId) {
-    Record("CreateThread(" + std::to_string(stackSize) + ", " + Ptr(parameter) + ", " + Hex(flags) +
-           ")");
+    Record("CreateThread", {stackSize, parameter, Hex(flags)});
     if (createThreadFails) {
         lastError_ = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
@@ -382,7 +365,7 @@ void SimWindows::RunResumedThreads(MainThread waiting) {
 }
 
 DWORD SimWindows::ResumeThread(HANDLE thread) {
-    Record("ResumeThread(" + Ptr(thread) + ")");
+    Record("ResumeThread", {thread});
     auto it = threads_.find(thread);
     if (it == threads_.end()) return static_cast<DWORD>(-1);
     DWORD previous = it->second.resumed ? 0 : 1;
@@ -391,7 +374,7 @@ DWORD SimWindows::ResumeThread(HANDLE thread) {
 }
 
 DWORD SimWindows::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    Record("WaitForSingleObject(" + Ptr(handle) + ", " + Hex(milliseconds) + ")");
+    Record("WaitForSingleObject", {handle, Hex(milliseconds)});
     auto it = threads_.find(handle);
     if (it == threads_.end()) return WAIT_FAILED;
     RunThread(handle, MainThread::kBlocked);
@@ -402,7 +385,7 @@ DWORD SimWindows::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 BOOL SimWindows::GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
-    Record("GetExitCodeThread(" + Ptr(thread) + ")");
+    Record("GetExitCodeThread", {thread});
     auto it = threads_.find(thread);
     if (it == threads_.end() || exitCodeThreadUnreadable) {
         lastError_ = exitCodeThreadUnreadable ? exitCodeThreadError : ERROR_INVALID_HANDLE;
@@ -416,30 +399,27 @@ BOOL SimWindows::GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
 
 HANDLE SimWindows::LoadImageW(HINSTANCE, const char16_t* name, UINT type, int cx, int cy,
                               UINT flags) {
-    Record("LoadImageW(" + std::to_string(reinterpret_cast<uintptr_t>(name)) + ", " +
-           std::to_string(type) + ", " + std::to_string(cx) + ", " + std::to_string(cy) + ", " +
-           Hex(flags) + ")");
+    Record("LoadImageW", {reinterpret_cast<uintptr_t>(name), type, cx, cy, Hex(flags)});
     return NewHandle("icon");
 }
 
 HICON SimWindows::LoadIconW(HINSTANCE, const char16_t* name) {
-    Record("LoadIconW(" + std::to_string(reinterpret_cast<uintptr_t>(name)) + ")");
+    Record("LoadIconW", {reinterpret_cast<uintptr_t>(name)});
     return reinterpret_cast<HICON>(0x7100);  // shared: never destroyed
 }
 
 HCURSOR SimWindows::LoadCursorW(HINSTANCE instance, const char16_t* name) {
-    Record("LoadCursorW(" + Ptr(instance) + ", " +
-           std::to_string(reinterpret_cast<uintptr_t>(name)) + ")");
+    Record("LoadCursorW", {instance, reinterpret_cast<uintptr_t>(name)});
     return reinterpret_cast<HCURSOR>(0x7200 + reinterpret_cast<uintptr_t>(name));
 }
 
 BOOL SimWindows::DestroyIcon(HICON icon) {
-    Record("DestroyIcon(" + Ptr(icon) + ")");
+    Record("DestroyIcon", {icon});
     return handles_.erase(icon) ? TRUE : FALSE;
 }
 
 HCURSOR SimWindows::SetCursor(HCURSOR newCursor) {
-    Record("SetCursor(" + Ptr(newCursor) + ")");
+    Record("SetCursor", {newCursor});
     HCURSOR previous = cursor;
     cursor = newCursor;
     return previous;
@@ -460,13 +440,13 @@ int SimWindows::GetSystemMetrics(int index) {
 
 BOOL SimWindows::IsIconic(HWND) { return iconic; }
 HDC SimWindows::BeginPaint(HWND window, PAINTSTRUCT* paint) {
-    Record("BeginPaint(" + Ptr(window) + ")");
+    Record("BeginPaint", {window});
     memset(paint, 0, sizeof(*paint));
     paint->hdc = reinterpret_cast<HDC>(0x7300);
     return paint->hdc;
 }
 BOOL SimWindows::EndPaint(HWND window, const PAINTSTRUCT*) {
-    Record("EndPaint(" + Ptr(window) + ")");
+    Record("EndPaint", {window});
     return TRUE;
 }
 BOOL SimWindows::GetClientRect(HWND, RECT* rect) {
@@ -474,14 +454,14 @@ BOOL SimWindows::GetClientRect(HWND, RECT* rect) {
     return TRUE;
 }
 BOOL SimWindows::DrawIcon(HDC, int x, int y, HICON icon) {
-    Record("DrawIcon(" + std::to_string(x) + ", " + std::to_string(y) + ", " + Ptr(icon) + ")");
+    Record("DrawIcon", {x, y, icon});
     return TRUE;
 }
 
 // ---- files and shutdown ----------------------------------------------------------------
 
 DWORD SimWindows::GetFileAttributesW(const char16_t* path) {
-    Record("GetFileAttributesW(" + Utf8(path) + ")");
+    Record("GetFileAttributesW", {Utf8(path)});
     std::u16string p = path ? path : u"";
     if (directories.count(p)) return FILE_ATTRIBUTE_DIRECTORY;
     if (files.count(p) || packages.count(p)) return FILE_ATTRIBUTE_NORMAL;
@@ -490,7 +470,7 @@ DWORD SimWindows::GetFileAttributesW(const char16_t* path) {
 }
 
 BOOL SimWindows::ExitWindowsEx(UINT flags, DWORD reason) {
-    Record("ExitWindowsEx(" + Hex(flags) + ", " + std::to_string(reason) + ")");
+    Record("ExitWindowsEx", {Hex(flags), reason});
     if (exitWindowsFails) {
         lastError_ = ERROR_ACCESS_DENIED;
         return FALSE;

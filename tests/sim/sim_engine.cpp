@@ -1,9 +1,9 @@
 // The simulated Windows Installer engine (msi.dll) and the other functions the setup looks
 // up by name: common controls, the shutdown privilege.
+#include <stdlib.h>
 #include <string.h>
 
 #include <map>
-#include <sstream>
 
 #include "state/installer_binding.h"
 #include "tests/sim/sim_windows.h"
@@ -14,30 +14,14 @@ std::string Q(const char16_t* s) { return s ? "\"" + Utf8(s) + "\"" : "null"; }
 
 SimWindows& S() { return SimWindows::Current(); }
 
-BOOL WINAPI XInitCommonControlsEx(const void* i) { return S().InitCommonControlsEx(i); }
-HRESULT WINAPI XURLDownloadToCacheFileW(void* c, const char16_t* u, char16_t* p, DWORD s, DWORD r,
-                                        IBindStatusCallback* b) {
-    return S().URLDownloadToCacheFileW(c, u, p, s, r, b);
-}
-BOOL WINAPI XOpenProcessToken(HANDLE p, DWORD a, HANDLE* t) {
-    return S().OpenProcessToken(p, a, t);
-}
-BOOL WINAPI XLookupPrivilegeValueW(const char16_t* s, const char16_t* n, LUID* l) {
-    return S().LookupPrivilegeValueW(s, n, l);
-}
-BOOL WINAPI XAdjustTokenPrivileges(HANDLE t, BOOL d, TOKEN_PRIVILEGES* s, DWORD l,
-                                   TOKEN_PRIVILEGES* p, DWORD* r) {
-    return S().AdjustTokenPrivileges(t, d, s, l, p, r);
-}
-// The engine's exports forward to the SimWindows member of the same name, one for each
-// function of the engine list.
+// Each function a module exports forwards to the SimWindows member of the same name.
 template <auto Member, typename Result, typename... Parameters>
-Result WINAPI EngineExport(Parameters... parameters) {
+Result WINAPI Export(Parameters... parameters) {
     return (S().*Member)(parameters...);
 }
 template <auto Member, typename Result, typename... Parameters>
-void* EngineExportFor(Result(WINAPI*)(Parameters...)) {
-    return reinterpret_cast<void*>(&EngineExport<Member, Result, Parameters...>);
+void* ExportOf(Result (SimWindows::*)(Parameters...)) {
+    return reinterpret_cast<void*>(&Export<Member, Result, Parameters...>);
 }
 
 const char* const kEngineFunctions[] = {
@@ -48,20 +32,35 @@ const char* const kEngineFunctions[] = {
 
 }  // namespace
 
-FARPROC SimEngineExport(const std::string& name) {
+#define SIM_EXPORTS(X)                                                       \
+    /* the functions besides the engine's that the setup looks up by name */ \
+    X(InitCommonControlsEx)                                                  \
+    X(URLDownloadToCacheFileW)                                               \
+    X(OpenProcessToken)                                                      \
+    X(LookupPrivilegeValueW)                                                 \
+    X(AdjustTokenPrivileges)                                                 \
+    X(CheckTokenMembership)                                                  \
+    X(IsWow64Process2)                                                       \
+    X(IsWow64Process)                                                        \
+    X(WinVerifyTrust)                                                        \
+    X(WTHelperProvDataFromStateData)                                         \
+    X(WTHelperGetProvSignerFromChain)                                        \
+    X(WTHelperGetProvCertFromChain)                                          \
+    X(CertDuplicateCertificateContext)                                       \
+    X(CertFreeCertificateContext)                                            \
+    X(CertCompareCertificate)
+
+FARPROC SimExport(const std::string& name) {
+#define SIM_EXPORT(name) {#name, ExportOf<&SimWindows::name>(&SimWindows::name)},
+#define SIM_ENGINE_EXPORT(result, name, parameters, arguments) SIM_EXPORT(name)
     static const std::map<std::string, void*> table = {
-        {"InitCommonControlsEx", reinterpret_cast<void*>(&XInitCommonControlsEx)},
-        {"URLDownloadToCacheFileW", reinterpret_cast<void*>(&XURLDownloadToCacheFileW)},
-        {"OpenProcessToken", reinterpret_cast<void*>(&XOpenProcessToken)},
-        {"LookupPrivilegeValueW", reinterpret_cast<void*>(&XLookupPrivilegeValueW)},
-        {"AdjustTokenPrivileges", reinterpret_cast<void*>(&XAdjustTokenPrivileges)},
-#define KAVRIN_ENGINE_EXPORT(result, name, parameters, arguments) \
-    {#name, EngineExportFor<&SimWindows::name>(decltype(InstallerBinding::name){})},
-        KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_EXPORT)
-#undef KAVRIN_ENGINE_EXPORT
-    };
+        SIM_EXPORTS(SIM_EXPORT) KAVRIN_ENGINE_FUNCTIONS(SIM_ENGINE_EXPORT)};
+#undef SIM_ENGINE_EXPORT
+#undef SIM_EXPORT
     auto it = table.find(name);
-    return it != table.end() ? reinterpret_cast<FARPROC>(it->second) : nullptr;
+    // Any other export a test declares resolves to a function that must not be called.
+    return reinterpret_cast<FARPROC>(it != table.end() ? it->second
+                                                       : reinterpret_cast<void*>(&abort));
 }
 
 void SimWindows::AddEngine(const std::set<std::string>& missing) {
@@ -88,13 +87,12 @@ DWORD SimWindows::NewEngineHandle(EngineHandle handle) {
 
 BOOL SimWindows::InitCommonControlsEx(const void* init) {
     const DWORD* data = static_cast<const DWORD*>(init);
-    Record("InitCommonControlsEx(" + std::to_string(data[0]) + ", " + std::to_string(data[1]) +
-           ")");
+    Record("InitCommonControlsEx", {data[0], data[1]});
     return TRUE;
 }
 
 BOOL SimWindows::LookupPrivilegeValueW(const char16_t* system, const char16_t* name, LUID* luid) {
-    Record("LookupPrivilegeValueW(" + Q(system) + ", " + Q(name) + ")");
+    Record("LookupPrivilegeValueW", {Q(system), Q(name)});
     luid->LowPart = 19;
     luid->HighPart = 0;
     return TRUE;
@@ -102,25 +100,25 @@ BOOL SimWindows::LookupPrivilegeValueW(const char16_t* system, const char16_t* n
 
 BOOL SimWindows::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* state,
                                        DWORD length, TOKEN_PRIVILEGES* previous, DWORD* returned) {
-    std::ostringstream out;
-    out << "AdjustTokenPrivileges(" << (handles_.count(token) ? "token" : "bad") << ", "
-        << disableAll << ", " << state->PrivilegeCount << ":" << state->Privileges[0].Luid.LowPart
-        << ":" << state->Privileges[0].Attributes << ", " << length << ", "
-        << (previous ? "prev" : "null") << ", " << (returned ? "ret" : "null") << ")";
-    Record(out.str());
+    Record("AdjustTokenPrivileges",
+           {handles_.count(token) ? "token" : "bad", disableAll,
+            std::to_string(state->PrivilegeCount) + ":" +
+                std::to_string(state->Privileges[0].Luid.LowPart) + ":" +
+                std::to_string(state->Privileges[0].Attributes),
+            length, previous ? "prev" : "null", returned ? "ret" : "null"});
     lastError_ = privilegeNotAssigned ? ERROR_NOT_ALL_ASSIGNED : 0;
     return TRUE;
 }
 
 int SimWindows::MsiSetInternalUI(int level, HWND* owner) {
-    Record("MsiSetInternalUI(" + std::to_string(level) + ", " + (owner ? "owner" : "null") + ")");
+    Record("MsiSetInternalUI", {level, owner ? "owner" : "null"});
     int previous = uiLevel_;
     uiLevel_ = level;
     return previous;
 }
 
 UINT SimWindows::MsiInstallProductW(const char16_t* package, const char16_t* cmd) {
-    Record("MsiInstallProductW(" + Q(package) + ", " + Q(cmd) + ")");
+    Record("MsiInstallProductW", {Q(package), Q(cmd)});
     UINT result = 0;
     if (!installResults.empty()) {
         result = installResults.front();
@@ -131,8 +129,7 @@ UINT SimWindows::MsiInstallProductW(const char16_t* package, const char16_t* cmd
 
 UINT SimWindows::MsiApplyPatchW(const char16_t* patch, const char16_t* product, int type,
                                 const char16_t* cmd) {
-    Record("MsiApplyPatchW(" + Q(patch) + ", " + Q(product) + ", " + std::to_string(type) + ", " +
-           Q(cmd) + ")");
+    Record("MsiApplyPatchW", {Q(patch), Q(product), type, Q(cmd)});
     UINT result = 0;
     if (!installResults.empty()) {
         result = installResults.front();
@@ -142,19 +139,18 @@ UINT SimWindows::MsiApplyPatchW(const char16_t* patch, const char16_t* product, 
 }
 
 UINT SimWindows::MsiReinstallProductW(const char16_t* product, DWORD mode) {
-    Record("MsiReinstallProductW(" + Q(product) + ", " + std::to_string(mode) + ")");
+    Record("MsiReinstallProductW", {Q(product), mode});
     return 0;
 }
 
 int SimWindows::MsiQueryProductStateW(const char16_t* product) {
-    Record("MsiQueryProductStateW(" + Q(product) + ")");
+    Record("MsiQueryProductStateW", {Q(product)});
     auto it = productStates.find(product ? product : u"");
     return it != productStates.end() ? it->second : -1;
 }
 
 UINT SimWindows::MsiOpenDatabaseW(const char16_t* path, const char16_t* persist, DWORD* database) {
-    Record("MsiOpenDatabaseW(" + Q(path) + ", " +
-           std::to_string(reinterpret_cast<uintptr_t>(persist)) + ")");
+    Record("MsiOpenDatabaseW", {Q(path), reinterpret_cast<uintptr_t>(persist)});
     std::u16string p = path ? path : u"";
     if (!packages.count(p)) return 110;  // ERROR_OPEN_FAILED
     *database = NewEngineHandle({"database", p, u""});
@@ -162,7 +158,7 @@ UINT SimWindows::MsiOpenDatabaseW(const char16_t* path, const char16_t* persist,
 }
 
 UINT SimWindows::MsiDatabaseOpenViewW(DWORD database, const char16_t* query, DWORD* view) {
-    Record("MsiDatabaseOpenViewW(" + std::to_string(database) + ", " + Q(query) + ")");
+    Record("MsiDatabaseOpenViewW", {database, Q(query)});
     auto db = engineHandles_.find(database);
     if (db == engineHandles_.end() || db->second.kind != "database")
         return 6;  // ERROR_INVALID_HANDLE
@@ -176,12 +172,12 @@ UINT SimWindows::MsiDatabaseOpenViewW(DWORD database, const char16_t* query, DWO
 }
 
 UINT SimWindows::MsiViewExecute(DWORD view, DWORD record) {
-    Record("MsiViewExecute(" + std::to_string(view) + ", " + std::to_string(record) + ")");
+    Record("MsiViewExecute", {view, record});
     return engineHandles_.count(view) ? 0 : 6;
 }
 
 UINT SimWindows::MsiViewFetch(DWORD view, DWORD* record) {
-    Record("MsiViewFetch(" + std::to_string(view) + ")");
+    Record("MsiViewFetch", {view});
     auto v = engineHandles_.find(view);
     if (v == engineHandles_.end()) return 6;
     const auto& properties = packages[v->second.path].properties;
@@ -194,8 +190,7 @@ UINT SimWindows::MsiViewFetch(DWORD view, DWORD* record) {
 // Like the engine: in, the buffer size with the terminator; out, the length without it. A
 // value that does not fit is copied in part without a terminator and gives ERROR_MORE_DATA.
 UINT SimWindows::MsiRecordGetStringW(DWORD record, UINT field, char16_t* buffer, DWORD* length) {
-    Record("MsiRecordGetStringW(" + std::to_string(record) + ", " + std::to_string(field) + ", " +
-           std::to_string(*length) + ")");
+    Record("MsiRecordGetStringW", {record, field, *length});
     auto r = engineHandles_.find(record);
     if (r == engineHandles_.end() || field != 1) return 6;
     const std::u16string& value = r->second.value;
@@ -211,8 +206,7 @@ UINT SimWindows::MsiRecordGetStringW(DWORD record, UINT field, char16_t* buffer,
 
 UINT SimWindows::MsiCloseHandle(DWORD handle) {
     auto h = engineHandles_.find(handle);
-    Record("MsiCloseHandle(" + (h != engineHandles_.end() ? h->second.kind : std::string("bad")) +
-           ")");
+    Record("MsiCloseHandle", {h != engineHandles_.end() ? h->second.kind : "bad"});
     if (h == engineHandles_.end()) return 6;
     engineHandles_.erase(h);
     return 0;

@@ -2,31 +2,20 @@
 #include <string.h>
 
 #include <algorithm>
-#include <sstream>
 
 #include "tests/sim/sim_windows.h"
-
-namespace {
-std::string Hex(uintptr_t v) {
-    std::ostringstream out;
-    out << "0x" << std::hex << v;
-    return out.str();
-}
-}  // namespace
 
 BOOL SimWindows::CreateProcessW(const char16_t* application, char16_t* line16,
                                 void* processAttributes, void* threadAttributes,
                                 BOOL inheritHandles, DWORD flags, void* environment,
                                 const char16_t* directory, STARTUPINFOW* startup,
                                 PROCESS_INFORMATION* process) {
-    std::ostringstream out;
-    out << "CreateProcessW(" << (application ? Utf8(application) : "null") << ", "
-        << Utf8(line16 ? line16 : u"") << ", " << (processAttributes ? "sa" : "null") << ", "
-        << (threadAttributes ? "sa" : "null") << ", " << inheritHandles << ", " << Hex(flags)
-        << ", " << (environment ? "env" : "null") << ", " << (directory ? Utf8(directory) : "null")
-        << ", cb=" << startup->cb << " flags=" << startup->dwFlags
-        << " show=" << startup->wShowWindow << ")";
-    Record(out.str());
+    Record("CreateProcessW",
+           {application, Utf8(line16), processAttributes ? "sa" : "null",
+            threadAttributes ? "sa" : "null", inheritHandles, Hex(flags),
+            environment ? "env" : "null", directory,
+            "cb=" + std::to_string(startup->cb) + " flags=" + std::to_string(startup->dwFlags) +
+                " show=" + std::to_string(startup->wShowWindow)});
     if (createProcessFails) {
         lastError_ = createProcessError;
         return FALSE;
@@ -43,7 +32,7 @@ BOOL SimWindows::CreateProcessW(const char16_t* application, char16_t* line16,
 }
 
 BOOL SimWindows::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
-    Record("GetExitCodeProcess(" + std::string(handles_.count(process) ? "process" : "bad") + ")");
+    Record("GetExitCodeProcess", {handles_.count(process) ? "process" : "bad"});
     if (exitCodeUnreadable || !processExitCodes_.count(process)) {
         lastError_ = ERROR_ACCESS_DENIED;
         return FALSE;
@@ -63,8 +52,7 @@ int SimWindows::lstrlenW(const char16_t* text) {
 // messages; what it posts before it ends is still queued when the wait reports its end.
 DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                                             DWORD milliseconds, DWORD wakeMask) {
-    Record("MsgWaitForMultipleObjects(" + std::to_string(count) + ", " + std::to_string(waitAll) +
-           ", " + Hex(milliseconds) + ", " + Hex(wakeMask) + ")");
+    Record("MsgWaitForMultipleObjects", {count, waitAll, Hex(milliseconds), Hex(wakeMask)});
     if (waitFails) {
         lastError_ = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
@@ -90,7 +78,7 @@ DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, 
 // The main thread's quit messages come first; the other waiting messages are WM_NULL. A
 // message range (first and last not both 0) takes only the messages inside it.
 BOOL SimWindows::PeekMessageW(MSG* msg, HWND, UINT first, UINT last, UINT remove) {
-    Record("PeekMessageW(" + Hex(remove) + ")");
+    Record("PeekMessageW", {Hex(remove)});
     memset(msg, 0, sizeof(*msg));
     auto wanted = [&](UINT message) {
         return (first == 0 && last == 0) || (first <= message && message <= last);
@@ -112,9 +100,8 @@ BOOL SimWindows::PeekMessageW(MSG* msg, HWND, UINT first, UINT last, UINT remove
 HRESULT SimWindows::URLDownloadToCacheFileW(void* caller, const char16_t* url, char16_t* path,
                                             DWORD size, DWORD reserved,
                                             IBindStatusCallback* callback) {
-    Record("URLDownloadToCacheFileW(" + std::string(caller ? "caller" : "null") + ", " + Utf8(url) +
-           ", " + std::to_string(size) + ", " + std::to_string(reserved) + ", " +
-           (callback ? "callback" : "null") + ")");
+    Record("URLDownloadToCacheFileW",
+           {caller ? "caller" : "null", Utf8(url), size, reserved, callback ? "callback" : "null"});
     auto it = downloads.find(url ? url : u"");
     if (it == downloads.end())
         return static_cast<HRESULT>(0x800C0005);  // INET_E_RESOURCE_NOT_FOUND

@@ -12,22 +12,6 @@ namespace {
 
 SimWindows* g_current = nullptr;
 
-std::u16string Lower(std::u16string s) {
-    for (auto& c : s)
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    return s;
-}
-
-std::string Hex(uintptr_t v) {
-    std::ostringstream out;
-    out << "0x" << std::hex << v;
-    return out.str();
-}
-
-std::string Ptr(const void* p) { return p ? Hex(reinterpret_cast<uintptr_t>(p)) : "null"; }
-
-std::string Str(const char16_t* s) { return s ? Utf8(s) : "null"; }
-
 // The SIDs of this simulation: a tag, the authority and up to eight sub-authorities.
 struct SimSid {
     DWORD tag;
@@ -51,67 +35,24 @@ struct SimVersionBlock {
 };
 const DWORD kVersionTag = 0x56455253;
 
-// ---- exported functions, reached through GetProcAddress -------------------------------
-BOOL WINAPI SimCheckTokenMembership(HANDLE t, PSID s, BOOL* m) {
-    return SimWindows::Current().CheckTokenMembership(t, s, m);
-}
-BOOL WINAPI SimIsWow64Process2(HANDLE p, WORD* pm, WORD* nm) {
-    return SimWindows::Current().IsWow64Process2(p, pm, nm);
-}
-BOOL WINAPI SimIsWow64Process(HANDLE p, BOOL* w) {
-    return SimWindows::Current().IsWow64Process(p, w);
-}
-LONG WINAPI SimWinVerifyTrust(HWND w, GUID* a, LPVOID d) {
-    return SimWindows::Current().WinVerifyTrust(w, a, d);
-}
-CRYPT_PROVIDER_DATA* WINAPI SimProvData(HANDLE s) {
-    return SimWindows::Current().ProvDataFromStateData(s);
-}
-CRYPT_PROVIDER_SGNR* WINAPI SimProvSigner(CRYPT_PROVIDER_DATA* d, DWORD i, BOOL c, DWORD ci) {
-    return SimWindows::Current().ProvSignerFromChain(d, i, c, ci);
-}
-CRYPT_PROVIDER_CERT* WINAPI SimProvCert(CRYPT_PROVIDER_SGNR* s, DWORD i) {
-    return SimWindows::Current().ProvCertFromChain(s, i);
-}
-PCCERT_CONTEXT WINAPI SimCertDuplicate(PCCERT_CONTEXT c) {
-    return SimWindows::Current().CertDuplicateCertificateContext(c);
-}
-BOOL WINAPI SimCertFree(PCCERT_CONTEXT c) {
-    return SimWindows::Current().CertFreeCertificateContext(c);
-}
-BOOL WINAPI SimCertCompare(DWORD e, PCERT_INFO a, PCERT_INFO b) {
-    return SimWindows::Current().CertCompareCertificate(e, a, b);
-}
-
 }  // namespace
 
-FARPROC SimEngineExport(const std::string& name);  // sim_engine.cpp
-
-namespace {
-
-FARPROC ExportByName(const std::string& name) {
-    if (FARPROC engine = SimEngineExport(name)) return engine;
-    static const std::map<std::string, void*> table = {
-        {"CheckTokenMembership", reinterpret_cast<void*>(&SimCheckTokenMembership)},
-        {"IsWow64Process2", reinterpret_cast<void*>(&SimIsWow64Process2)},
-        {"IsWow64Process", reinterpret_cast<void*>(&SimIsWow64Process)},
-        {"WinVerifyTrust", reinterpret_cast<void*>(&SimWinVerifyTrust)},
-        {"WTHelperProvDataFromStateData", reinterpret_cast<void*>(&SimProvData)},
-        {"WTHelperGetProvSignerFromChain", reinterpret_cast<void*>(&SimProvSigner)},
-        {"WTHelperGetProvCertFromChain", reinterpret_cast<void*>(&SimProvCert)},
-        {"CertDuplicateCertificateContext", reinterpret_cast<void*>(&SimCertDuplicate)},
-        {"CertFreeCertificateContext", reinterpret_cast<void*>(&SimCertFree)},
-        {"CertCompareCertificate", reinterpret_cast<void*>(&SimCertCompare)},
-    };
-    auto it = table.find(name);
-    // Any other export a test declares resolves to a function that must not be called.
-    return it != table.end() ? reinterpret_cast<FARPROC>(it->second)
-                             : reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&abort));
+std::u16string Lower(std::u16string s) {
+    for (auto& c : s)
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    return s;
 }
 
-}  // namespace
+std::string Hex(uintptr_t v) {
+    std::ostringstream out;
+    out << "0x" << std::hex << v;
+    return out.str();
+}
+
+std::string Ptr(const void* p) { return p ? Hex(reinterpret_cast<uintptr_t>(p)) : "null"; }
 
 std::string Utf8(const std::u16string& text) {
+    static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         uint32_t c = text[i];
@@ -119,21 +60,10 @@ std::string Utf8(const std::u16string& text) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        out += static_cast<char>(extra ? kLead[extra] | (c >> (6 * extra)) : c);
+        for (int k = extra - 1; k >= 0; --k)
+            out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
     }
     return out;
 }
@@ -141,24 +71,12 @@ std::string Utf8(const std::u16string& text) {
 std::string Utf8(const char16_t* text) { return Utf8(std::u16string(text ? text : u"")); }
 
 std::u16string Utf16(const std::string& text) {
+    static const unsigned char kPayload[] = {0x7F, 0x1F, 0x0F, 0x07};
     std::u16string out;
     for (size_t i = 0; i < text.size();) {
         unsigned char b = static_cast<unsigned char>(text[i]);
-        uint32_t c;
-        int extra;
-        if (b < 0x80) {
-            c = b;
-            extra = 0;
-        } else if ((b & 0xE0) == 0xC0) {
-            c = b & 0x1F;
-            extra = 1;
-        } else if ((b & 0xF0) == 0xE0) {
-            c = b & 0x0F;
-            extra = 2;
-        } else {
-            c = b & 0x07;
-            extra = 3;
-        }
+        int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : 3;
+        uint32_t c = b & kPayload[extra];
         ++i;
         for (int k = 0; k < extra && i < text.size(); ++k, ++i)
             c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
@@ -234,6 +152,12 @@ void SimWindows::Record(const std::string& call) {
     }
 }
 
+void SimWindows::Record(const char* name, std::initializer_list<Arg> arguments) {
+    std::string call = std::string(name) + "(";
+    for (const Arg& a : arguments) call += (&a == arguments.begin() ? "" : ", ") + a.text;
+    Record(call + ")");
+}
+
 std::vector<std::string> SimWindows::CallsNamed(const std::string& name) const {
     std::vector<std::string> out;
     for (const auto& c : calls)
@@ -289,7 +213,7 @@ std::string SimWindows::Leaks() const {
 // ---- kernel32 --------------------------------------------------------------------------
 
 DWORD SimWindows::GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) {
-    Record("GetModuleFileNameW(" + Ptr(module) + ", " + std::to_string(size) + ")");
+    Record("GetModuleFileNameW", {module, size});
     if (size == 0) return 0;
     std::u16string name = modulePath;
     if (module) {
@@ -313,12 +237,12 @@ DWORD SimWindows::GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size)
 }
 
 HMODULE SimWindows::GetModuleHandleW(const char16_t* name) {
-    Record("GetModuleHandleW(" + Str(name) + ")");
+    Record("GetModuleHandleW", {name});
     return name ? nullptr : reinterpret_cast<HMODULE>(0x400000);
 }
 
 HMODULE SimWindows::GetModuleHandleA(const char* name) {
-    Record(std::string("GetModuleHandleA(") + (name ? name : "null") + ")");
+    Record("GetModuleHandleA", {name});
     if (!name || kernel32Missing) return nullptr;
     std::u16string path = Lower(systemDirectory + u"\\" + Utf16(name));
     if (!modules.count(path)) return nullptr;
@@ -327,7 +251,7 @@ HMODULE SimWindows::GetModuleHandleA(const char* name) {
 }
 
 HMODULE SimWindows::LoadLibraryExW(const char16_t* path, HANDLE reserved, DWORD flags) {
-    Record("LoadLibraryExW(" + Str(path) + ", " + Ptr(reserved) + ", " + Hex(flags) + ")");
+    Record("LoadLibraryExW", {path, reserved, Hex(flags)});
     std::u16string key = Lower(path ? path : u"");
     if (!modules.count(key)) {
         lastError_ = ERROR_MOD_NOT_FOUND;
@@ -342,8 +266,10 @@ HMODULE SimWindows::LoadLibraryExW(const char16_t* path, HANDLE reserved, DWORD 
     return handle;
 }
 
+FARPROC SimExport(const std::string& name);  // sim_engine.cpp
+
 FARPROC SimWindows::GetProcAddress(HMODULE module, const char* name) {
-    Record("GetProcAddress(" + Ptr(module) + ", " + (name ? name : "null") + ")");
+    Record("GetProcAddress", {module, name});
     const SimModule* found = ModuleOf(module);
     if (!found && module == GetModuleHandleA("kernel32.dll")) {
         calls.pop_back();  // the lookup above is not the caller's call
@@ -353,7 +279,7 @@ FARPROC SimWindows::GetProcAddress(HMODULE module, const char* name) {
         lastError_ = ERROR_PROC_NOT_FOUND;
         return nullptr;
     }
-    return ExportByName(name);
+    return SimExport(name);
 }
 
 const SimModule* SimWindows::ModuleOf(HMODULE module) const {
@@ -364,7 +290,7 @@ const SimModule* SimWindows::ModuleOf(HMODULE module) const {
 }
 
 BOOL SimWindows::FreeLibrary(HMODULE module) {
-    Record("FreeLibrary(" + Ptr(module) + ")");
+    Record("FreeLibrary", {module});
     auto it = loaded_.find(module);
     if (it == loaded_.end() || it->second.references == 0) {
         lastError_ = ERROR_INVALID_HANDLE;
@@ -375,7 +301,7 @@ BOOL SimWindows::FreeLibrary(HMODULE module) {
 }
 
 UINT SimWindows::GetSystemDirectoryW(char16_t* buffer, UINT size) {
-    Record("GetSystemDirectoryW(" + std::to_string(size) + ")");
+    Record("GetSystemDirectoryW", {size});
     UINT n = static_cast<UINT>(systemDirectory.size());
     if (n + 1 > size) return n + 1;
     memcpy(buffer, systemDirectory.c_str(), (n + 1) * sizeof(char16_t));
@@ -393,7 +319,7 @@ const char16_t* SimWindows::GetCommandLineW() {
 }
 
 BOOL SimWindows::GetVersionExW(OSVERSIONINFOW* info) {
-    Record("GetVersionExW(" + std::to_string(info->dwOSVersionInfoSize) + ")");
+    Record("GetVersionExW", {info->dwOSVersionInfoSize});
     if (versionFails) return FALSE;
     if (info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXW)) {
         memcpy(info, &version, sizeof(OSVERSIONINFOEXW));
@@ -414,8 +340,7 @@ LANGID SimWindows::GetUserDefaultLangID() {
 
 int SimWindows::CompareStringW(LCID locale, DWORD flags, const char16_t* a, int aLength,
                                const char16_t* b, int bLength) {
-    Record("CompareStringW(" + std::to_string(locale) + ", " + Hex(flags) + ", " + Str(a) + ", " +
-           std::to_string(aLength) + ", " + Str(b) + ", " + std::to_string(bLength) + ")");
+    Record("CompareStringW", {locale, Hex(flags), a, aLength, b, bLength});
     std::u16string x = aLength < 0 ? std::u16string(a) : std::u16string(a, aLength);
     std::u16string y = bLength < 0 ? std::u16string(b) : std::u16string(b, bLength);
     if (flags & NORM_IGNORECASE) {
@@ -427,14 +352,13 @@ int SimWindows::CompareStringW(LCID locale, DWORD flags, const char16_t* a, int 
 }
 
 int SimWindows::lstrcmpW(const char16_t* a, const char16_t* b) {
-    Record("lstrcmpW(" + Str(a) + ", " + Str(b) + ")");
+    Record("lstrcmpW", {a, b});
     int c = std::u16string(a).compare(b);
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
 HANDLE SimWindows::CreateMutexW(void* attributes, BOOL initialOwner, const char16_t* name) {
-    Record("CreateMutexW(" + Ptr(attributes) + ", " + std::to_string(initialOwner) + ", " +
-           Str(name) + ")");
+    Record("CreateMutexW", {attributes, initialOwner, name});
     if (createMutexFails) {
         lastError_ = ERROR_ACCESS_DENIED;
         return nullptr;
@@ -446,7 +370,7 @@ HANDLE SimWindows::CreateMutexW(void* attributes, BOOL initialOwner, const char1
 }
 
 BOOL SimWindows::CloseHandle(HANDLE handle) {
-    Record("CloseHandle(" + Ptr(handle) + ")");
+    Record("CloseHandle", {handle});
     if (!handles_.erase(handle)) {
         lastError_ = ERROR_INVALID_HANDLE;
         return FALSE;
@@ -455,21 +379,21 @@ BOOL SimWindows::CloseHandle(HANDLE handle) {
 }
 
 HGLOBAL SimWindows::GlobalAlloc(UINT flags, SIZE_T bytes) {
-    Record("GlobalAlloc(" + Hex(flags) + ", " + std::to_string(bytes) + ")");
+    Record("GlobalAlloc", {Hex(flags), bytes});
     void* p = (flags & GMEM_ZEROINIT) ? calloc(1, bytes) : malloc(bytes);
     globalBlocks_.insert(p);
     return p;
 }
 
 HGLOBAL SimWindows::GlobalFree(HGLOBAL memory) {
-    Record("GlobalFree(" + Ptr(memory) + ")");
+    Record("GlobalFree", {memory});
     if (!globalBlocks_.erase(memory)) return memory;
     free(memory);
     return nullptr;
 }
 
 HLOCAL SimWindows::LocalFree(HLOCAL memory) {
-    Record("LocalFree(" + Ptr(memory) + ")");
+    Record("LocalFree", {memory});
     if (!localBlocks_.erase(memory)) return memory;
     free(memory);
     return nullptr;
@@ -480,8 +404,7 @@ HLOCAL SimWindows::LocalFree(HLOCAL memory) {
 DWORD SimWindows::FormatMessageW(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
                                  char16_t* buffer, DWORD size, DWORD_PTR* arguments) {
     const char16_t* format = static_cast<const char16_t*>(source);
-    Record("FormatMessageW(" + Hex(flags) + ", " + Str(format) + ", " + std::to_string(messageId) +
-           ", " + std::to_string(languageId) + ", " + std::to_string(size) + ")");
+    Record("FormatMessageW", {Hex(flags), format, messageId, languageId, size});
     if (!(flags & FORMAT_MESSAGE_FROM_STRING) || !(flags & FORMAT_MESSAGE_ARGUMENT_ARRAY) ||
         !(flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) || !format) {
         lastError_ = ERROR_INVALID_PARAMETER;
@@ -539,8 +462,7 @@ BOOL SimWindows::AllocateAndInitializeSid(SID_IDENTIFIER_AUTHORITY* authority, B
                                           DWORD s6, DWORD s7, PSID* sid) {
     std::ostringstream a;
     for (int i = 0; i < 6; ++i) a << int(authority->Value[i]) << (i < 5 ? "." : "");
-    Record("AllocateAndInitializeSid(" + a.str() + ", " + std::to_string(count) + ", " +
-           std::to_string(s0) + ", " + std::to_string(s1) + ")");
+    Record("AllocateAndInitializeSid", {a.str(), count, s0, s1});
     if (allocateSidFails) return FALSE;
     SimSid* s = new SimSid{kSidTag, {}, count, {s0, s1, s2, s3, s4, s5, s6, s7}};
     memcpy(s->authority, authority->Value, 6);
@@ -550,7 +472,7 @@ BOOL SimWindows::AllocateAndInitializeSid(SID_IDENTIFIER_AUTHORITY* authority, B
 }
 
 PVOID SimWindows::FreeSid(PSID sid) {
-    Record("FreeSid(" + Ptr(sid) + ")");
+    Record("FreeSid", {sid});
     delete static_cast<SimSid*>(sid);
     --liveSids_;
     return nullptr;
@@ -562,7 +484,7 @@ BOOL SimWindows::EqualSid(PSID a, PSID b) {
 }
 
 BOOL SimWindows::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
-    Record("OpenProcessToken(" + Ptr(process) + ", " + Hex(access) + ")");
+    Record("OpenProcessToken", {process, Hex(access)});
     if (openTokenFails) {
         lastError_ = ERROR_ACCESS_DENIED;
         return FALSE;
@@ -573,8 +495,7 @@ BOOL SimWindows::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
 
 BOOL SimWindows::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                                      DWORD length, DWORD* returnLength) {
-    Record("GetTokenInformation(" + Ptr(token) + ", " + std::to_string(infoClass) + ", " +
-           std::to_string(length) + ")");
+    Record("GetTokenInformation", {token, infoClass, length});
     if (!handles_.count(token) || infoClass != TokenGroups) {
         lastError_ = ERROR_INVALID_PARAMETER;
         return FALSE;
@@ -603,8 +524,7 @@ BOOL SimWindows::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoC
 
 LSTATUS SimWindows::RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD options, REGSAM access,
                                   HKEY* result) {
-    Record("RegOpenKeyExW(" + Ptr(key) + ", " + Str(subKey) + ", " + std::to_string(options) +
-           ", " + Hex(access) + ")");
+    Record("RegOpenKeyExW", {key, subKey, options, Hex(access)});
     if (key != HKEY_LOCAL_MACHINE || !registry.count(Lower(subKey))) return ERROR_FILE_NOT_FOUND;
     HKEY h = reinterpret_cast<HKEY>(NewHandle("key"));
     handles_.erase(h);
@@ -616,8 +536,7 @@ LSTATUS SimWindows::RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD option
 
 LSTATUS SimWindows::RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* type,
                                      BYTE* data, DWORD* size) {
-    Record("RegQueryValueExW(" + Ptr(key) + ", " + Str(name) + ", " + Ptr(reserved) + ", " +
-           Ptr(data) + ", " + (size ? std::to_string(*size) : "null") + ")");
+    Record("RegQueryValueExW", {key, name, reserved, data, size ? std::to_string(*size) : "null"});
     auto k = keys_.find(key);
     if (k == keys_.end()) return ERROR_INVALID_HANDLE;
     auto& values = registry[k->second];
@@ -640,7 +559,7 @@ LSTATUS SimWindows::RegQueryValueExW(HKEY key, const char16_t* name, DWORD* rese
 }
 
 LSTATUS SimWindows::RegCloseKey(HKEY key) {
-    Record("RegCloseKey(" + Ptr(key) + ")");
+    Record("RegCloseKey", {key});
     if (!keys_.erase(key)) return ERROR_INVALID_HANDLE;
     --openKeys_;
     return ERROR_SUCCESS;
@@ -648,8 +567,8 @@ LSTATUS SimWindows::RegCloseKey(HKEY key) {
 
 BOOL SimWindows::CheckTokenMembership(HANDLE token, PSID sid, BOOL* member) {
     const SimSid* s = static_cast<SimSid*>(sid);
-    Record("CheckTokenMembership(" + Ptr(token) + ", " + std::to_string(s ? s->sub[0] : 0) + "-" +
-           std::to_string(s ? s->sub[1] : 0) + ")");
+    Record("CheckTokenMembership",
+           {token, std::to_string(s ? s->sub[0] : 0) + "-" + std::to_string(s ? s->sub[1] : 0)});
     if (checkMembershipFails) return FALSE;
     *member = adminMember;
     return TRUE;
@@ -658,7 +577,7 @@ BOOL SimWindows::CheckTokenMembership(HANDLE token, PSID sid, BOOL* member) {
 // ---- kernel32 exports ------------------------------------------------------------------
 
 BOOL SimWindows::IsWow64Process2(HANDLE process, WORD* processMachine, WORD* native) {
-    Record("IsWow64Process2(" + Ptr(process) + ")");
+    Record("IsWow64Process2", {process});
     if (wowCallFails) return FALSE;
     *processMachine = wow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN;
     *native = nativeMachine;
@@ -666,7 +585,7 @@ BOOL SimWindows::IsWow64Process2(HANDLE process, WORD* processMachine, WORD* nat
 }
 
 BOOL SimWindows::IsWow64Process(HANDLE process, BOOL* isWow64) {
-    Record("IsWow64Process(" + Ptr(process) + ")");
+    Record("IsWow64Process", {process});
     if (wowCallFails) return FALSE;
     *isWow64 = wow64;
     return TRUE;
@@ -675,7 +594,7 @@ BOOL SimWindows::IsWow64Process(HANDLE process, BOOL* isWow64) {
 // ---- version ---------------------------------------------------------------------------
 
 DWORD SimWindows::GetFileVersionInfoSizeW(const char16_t* path, DWORD* handle) {
-    Record("GetFileVersionInfoSizeW(" + Str(path) + ")");
+    Record("GetFileVersionInfoSizeW", {path});
     if (handle) *handle = 0;
     auto f = files.find(path ? path : u"");
     if (f == files.end()) {
@@ -690,8 +609,7 @@ DWORD SimWindows::GetFileVersionInfoSizeW(const char16_t* path, DWORD* handle) {
 }
 
 BOOL SimWindows::GetFileVersionInfoW(const char16_t* path, DWORD handle, DWORD size, LPVOID data) {
-    Record("GetFileVersionInfoW(" + Str(path) + ", " + std::to_string(handle) + ", " +
-           std::to_string(size) + ")");
+    Record("GetFileVersionInfoW", {path, handle, size});
     auto f = files.find(path ? path : u"");
     if (f == files.end() || !f->second.hasVersionResource || f->second.versionInfoReadFails ||
         size < sizeof(SimVersionBlock)) {
@@ -707,7 +625,7 @@ BOOL SimWindows::GetFileVersionInfoW(const char16_t* path, DWORD handle, DWORD s
 
 BOOL SimWindows::VerQueryValueW(const void* data, const char16_t* subBlock, LPVOID* buffer,
                                 UINT* length) {
-    Record("VerQueryValueW(" + Str(subBlock) + ")");
+    Record("VerQueryValueW", {subBlock});
     const SimVersionBlock* block = static_cast<const SimVersionBlock*>(data);
     if (block->tag != kVersionTag || std::u16string(subBlock) != u"\\" || !block->hasFixed) {
         *length = 0;
@@ -741,8 +659,7 @@ char16_t* SimWindows::CharPrevW(const char16_t* start, const char16_t* p) {
 }
 
 int SimWindows::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int size) {
-    Record("LoadStringW(" + Ptr(instance) + ", " + std::to_string(id) + ", " +
-           std::to_string(size) + ")");
+    Record("LoadStringW", {instance, id, size});
     const std::map<UINT, std::u16string>* table = &strings;
     if (const SimModule* module = ModuleOf(reinterpret_cast<HMODULE>(instance)))
         table = &module->strings;
@@ -764,8 +681,7 @@ int SimWindows::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int s
 }
 
 int SimWindows::MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
-    Record("MessageBoxW(" + Ptr(owner) + ", " + Str(text) + ", " + Str(caption) + ", " + Hex(type) +
-           ")");
+    Record("MessageBoxW", {owner, text, caption, Hex(type)});
     CrossThreadCall("MessageBoxW", owner);
     messageBoxes.push_back({owner, text ? text : u"", caption ? caption : u"", type});
     // The box's modal loop ends at a quit message of its thread's queue, which it posts again,
@@ -813,8 +729,8 @@ LONG SimWindows::WinVerifyTrust(HWND window, GUID* action, LPVOID data) {
         call.path = reinterpret_cast<const char16_t*>(wd->pFile->pcwszFilePath);
     }
     trustCalls.push_back(call);
-    Record("WinVerifyTrust(" + Ptr(window) + ", " + Utf8(call.path) + ", ui=" +
-           std::to_string(call.uiChoice) + ", state=" + std::to_string(call.stateAction) + ")");
+    Record("WinVerifyTrust", {window, Utf8(call.path), "ui=" + std::to_string(call.uiChoice),
+                              "state=" + std::to_string(call.stateAction)});
 
     if (wd->dwStateAction == WTD_STATEACTION_CLOSE) {
         trustStates_.erase(wd->hWVTStateData);
@@ -835,17 +751,17 @@ LONG SimWindows::WinVerifyTrust(HWND window, GUID* action, LPVOID data) {
     return status;
 }
 
-CRYPT_PROVIDER_DATA* SimWindows::ProvDataFromStateData(HANDLE state) {
-    Record("WTHelperProvDataFromStateData(" + Ptr(state) + ")");
+CRYPT_PROVIDER_DATA* SimWindows::WTHelperProvDataFromStateData(HANDLE state) {
+    Record("WTHelperProvDataFromStateData", {state});
     auto s = trustStates_.find(state);
     if (s == trustStates_.end()) return nullptr;
     return reinterpret_cast<CRYPT_PROVIDER_DATA*>(&s->second->dataTag);
 }
 
-CRYPT_PROVIDER_SGNR* SimWindows::ProvSignerFromChain(CRYPT_PROVIDER_DATA* data, DWORD signer,
-                                                     BOOL counterSigner, DWORD counterIndex) {
-    Record("WTHelperGetProvSignerFromChain(" + std::to_string(signer) + ", " +
-           std::to_string(counterSigner) + ", " + std::to_string(counterIndex) + ")");
+CRYPT_PROVIDER_SGNR* SimWindows::WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* data,
+                                                                DWORD signer, BOOL counterSigner,
+                                                                DWORD counterIndex) {
+    Record("WTHelperGetProvSignerFromChain", {signer, counterSigner, counterIndex});
     for (auto& s : trustStates_)
         if (reinterpret_cast<CRYPT_PROVIDER_DATA*>(&s.second->dataTag) == data)
             return s.second->signer ? reinterpret_cast<CRYPT_PROVIDER_SGNR*>(&s.second->signerTag)
@@ -853,8 +769,9 @@ CRYPT_PROVIDER_SGNR* SimWindows::ProvSignerFromChain(CRYPT_PROVIDER_DATA* data, 
     return nullptr;
 }
 
-CRYPT_PROVIDER_CERT* SimWindows::ProvCertFromChain(CRYPT_PROVIDER_SGNR* signer, DWORD index) {
-    Record("WTHelperGetProvCertFromChain(" + std::to_string(index) + ")");
+CRYPT_PROVIDER_CERT* SimWindows::WTHelperGetProvCertFromChain(CRYPT_PROVIDER_SGNR* signer,
+                                                              DWORD index) {
+    Record("WTHelperGetProvCertFromChain", {index});
     for (auto& s : trustStates_)
         if (reinterpret_cast<CRYPT_PROVIDER_SGNR*>(&s.second->signerTag) == signer) {
             Certificate(s.second->signer);
@@ -865,7 +782,7 @@ CRYPT_PROVIDER_CERT* SimWindows::ProvCertFromChain(CRYPT_PROVIDER_SGNR* signer, 
 
 PCCERT_CONTEXT SimWindows::CertDuplicateCertificateContext(PCCERT_CONTEXT cert) {
     int id = CertIdOf(cert);
-    Record("CertDuplicateCertificateContext(" + std::to_string(id) + ")");
+    Record("CertDuplicateCertificateContext", {id});
     if (!id) return nullptr;
     certs_[id]->references++;
     return cert;
@@ -873,7 +790,7 @@ PCCERT_CONTEXT SimWindows::CertDuplicateCertificateContext(PCCERT_CONTEXT cert) 
 
 BOOL SimWindows::CertFreeCertificateContext(PCCERT_CONTEXT cert) {
     int id = CertIdOf(cert);
-    Record("CertFreeCertificateContext(" + std::to_string(id) + ")");
+    Record("CertFreeCertificateContext", {id});
     if (id) certs_[id]->references--;
     return TRUE;
 }
@@ -881,7 +798,6 @@ BOOL SimWindows::CertFreeCertificateContext(PCCERT_CONTEXT cert) {
 BOOL SimWindows::CertCompareCertificate(DWORD encoding, PCERT_INFO a, PCERT_INFO b) {
     int idA = a ? *reinterpret_cast<int*>(a) : 0;
     int idB = b ? *reinterpret_cast<int*>(b) : 0;
-    Record("CertCompareCertificate(" + Hex(encoding) + ", " + std::to_string(idA) + ", " +
-           std::to_string(idB) + ")");
+    Record("CertCompareCertificate", {Hex(encoding), idA, idB});
     return idA && idA == idB;
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "seam/win32_api.h"
@@ -19,6 +20,11 @@
 std::string Utf8(const std::u16string& text);
 std::string Utf8(const char16_t* text);
 std::u16string Utf16(const std::string& text);
+std::u16string Lower(std::u16string text);  // ASCII letters only, like the simulated registry
+std::string Hex(uintptr_t value);           // "0x..." as the records show numbers in hex
+std::string Ptr(const void* pointer);       // a pointer in hex, or "null"
+// A list of strings: recorded calls, message-box texts.
+using Strings = std::vector<std::string>;
 
 struct SimMessageBox {
     HWND owner;
@@ -244,10 +250,10 @@ public:
     BOOL IsWow64Process2(HANDLE process, WORD* processMachine, WORD* nativeMachine);
     BOOL IsWow64Process(HANDLE process, BOOL* wow64);
     LONG WinVerifyTrust(HWND window, GUID* action, LPVOID data);
-    CRYPT_PROVIDER_DATA* ProvDataFromStateData(HANDLE state);
-    CRYPT_PROVIDER_SGNR* ProvSignerFromChain(CRYPT_PROVIDER_DATA* data, DWORD signer,
-                                             BOOL counterSigner, DWORD counterIndex);
-    CRYPT_PROVIDER_CERT* ProvCertFromChain(CRYPT_PROVIDER_SGNR* signer, DWORD index);
+    CRYPT_PROVIDER_DATA* WTHelperProvDataFromStateData(HANDLE state);
+    CRYPT_PROVIDER_SGNR* WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* data, DWORD signer,
+                                                        BOOL counterSigner, DWORD counterIndex);
+    CRYPT_PROVIDER_CERT* WTHelperGetProvCertFromChain(CRYPT_PROVIDER_SGNR* signer, DWORD index);
     PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT cert);
     BOOL CertFreeCertificateContext(PCCERT_CONTEXT cert);
     BOOL CertCompareCertificate(DWORD encoding, PCERT_INFO a, PCERT_INFO b);
@@ -288,7 +294,20 @@ private:
         std::u16string value;  // the property a view asks for, the value a record holds
     };
 
+    // One argument of a recorded call as the record shows it: numbers in decimal, pointers in
+    // hex, text as it stands; null pointers and null text as "null".
+    struct Arg {
+        std::string text;
+        Arg(const std::string& t) : text(t) {}
+        Arg(const char* t) : text(t ? t : "null") {}
+        Arg(const char16_t* t) : text(t ? Utf8(t) : "null") {}
+        Arg(const void* p) : text(Ptr(p)) {}
+        template <typename T,
+                  typename = std::enable_if_t<std::is_integral_v<T> || std::is_enum_v<T>>>
+        Arg(T n) : text(std::to_string(n)) {}
+    };
     void Record(const std::string& call);
+    void Record(const char* name, std::initializer_list<Arg> arguments);  // "name(a, b, ...)"
     HANDLE NewHandle(const std::string& kind);
     HWND NewWindow(SimWindow window);
     HWND CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, LPARAM param, bool modal);
