@@ -43,10 +43,8 @@ HWND SimWindows::NewWindow(SimWindow window) {
 HWND SimWindows::CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, LPARAM param,
                                     bool modal) {
     const auto* controls = TemplateControls(templateId);
-    if (createDialogFails || !controls) {
-        lastError_ = createDialogFails ? createDialogError : ERROR_RESOURCE_NAME_NOT_FOUND;
-        return nullptr;
-    }
+    if (createDialogFails || !controls)
+        return Fail(createDialogFails ? createDialogError : ERROR_RESOURCE_NAME_NOT_FOUND, nullptr);
     SimWindow dialog;
     dialog.templateId = templateId;
     dialog.className = u"#32770";
@@ -308,8 +306,7 @@ BOOL SimWindows::GetMessageW(MSG* msg, HWND, UINT, UINT) {
     if (getMessageFails && !runningThread_) {
         getMessageFails = false;
         Record("GetMessageW(error)");
-        lastError_ = ERROR_INVALID_HANDLE;
-        return -1;
+        return Fail(ERROR_INVALID_HANDLE, -1);
     }
     if (!runningThread_ && quitMessages == 0) RunResumedThreads(MainThread::kServingMessages);
     Record("GetMessageW", {quitMessages > 0 ? "quit" : "empty"});
@@ -320,8 +317,8 @@ BOOL SimWindows::GetMessageW(MSG* msg, HWND, UINT, UINT) {
     }
     faults.push_back(
         "GetMessageW with an empty queue that nothing will post to: the setup waits for ever");
-    lastError_ = ERROR_INVALID_HANDLE;
-    return -1;  // ends the loop here, so that the test reports the fault instead of hanging
+    // Ends the loop here, so that the test reports the fault instead of hanging.
+    return Fail(ERROR_INVALID_HANDLE, -1);
 }
 BOOL SimWindows::IsDialogMessageW(HWND, MSG*) { return FALSE; }
 BOOL SimWindows::TranslateMessage(const MSG*) { return FALSE; }
@@ -337,10 +334,7 @@ BOOL SimWindows::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam,
 HANDLE SimWindows::CreateThread(void*, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                                 LPVOID parameter, DWORD flags, DWORD* threadId) {
     Record("CreateThread", {stackSize, parameter, Hex(flags)});
-    if (createThreadFails) {
-        lastError_ = ERROR_NOT_ENOUGH_MEMORY;
-        return nullptr;
-    }
+    if (createThreadFails) return Fail(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     HANDLE h = NewHandle("thread");
     threads_[h] = Thread{start, parameter};
     threads_[h].resumed = !(flags & CREATE_SUSPENDED);
@@ -387,10 +381,8 @@ DWORD SimWindows::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 BOOL SimWindows::GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
     Record("GetExitCodeThread", {thread});
     auto it = threads_.find(thread);
-    if (it == threads_.end() || exitCodeThreadUnreadable) {
-        lastError_ = exitCodeThreadUnreadable ? exitCodeThreadError : ERROR_INVALID_HANDLE;
-        return FALSE;
-    }
+    if (it == threads_.end() || exitCodeThreadUnreadable)
+        return Fail(exitCodeThreadUnreadable ? exitCodeThreadError : ERROR_INVALID_HANDLE, FALSE);
     *exitCode = it->second.finished ? it->second.exitCode : 259 /* STILL_ACTIVE */;
     return TRUE;
 }
@@ -465,15 +457,11 @@ DWORD SimWindows::GetFileAttributesW(const char16_t* path) {
     std::u16string p = path ? path : u"";
     if (directories.count(p)) return FILE_ATTRIBUTE_DIRECTORY;
     if (files.count(p) || packages.count(p)) return FILE_ATTRIBUTE_NORMAL;
-    lastError_ = ERROR_FILE_NOT_FOUND;
-    return INVALID_FILE_ATTRIBUTES;
+    return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
 }
 
 BOOL SimWindows::ExitWindowsEx(UINT flags, DWORD reason) {
     Record("ExitWindowsEx", {Hex(flags), reason});
-    if (exitWindowsFails) {
-        lastError_ = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
+    if (exitWindowsFails) return Fail(ERROR_ACCESS_DENIED, FALSE);
     return TRUE;
 }

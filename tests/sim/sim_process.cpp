@@ -16,10 +16,7 @@ BOOL SimWindows::CreateProcessW(const char16_t* application, char16_t* line16,
             environment ? "env" : "null", directory,
             "cb=" + std::to_string(startup->cb) + " flags=" + std::to_string(startup->dwFlags) +
                 " show=" + std::to_string(startup->wShowWindow)});
-    if (createProcessFails) {
-        lastError_ = createProcessError;
-        return FALSE;
-    }
+    if (createProcessFails) return Fail(createProcessError, FALSE);
     std::u16string line = line16 ? line16 : u"";
     processes.push_back(line);
     DWORD exitCode = onProcess ? onProcess(*this, line) : 0;
@@ -33,10 +30,8 @@ BOOL SimWindows::CreateProcessW(const char16_t* application, char16_t* line16,
 
 BOOL SimWindows::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
     Record("GetExitCodeProcess", {handles_.count(process) ? "process" : "bad"});
-    if (exitCodeUnreadable || !processExitCodes_.count(process)) {
-        lastError_ = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
+    if (exitCodeUnreadable || !processExitCodes_.count(process))
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
     *exitCode = processExitCodes_[process];
     return TRUE;
 }
@@ -53,10 +48,7 @@ int SimWindows::lstrlenW(const char16_t* text) {
 DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                                             DWORD milliseconds, DWORD wakeMask) {
     Record("MsgWaitForMultipleObjects", {count, waitAll, Hex(milliseconds), Hex(wakeMask)});
-    if (waitFails) {
-        lastError_ = ERROR_INVALID_HANDLE;
-        return WAIT_FAILED;
-    }
+    if (waitFails) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
     bool mainThread = !runningThread_;
     pendingSeen_ = std::min(pendingSeen_, pendingMessages);
     auto inputWaiting = [&] {

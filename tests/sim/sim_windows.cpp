@@ -218,10 +218,7 @@ DWORD SimWindows::GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size)
     std::u16string name = modulePath;
     if (module) {
         auto it = loaded_.find(module);
-        if (it == loaded_.end() || it->second.references <= 0) {
-            lastError_ = ERROR_MOD_NOT_FOUND;
-            return 0;
-        }
+        if (it == loaded_.end() || it->second.references <= 0) return Fail(ERROR_MOD_NOT_FOUND, 0);
         name = it->second.originalPath;
     }
     DWORD n = static_cast<DWORD>(name.size());
@@ -229,8 +226,7 @@ DWORD SimWindows::GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size)
         // Like current Windows: truncated, terminated, the buffer size returned.
         memcpy(path, name.data(), (size - 1) * sizeof(char16_t));
         path[size - 1] = 0;
-        lastError_ = ERROR_INSUFFICIENT_BUFFER;
-        return size;
+        return Fail(ERROR_INSUFFICIENT_BUFFER, size);
     }
     memcpy(path, name.c_str(), (n + 1) * sizeof(char16_t));
     return n;
@@ -253,10 +249,7 @@ HMODULE SimWindows::GetModuleHandleA(const char* name) {
 HMODULE SimWindows::LoadLibraryExW(const char16_t* path, HANDLE reserved, DWORD flags) {
     Record("LoadLibraryExW", {path, reserved, Hex(flags)});
     std::u16string key = Lower(path ? path : u"");
-    if (!modules.count(key)) {
-        lastError_ = ERROR_MOD_NOT_FOUND;
-        return nullptr;
-    }
+    if (!modules.count(key)) return Fail(ERROR_MOD_NOT_FOUND, nullptr);
     HMODULE handle =
         reinterpret_cast<HMODULE>(0x10000000 + (std::hash<std::u16string>()(key) & 0xFFFF) * 16);
     auto& entry = loaded_[handle];
@@ -275,10 +268,7 @@ FARPROC SimWindows::GetProcAddress(HMODULE module, const char* name) {
         calls.pop_back();  // the lookup above is not the caller's call
         found = &modules[Lower(systemDirectory + u"\\kernel32.dll")];
     }
-    if (!found || !name || !found->exports.count(name)) {
-        lastError_ = ERROR_PROC_NOT_FOUND;
-        return nullptr;
-    }
+    if (!found || !name || !found->exports.count(name)) return Fail(ERROR_PROC_NOT_FOUND, nullptr);
     return SimExport(name);
 }
 
@@ -292,10 +282,7 @@ const SimModule* SimWindows::ModuleOf(HMODULE module) const {
 BOOL SimWindows::FreeLibrary(HMODULE module) {
     Record("FreeLibrary", {module});
     auto it = loaded_.find(module);
-    if (it == loaded_.end() || it->second.references == 0) {
-        lastError_ = ERROR_INVALID_HANDLE;
-        return FALSE;
-    }
+    if (it == loaded_.end() || it->second.references == 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
     it->second.references--;
     return TRUE;
 }
@@ -321,15 +308,10 @@ const char16_t* SimWindows::GetCommandLineW() {
 BOOL SimWindows::GetVersionExW(OSVERSIONINFOW* info) {
     Record("GetVersionExW", {info->dwOSVersionInfoSize});
     if (versionFails) return FALSE;
-    if (info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXW)) {
-        memcpy(info, &version, sizeof(OSVERSIONINFOEXW));
-    } else if (info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOW)) {
-        memcpy(info, &version, sizeof(OSVERSIONINFOW));
-    } else {
-        lastError_ = ERROR_INSUFFICIENT_BUFFER;
-        return FALSE;
-    }
-    info->dwOSVersionInfoSize = info->dwOSVersionInfoSize;
+    DWORD size = info->dwOSVersionInfoSize;
+    if (size != sizeof(OSVERSIONINFOEXW) && size != sizeof(OSVERSIONINFOW))
+        return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    memcpy(info, &version, size);
     return TRUE;
 }
 
@@ -359,10 +341,7 @@ int SimWindows::lstrcmpW(const char16_t* a, const char16_t* b) {
 
 HANDLE SimWindows::CreateMutexW(void* attributes, BOOL initialOwner, const char16_t* name) {
     Record("CreateMutexW", {attributes, initialOwner, name});
-    if (createMutexFails) {
-        lastError_ = ERROR_ACCESS_DENIED;
-        return nullptr;
-    }
+    if (createMutexFails) return Fail(ERROR_ACCESS_DENIED, nullptr);
     std::u16string n = name ? name : u"";
     lastError_ = existingMutexes.count(n) ? ERROR_ALREADY_EXISTS : 0;
     existingMutexes.insert(n);
@@ -371,10 +350,7 @@ HANDLE SimWindows::CreateMutexW(void* attributes, BOOL initialOwner, const char1
 
 BOOL SimWindows::CloseHandle(HANDLE handle) {
     Record("CloseHandle", {handle});
-    if (!handles_.erase(handle)) {
-        lastError_ = ERROR_INVALID_HANDLE;
-        return FALSE;
-    }
+    if (!handles_.erase(handle)) return Fail(ERROR_INVALID_HANDLE, FALSE);
     return TRUE;
 }
 
@@ -406,10 +382,8 @@ DWORD SimWindows::FormatMessageW(DWORD flags, const void* source, DWORD messageI
     const char16_t* format = static_cast<const char16_t*>(source);
     Record("FormatMessageW", {Hex(flags), format, messageId, languageId, size});
     if (!(flags & FORMAT_MESSAGE_FROM_STRING) || !(flags & FORMAT_MESSAGE_ARGUMENT_ARRAY) ||
-        !(flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) || !format) {
-        lastError_ = ERROR_INVALID_PARAMETER;
-        return 0;
-    }
+        !(flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) || !format)
+        return Fail(ERROR_INVALID_PARAMETER, 0);
     std::u16string out;
     for (const char16_t* p = format; *p; ++p) {
         if (*p != u'%') {
@@ -437,16 +411,14 @@ DWORD SimWindows::FormatMessageW(DWORD flags, const void* source, DWORD messageI
             p = *end ? end : end - 1;
         }
         DWORD_PTR value = arguments[number - 1];
-        if (conversion == "s") {
+        if (conversion == "s")
             out += reinterpret_cast<const char16_t*>(value);
-        } else if (conversion == "d" || conversion == "i") {
+        else if (conversion == "d" || conversion == "i")
             out += Utf16(std::to_string(static_cast<int32_t>(value)));
-        } else if (conversion == "u") {
+        else if (conversion == "u")
             out += Utf16(std::to_string(static_cast<uint32_t>(value)));
-        } else {
-            lastError_ = ERROR_INVALID_PARAMETER;
-            return 0;
-        }
+        else
+            return Fail(ERROR_INVALID_PARAMETER, 0);
     }
     char16_t* result = static_cast<char16_t*>(malloc((out.size() + 1) * sizeof(char16_t)));
     memcpy(result, out.c_str(), (out.size() + 1) * sizeof(char16_t));
@@ -485,10 +457,7 @@ BOOL SimWindows::EqualSid(PSID a, PSID b) {
 
 BOOL SimWindows::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
     Record("OpenProcessToken", {process, Hex(access)});
-    if (openTokenFails) {
-        lastError_ = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
+    if (openTokenFails) return Fail(ERROR_ACCESS_DENIED, FALSE);
     *token = NewHandle("token");
     return TRUE;
 }
@@ -496,19 +465,14 @@ BOOL SimWindows::OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
 BOOL SimWindows::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                                      DWORD length, DWORD* returnLength) {
     Record("GetTokenInformation", {token, infoClass, length});
-    if (!handles_.count(token) || infoClass != TokenGroups) {
-        lastError_ = ERROR_INVALID_PARAMETER;
-        return FALSE;
-    }
+    if (!handles_.count(token) || infoClass != TokenGroups)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
     size_t n = tokenGroups.size();
     size_t header =
         offsetof(TOKEN_GROUPS, Groups) + std::max<size_t>(n, 1) * sizeof(SID_AND_ATTRIBUTES);
     DWORD needed = static_cast<DWORD>(header + n * sizeof(SimSid));
     *returnLength = needed;
-    if (length < needed) {
-        lastError_ = ERROR_INSUFFICIENT_BUFFER;
-        return FALSE;
-    }
+    if (length < needed) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
     TOKEN_GROUPS* groups = static_cast<TOKEN_GROUPS*>(info);
     SimSid* sids = reinterpret_cast<SimSid*>(static_cast<BYTE*>(info) + header);
     groups->GroupCount = static_cast<DWORD>(n);
@@ -597,14 +561,8 @@ DWORD SimWindows::GetFileVersionInfoSizeW(const char16_t* path, DWORD* handle) {
     Record("GetFileVersionInfoSizeW", {path});
     if (handle) *handle = 0;
     auto f = files.find(path ? path : u"");
-    if (f == files.end()) {
-        lastError_ = ERROR_FILE_NOT_FOUND;
-        return 0;
-    }
-    if (!f->second.hasVersionResource) {
-        lastError_ = ERROR_RESOURCE_TYPE_NOT_FOUND;
-        return 0;
-    }
+    if (f == files.end()) return Fail(ERROR_FILE_NOT_FOUND, 0);
+    if (!f->second.hasVersionResource) return Fail(ERROR_RESOURCE_TYPE_NOT_FOUND, 0);
     return sizeof(SimVersionBlock) + 100;
 }
 
@@ -612,10 +570,8 @@ BOOL SimWindows::GetFileVersionInfoW(const char16_t* path, DWORD handle, DWORD s
     Record("GetFileVersionInfoW", {path, handle, size});
     auto f = files.find(path ? path : u"");
     if (f == files.end() || !f->second.hasVersionResource || f->second.versionInfoReadFails ||
-        size < sizeof(SimVersionBlock)) {
-        lastError_ = f == files.end() ? ERROR_FILE_NOT_FOUND : ERROR_RESOURCE_DATA_NOT_FOUND;
-        return FALSE;
-    }
+        size < sizeof(SimVersionBlock))
+        return Fail(f == files.end() ? ERROR_FILE_NOT_FOUND : ERROR_RESOURCE_DATA_NOT_FOUND, FALSE);
     SimVersionBlock block{kVersionTag, f->second.hasFixedRecord, {}};
     block.fixed.dwSignature = 0xFEEF04BD;
     block.fixed.dwFileVersionMS = f->second.fileVersionMS;
@@ -665,9 +621,8 @@ int SimWindows::LoadStringW(HINSTANCE instance, UINT id, char16_t* buffer, int s
         table = &module->strings;
     auto s = table->find(id);
     if (s == table->end()) {
-        lastError_ = ERROR_RESOURCE_NAME_NOT_FOUND;
         if (size > 0) buffer[0] = 0;
-        return 0;
+        return Fail(ERROR_RESOURCE_NAME_NOT_FOUND, 0);
     }
     int n = static_cast<int>(s->second.size());
     if (size == 0) {

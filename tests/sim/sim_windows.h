@@ -307,6 +307,11 @@ private:
         Arg(T n) : text(std::to_string(n)) {}
     };
     void Record(const std::string& call);
+    template <typename T>
+    T Fail(DWORD error, T result) {  // a failure that GetLastError then reports
+        lastError_ = error;
+        return result;
+    }
     void Record(const char* name, std::initializer_list<Arg> arguments);  // "name(a, b, ...)"
     HANDLE NewHandle(const std::string& kind);
     HWND NewWindow(SimWindow window);
