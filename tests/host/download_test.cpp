@@ -35,12 +35,11 @@ protected:
 TEST_F(DownloadTest, TrustedDownloadIsInstalledFromTheCache) {
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.CallsNamed("URLDownloadToCacheFileW"),
-              std::vector<std::string>{
-                  "URLDownloadToCacheFileW(null, "
-                  "https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi, "
-                  "520, 0, callback)"});
+              Strings{"URLDownloadToCacheFileW(null, "
+                      "https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi, "
+                      "520, 0, callback)"});
     EXPECT_EQ(EngineCalls("MsiInstallProductW"),
-              std::vector<std::string>{"MsiInstallProductW(\"" + Utf8(kCache) + "\", \"\")"});
+              Strings{"MsiInstallProductW(\"" + Utf8(kCache) + "\", \"\")"});
     EXPECT_TRUE(sim.messageBoxes.empty());
     // Same signer: the last verification shows no positive UI and belongs to the window.
     ASSERT_FALSE(sim.trustCalls.empty());
@@ -66,8 +65,7 @@ TEST_F(DownloadTest, TrustedDownloadIsInstalledFromTheCache) {
 TEST_F(DownloadTest, VerdictsDecideTheResult) {
     sim.trustFiles[kCache] = SimTrustFile{};  // unsigned
     EXPECT_EQ(Run(), 4);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"Installation failed. '" + Utf8(kCache) +
-                                                "' is not trusted."});
+    EXPECT_EQ(Boxes(), Strings{"Installation failed. '" + Utf8(kCache) + "' is not trusted."});
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
 
     // Another publisher: the full UI decides; here the user accepts.
@@ -80,8 +78,7 @@ TEST_F(DownloadTest, VerdictsDecideTheResult) {
     sim.messageBoxes.clear();
     sim.modules.erase(u"c:\\windows\\system32\\wintrust.dll");
     EXPECT_EQ(Run(), 120);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{
-                           "This version of Windows does not support digital signatures."});
+    EXPECT_EQ(Boxes(), Strings{"This version of Windows does not support digital signatures."});
 }
 
 TEST_F(DownloadTest, OnlyATrustedVerdictLetsTheDownloadedFileRun) {
@@ -92,21 +89,18 @@ TEST_F(DownloadTest, OnlyATrustedVerdictLetsTheDownloadedFileRun) {
     for (int verdict : {static_cast<int>(kNotTrusted), 3, -1, static_cast<int>(0x800B0004)}) {
         sim.messageBoxes.clear();
         EXPECT_EQ(AcceptVerdict(verdict, choice.packagePath.c_str()), 4u) << verdict;
-        EXPECT_EQ(Boxes(), std::vector<std::string>{"Installation failed. '" + Utf8(kCache) +
-                                                    "' is not trusted."});
+        EXPECT_EQ(Boxes(), Strings{"Installation failed. '" + Utf8(kCache) + "' is not trusted."});
     }
     sim.messageBoxes.clear();
     EXPECT_EQ(AcceptVerdict(kTrustNotAvailable, choice.packagePath.c_str()), 120u);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{
-                           "This version of Windows does not support digital signatures."});
+    EXPECT_EQ(Boxes(), Strings{"This version of Windows does not support digital signatures."});
 }
 
 TEST_F(DownloadTest, FailedDownloadsNameTheAddress) {
     sim.downloads[kUrl].result = static_cast<HRESULT>(0x800C0008);
     EXPECT_EQ(Run(), 2);
     EXPECT_EQ(Boxes(),
-              std::vector<std::string>{"Setup was unable to find the MSI package or patch '" +
-                                       Utf8(kUrl) + "'."});
+              Strings{"Setup was unable to find the MSI package or patch '" + Utf8(kUrl) + "'."});
     // A success with an empty path is a failure too.
     sim.messageBoxes.clear();
     sim.downloads[kUrl] = SimWindows::Download{};
@@ -128,7 +122,7 @@ TEST_F(DownloadTest, CancelAtEachCheckIsACancellationNeverNotFound) {
         else
             CancelAt(moment);
         EXPECT_EQ(Run(), 1602) << moment;
-        EXPECT_EQ(Boxes(), std::vector<std::string>{"Setup was cancelled."}) << moment;
+        EXPECT_EQ(Boxes(), Strings{"Setup was cancelled."}) << moment;
         EXPECT_TRUE(sim.trustCalls.empty()) << moment;
         EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
     }
@@ -145,7 +139,7 @@ TEST_F(DownloadTest, ALocalCopyWithoutDownloadAddressNamesTheLocalPath) {
     EXPECT_EQ(Run(), 2);
     EXPECT_EQ(
         Boxes(),
-        std::vector<std::string>{
+        Strings{
             "Setup was unable to find the MSI package or patch 'C:\\Downloads\\Lumora.x64.msi'."});
     EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), 0u);
 }

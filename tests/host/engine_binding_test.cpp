@@ -82,9 +82,8 @@ TEST_F(EngineBindingTest, TheRegisteredDirectoryIsTriedFirstWithAnAddedSeparator
     sim.modules[u"c:\\windows\\system32\\\\msi.dll"] =
         sim.modules[u"c:\\windows\\system32\\msi.dll"];
     EXPECT_EQ(BindInstaller(theApp), 0u);
-    EXPECT_EQ(
-        sim.CallsNamed("LoadLibraryExW"),
-        std::vector<std::string>{"LoadLibraryExW(C:\\Windows\\system32\\\\msi.dll, null, 0x8)"});
+    EXPECT_EQ(sim.CallsNamed("LoadLibraryExW"),
+              Strings{"LoadLibraryExW(C:\\Windows\\system32\\\\msi.dll, null, 0x8)"});
     EXPECT_NE(theApp.engine.MsiCloseHandle, nullptr);
     EXPECT_EQ(sim.openKeys(), 0);
 }
@@ -115,9 +114,8 @@ TEST_F(EngineBindingTest, ARegisteredDirectoryThatIsNotAbsoluteIsNeverLoaded) {
         sim.calls.clear();
         Register(Value(REG_EXPAND_SZ, std::u16string(location) + u'\0'));
         EXPECT_EQ(BindInstaller(theApp), 0u) << Utf8(location);
-        EXPECT_EQ(
-            sim.CallsNamed("LoadLibraryExW"),
-            std::vector<std::string>{"LoadLibraryExW(C:\\Windows\\system32\\msi.dll, null, 0x8)"})
+        EXPECT_EQ(sim.CallsNamed("LoadLibraryExW"),
+                  Strings{"LoadLibraryExW(C:\\Windows\\system32\\msi.dll, null, 0x8)"})
             << Utf8(location);
         sim.FreeLibrary(theApp.engine.module);
         theApp.engine = InstallerBinding();
@@ -129,9 +127,8 @@ TEST_F(EngineBindingTest, ARegisteredDirectoryThatIsNotAbsoluteIsNeverLoaded) {
         sim.calls.clear();
         Register(Value(REG_SZ, std::u16string(location) + u'\0'));
         EXPECT_EQ(BindInstaller(theApp), 0u) << Utf8(location);
-        EXPECT_EQ(
-            sim.CallsNamed("LoadLibraryExW"),
-            std::vector<std::string>{"LoadLibraryExW(" + Utf8(location) + "\\msi.dll, null, 0x8)"});
+        EXPECT_EQ(sim.CallsNamed("LoadLibraryExW"),
+                  Strings{"LoadLibraryExW(" + Utf8(location) + "\\msi.dll, null, 0x8)"});
         sim.FreeLibrary(theApp.engine.module);
         theApp.engine = InstallerBinding();
     }
@@ -162,8 +159,7 @@ TEST_F(EngineBindingTest, TheEngineMinimumComesFromTheRunsConfiguration) {
 TEST_F(EngineBindingTest, NoEngineAtAllShowsOneBox) {
     sim.modules.erase(u"c:\\windows\\system32\\msi.dll");
     EXPECT_EQ(BindInstaller(theApp), 1603u);
-    EXPECT_EQ(Boxes(),
-              std::vector<std::string>{"Setup was unable to upgrade the Windows Installer."});
+    EXPECT_EQ(Boxes(), Strings{"Setup was unable to upgrade the Windows Installer."});
     EXPECT_EQ(theApp.engine.module, nullptr);
 }
 

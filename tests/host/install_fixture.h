@@ -1,4 +1,5 @@
-// A simulated machine ready for an install run: English strings, an up-to-date engine in the
+// The fixtures of the host tests: a simulated Windows that must be left with nothing open, and
+// a simulated machine ready for an install run: English strings, an up-to-date engine in the
 // system directory, an x64 processor and the setup in C:\Downloads.
 #pragma once
 
@@ -15,7 +16,26 @@
 #include "state/kavrin_app.h"
 #include "tests/sim/sim_windows.h"
 
-class InstallFixture : public ::testing::Test {
+// Whether `text` starts with `prefix`; a failure shows both.
+inline ::testing::AssertionResult StartsWith(const std::string& text, const std::string& prefix) {
+    if (text.compare(0, prefix.size(), prefix) == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << text << "\" starts otherwise than \"" << prefix
+                                         << "\"";
+}
+
+class SimTest : public ::testing::Test {
+protected:
+    void TearDown() override { EXPECT_EQ(sim.Leaks(), ""); }
+    // Texts of the message boxes shown, in order.
+    Strings Boxes() const {
+        Strings out;
+        for (const auto& b : sim.messageBoxes) out.push_back(Utf8(b.text));
+        return out;
+    }
+    SimWindows sim;
+};
+
+class InstallFixture : public SimTest {
 protected:
     void SetUp() override {
         sim.LoadEnglishStrings();
@@ -30,7 +50,7 @@ protected:
         theApp.config = &setupConfig;
     }
     void TearDown() override {
-        EXPECT_EQ(sim.Leaks(), "");
+        SimTest::TearDown();
         theApp.config = &setupConfig;
     }
 
@@ -40,15 +60,16 @@ protected:
         sim.commandLine = u"\"" + sim.modulePath + u"\" " + arguments;
         return theApp.WinMain();
     }
-    // Texts of the message boxes shown, in order.
-    std::vector<std::string> Boxes() const {
-        std::vector<std::string> out;
-        for (const auto& b : sim.messageBoxes) out.push_back(Utf8(b.text));
-        return out;
+    // Forgets the calls and boxes of the runs so far.
+    void Clear() {
+        sim.calls.clear();
+        sim.messageBoxes.clear();
     }
-    std::vector<std::string> EngineCalls(const std::string& name) const {
-        return sim.CallsNamed(name);
+    Strings EngineCalls(const std::string& name) const { return sim.CallsNamed(name); }
+    // Presses Cancel on the progress window when a call containing `text` is made.
+    void CancelAt(const std::string& text) {
+        sim.onCall = [text](SimWindows& s, const std::string& call) {
+            if (call.find(text) != std::string::npos) s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
+        };
     }
-
-    SimWindows sim;
 };

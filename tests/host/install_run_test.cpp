@@ -12,11 +12,9 @@ TEST_F(InstallRunTest, LocalPackageWithTheExpectedVersionIsInstalledAsItLies) {
     sim.AddPackage(kLocalX64, u"5.1");
     EXPECT_EQ(Run(), 0);
 
-    EXPECT_EQ(
-        EngineCalls("MsiInstallProductW"),
-        std::vector<std::string>{"MsiInstallProductW(\"C:\\Downloads\\Lumora.x64.msi\", \"\")"});
-    EXPECT_EQ(EngineCalls("MsiSetInternalUI"),
-              std::vector<std::string>{"MsiSetInternalUI(5, null)"});
+    EXPECT_EQ(EngineCalls("MsiInstallProductW"),
+              Strings{"MsiInstallProductW(\"C:\\Downloads\\Lumora.x64.msi\", \"\")"});
+    EXPECT_EQ(EngineCalls("MsiSetInternalUI"), Strings{"MsiSetInternalUI(5, null)"});
     EXPECT_TRUE(sim.messageBoxes.empty());
     EXPECT_EQ(theApp.currentLangId, 1060);  // the only language of the row
 
@@ -34,7 +32,7 @@ TEST_F(InstallRunTest, LocalPackageWithTheExpectedVersionIsInstalledAsItLies) {
     EXPECT_EQ(sim.CountCalls("DialogBoxParamW"), 0u);  // one language: no dialog
 
     // The worker quit the main loop; shutdown waited for it before tearing down.
-    EXPECT_EQ(sim.CallsNamed("GetMessageW"), std::vector<std::string>{"GetMessageW(quit)"});
+    EXPECT_EQ(sim.CallsNamed("GetMessageW"), Strings{"GetMessageW(quit)"});
     EXPECT_LT(sim.IndexOf("WaitForSingleObject"), sim.IndexOf("DestroyWindow"));
     EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 0u);
 }
@@ -56,10 +54,10 @@ TEST_F(InstallRunTest, LocalCopyWithAnotherVersionIsNotUsed) {
         sim.AddPackage(kLocalX64, version);
         EXPECT_EQ(Run(), 2) << Utf8(version);
         EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
-        EXPECT_EQ(Boxes(),
-                  std::vector<std::string>{
-                      "Setup was unable to find the MSI package or patch "
-                      "'https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi'."});
+        EXPECT_EQ(
+            Boxes(),
+            Strings{"Setup was unable to find the MSI package or patch "
+                    "'https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi'."});
     }
     // The version comparison ignores case.
     sim.AddPackage(kLocalX64, u"5.1");
@@ -72,18 +70,17 @@ TEST_F(InstallRunTest, AVersionTooLongForTheBufferIsNeverUsedNorReadPastItsEnd) 
     EXPECT_EQ(Run(), 2);
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
     // Every engine handle was closed, in the order database, view, record.
-    EXPECT_EQ(sim.CallsNamed("MsiCloseHandle"),
-              (std::vector<std::string>{"MsiCloseHandle(database)", "MsiCloseHandle(view)",
-                                        "MsiCloseHandle(record)"}));
+    EXPECT_EQ(
+        sim.CallsNamed("MsiCloseHandle"),
+        (Strings{"MsiCloseHandle(database)", "MsiCloseHandle(view)", "MsiCloseHandle(record)"}));
 }
 
 TEST_F(InstallRunTest, SystemsThatAreNotNtHaveNoPackage) {
     sim.SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 90);
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00020000;
     EXPECT_EQ(Run(), 1602);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{
-                           "The setup was unable to find appropriate install package for your "
-                           "operating system."});
+    EXPECT_EQ(Boxes(), Strings{"The setup was unable to find appropriate install package for your "
+                               "operating system."});
     EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_ICONERROR));
     // Boxes of the worker are owned by the progress window.
     EXPECT_EQ(sim.messageBoxes[0].owner, sim.DialogOf(IDD_PROGRESS));
@@ -168,8 +165,8 @@ TEST_F(InstallRunTest, EngineTooOldAndUserNoAdministrator) {
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;  // 1.20
     sim.adminMember = FALSE;
     EXPECT_EQ(Run(), 1603);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{
-                           "Admin priviledges are required for upgrading the Windows Installer."});
+    EXPECT_EQ(Boxes(),
+              Strings{"Admin priviledges are required for upgrading the Windows Installer."});
     for (const auto& lookup : sim.CallsNamed("GetProcAddress"))  // nothing bound, no package
         EXPECT_EQ(lookup.find("Msi"), std::string::npos) << lookup;
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
@@ -179,10 +176,10 @@ TEST_F(InstallRunTest, EngineTooOldAndTheUserDeclinesTheUpgrade) {
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;
     sim.messageBoxAnswers = {IDNO};
     EXPECT_EQ(Run(), 1602);
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{
-                           "This package requires a newer version of the Windows Installer. Do you "
-                           "want to update the version of the Windows Installer on your system?",
-                           "Setup was cancelled."}));
+    EXPECT_EQ(Boxes(),
+              (Strings{"This package requires a newer version of the Windows Installer. Do you "
+                       "want to update the version of the Windows Installer on your system?",
+                       "Setup was cancelled."}));
     EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
     EXPECT_EQ(sim.messageBoxes[1].style, static_cast<UINT>(MB_ICONWARNING));
     EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 0u);
@@ -206,8 +203,7 @@ TEST_F(InstallRunTest, AnEngineWithoutOneOfItsElevenFunctionsIsNotBound) {
     sim.AddEngine({"MsiReinstallProductW"});
     sim.AddPackage(kLocalX64, u"5.1");
     EXPECT_EQ(Run(), 1603);
-    EXPECT_EQ(Boxes(),
-              std::vector<std::string>{"Setup was unable to upgrade the Windows Installer."});
+    EXPECT_EQ(Boxes(), Strings{"Setup was unable to upgrade the Windows Installer."});
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
     // The lookup stopped at the missing name.
     auto lookups = sim.CallsNamed("GetProcAddress");
@@ -245,13 +241,11 @@ TEST_F(InstallRunTest, RestartQuestionAfterAnEngineUpgradeComesLast) {
         EXPECT_LT(sim.IndexOf("DestroyWindow"), sim.IndexOf("MessageBoxW"));
         // NT: the privilege first, then the restart.
         EXPECT_EQ(sim.CallsNamed("LookupPrivilegeValueW"),
-                  std::vector<std::string>{"LookupPrivilegeValueW(null, \"SeShutdownPrivilege\")"});
-        EXPECT_EQ(
-            sim.CallsNamed("AdjustTokenPrivileges"),
-            std::vector<std::string>{"AdjustTokenPrivileges(token, 0, 1:19:2, 0, null, null)"});
+                  Strings{"LookupPrivilegeValueW(null, \"SeShutdownPrivilege\")"});
+        EXPECT_EQ(sim.CallsNamed("AdjustTokenPrivileges"),
+                  Strings{"AdjustTokenPrivileges(token, 0, 1:19:2, 0, null, null)"});
         EXPECT_LT(sim.IndexOf("AdjustTokenPrivileges"), sim.IndexOf("ExitWindowsEx"));
-        EXPECT_EQ(sim.CallsNamed("ExitWindowsEx"),
-                  std::vector<std::string>{"ExitWindowsEx(0x2, 0)"});
+        EXPECT_EQ(sim.CallsNamed("ExitWindowsEx"), Strings{"ExitWindowsEx(0x2, 0)"});
     }
 }
 

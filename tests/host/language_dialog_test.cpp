@@ -15,7 +15,7 @@ class LanguageDialogTest : public InstallFixture {};
 
 TEST_F(LanguageDialogTest, TheLastMatchingRowIsPreselectedAndUnlistableRowsAreSkipped) {
     sim.comboRejects.insert(u"Italiano");
-    std::vector<std::string> items;
+    Strings items;
     int selection = -2;
     sim.onModalDialog = [&](SimWindows& s, HWND dialog) {
         auto& list = s.Control(dialog, IDC_LANGUAGE_LIST);
@@ -25,7 +25,7 @@ TEST_F(LanguageDialogTest, TheLastMatchingRowIsPreselectedAndUnlistableRowsAreSk
         s.Click(dialog, IDOK);
     };
     const LanguageEntry* chosen = ChooseLanguage(kRows, 1033);
-    EXPECT_EQ(items, (std::vector<std::string>{"English", "English (second)", "Slovenščina"}));
+    EXPECT_EQ(items, (Strings{"English", "English (second)", "Slovenščina"}));
     EXPECT_EQ(selection, 1);
     EXPECT_EQ(chosen, &kRows[2]);
 }
@@ -47,7 +47,7 @@ TEST_F(LanguageDialogTest, IconIsTheBigOneOnlyAndIsPaintedCentredWhenMinimised) 
     EXPECT_EQ(small, nullptr);
     EXPECT_EQ(dragIcon, reinterpret_cast<INT_PTR>(big));
     // Client area 279 x 70, icon 32 x 32: ((279 - 32 + 1) / 2, (70 - 32 + 1) / 2).
-    EXPECT_EQ(sim.CallsNamed("DrawIcon"), std::vector<std::string>{"DrawIcon(124, 19, 0x7100)"});
+    EXPECT_EQ(sim.CallsNamed("DrawIcon"), Strings{"DrawIcon(124, 19, 0x7100)"});
     EXPECT_LT(sim.IndexOf("BeginPaint"), sim.IndexOf("DrawIcon"));
     EXPECT_LT(sim.IndexOf("DrawIcon"), sim.IndexOf("EndPaint"));
     EXPECT_EQ(sim.CountCalls("DestroyIcon"), 0u);  // a shared icon is never destroyed

@@ -1,23 +1,17 @@
 #include "ui/messages.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 
-#include "res/resource.h"
-#include "state/kavrin_app.h"
-#include "tests/sim/sim_windows.h"
+#include "tests/host/install_fixture.h"
 
 namespace {
 
-class MessagesTest : public ::testing::Test {
+class MessagesTest : public SimTest {
 protected:
     void SetUp() override {
         sim.LoadEnglishStrings();
         theApp.LoadAppName();
     }
-    void TearDown() override { EXPECT_EQ(sim.Leaks(), ""); }
-    SimWindows sim;
 };
 
 TEST_F(MessagesTest, ReportErrorWithAnAbsentIdNamesTheId) {

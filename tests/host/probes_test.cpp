@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/sim/sim_windows.h"
+#include "tests/host/install_fixture.h"
 
 namespace {
 
@@ -10,11 +10,9 @@ const std::vector<DWORD> kAdmins = {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RI
 const std::vector<DWORD> kUsers = {SECURITY_BUILTIN_DOMAIN_RID, 545};
 const char16_t kProductOptions[] = u"System\\CurrentControlSet\\Control\\ProductOptions";
 
-class ProbesTest : public ::testing::Test {
+class ProbesTest : public SimTest {
 protected:
     void SetUp() override { ForgetNativeMachine(); }
-    void TearDown() override { EXPECT_EQ(sim.Leaks(), ""); }
-    SimWindows sim;
 };
 
 TEST_F(ProbesTest, PlatformProbeReadsTheBaseRecordAndFallsBackToNotNt) {
@@ -22,7 +20,7 @@ TEST_F(ProbesTest, PlatformProbeReadsTheBaseRecordAndFallsBackToNotNt) {
     DWORD major = 0;
     EXPECT_FALSE(ProbePlatform(&major));
     EXPECT_EQ(major, 10u);
-    EXPECT_EQ(sim.CallsNamed("GetVersionExW"), std::vector<std::string>{"GetVersionExW(276)"});
+    EXPECT_EQ(sim.CallsNamed("GetVersionExW"), Strings{"GetVersionExW(276)"});
 
     sim.SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4);
     EXPECT_TRUE(ProbePlatform(nullptr));
@@ -43,13 +41,12 @@ TEST_F(ProbesTest, Nt5AsksCheckTokenMembershipFromTheSystemAdvapi) {
     sim.adminMember = TRUE;
     EXPECT_TRUE(IsUserAdmin(false, 5));
     EXPECT_EQ(sim.CallsNamed("AllocateAndInitializeSid"),
-              std::vector<std::string>{"AllocateAndInitializeSid(0.0.0.0.0.5, 2, 32, 544)"});
-    EXPECT_EQ(
-        sim.CallsNamed("LoadLibraryExW"),
-        std::vector<std::string>{"LoadLibraryExW(C:\\Windows\\system32\\advapi32.dll, null, 0x8)"});
+              Strings{"AllocateAndInitializeSid(0.0.0.0.0.5, 2, 32, 544)"});
+    EXPECT_EQ(sim.CallsNamed("LoadLibraryExW"),
+              Strings{"LoadLibraryExW(C:\\Windows\\system32\\advapi32.dll, null, 0x8)"});
     // The caller's own effective token, and the Administrators group.
     EXPECT_EQ(sim.CallsNamed("CheckTokenMembership"),
-              std::vector<std::string>{"CheckTokenMembership(null, 32-544)"});
+              Strings{"CheckTokenMembership(null, 32-544)"});
 
     sim.adminMember = FALSE;
     EXPECT_FALSE(IsUserAdmin(false, 6));
@@ -126,19 +123,20 @@ TEST_F(ProbesTest, TerminalServerBeforeNt5ReadsProductSuite) {
               "RegOpenKeyExW(0xffffffff80000002, "
               "System\\CurrentControlSet\\Control\\ProductOptions, 0, 0x20019)");
 
-    sim.SetMultiString(kProductOptions, u"ProductSuite", {u"Enterprise", u"terminal server"});
+    // Case matters, whole names only, and strings after the first empty one are not part of
+    // the list.
+    for (const auto& suite :
+         std::vector<std::vector<std::u16string>>{{u"Enterprise", u"terminal server"},
+                                                  {u"Terminal Server Lite"},
+                                                  {u"Enterprise", u"", u"Terminal Server"}}) {
+        sim.SetMultiString(kProductOptions, u"ProductSuite", suite);
+        EXPECT_FALSE(IsTerminalServer(false, 4)) << Utf8(suite[0]);
+    }
+    auto& value =
+        sim.registry[u"system\\currentcontrolset\\control\\productoptions"][u"ProductSuite"];
+    value.type = REG_SZ;
     EXPECT_FALSE(IsTerminalServer(false, 4));
-    sim.SetMultiString(kProductOptions, u"ProductSuite", {u"Terminal Server Lite"});
-    EXPECT_FALSE(IsTerminalServer(false, 4));
-    // Strings after the first empty one are not part of the list.
-    sim.SetMultiString(kProductOptions, u"ProductSuite", {u"Enterprise", u"", u"Terminal Server"});
-    EXPECT_FALSE(IsTerminalServer(false, 4));
-
-    sim.registry[u"system\\currentcontrolset\\control\\productoptions"][u"ProductSuite"].type =
-        REG_SZ;
-    EXPECT_FALSE(IsTerminalServer(false, 4));
-    sim.registry[u"system\\currentcontrolset\\control\\productoptions"][u"ProductSuite"] = {
-        REG_MULTI_SZ, {}};
+    value = {REG_MULTI_SZ, {}};
     EXPECT_FALSE(IsTerminalServer(false, 4));
 }
 
@@ -196,31 +194,31 @@ TEST_F(ProbesTest, NativeMachineFailureIsNotCached) {
 }
 
 TEST_F(ProbesTest, FileVersionReadsTheFixedRecord) {
-    sim.files[u"C:\\msi.dll"] = SimFile{true, true, 0x00050001, false};
-    DWORD version = 0;
-    EXPECT_EQ(GetFileVersionMS(u"C:\\msi.dll", &version), 0u);
-    EXPECT_EQ(version, 0x00050001u);
-    EXPECT_EQ(VersionNumber(version), 501u);
+    // Without a version resource: the platform's error and no version. A version resource
+    // without a fixed record is success with the largest version.
+    const struct {
+        const char16_t* path;
+        SimFile file;
+        DWORD result;
+        DWORD version;
+    } cases[] = {
+        {u"C:\\msi.dll", {true, true, 0x00050001, false}, 0, 0x00050001},
+        {u"C:\\plain.txt", {false, false, 0, false}, ERROR_RESOURCE_TYPE_NOT_FOUND, 0xFFFFFFFF},
+        {u"C:\\odd.dll", {true, false, 0, false}, 0, 0xFFFFFFFF},
+        {u"C:\\broken.dll",
+         {true, true, 0x00020000, true},
+         ERROR_RESOURCE_DATA_NOT_FOUND,
+         0xFFFFFFFF}};
+    for (const auto& c : cases) {
+        sim.files[c.path] = c.file;
+        DWORD version = 0;
+        EXPECT_EQ(GetFileVersionMS(c.path, &version), c.result) << Utf8(c.path);
+        EXPECT_EQ(version, c.version) << Utf8(c.path);
+    }
+    EXPECT_EQ(VersionNumber(0x00050001), 501u);
     EXPECT_EQ(sim.CallsNamed("GlobalAlloc")[0].substr(0, 17), "GlobalAlloc(0x40,");
-
-    // Without a version resource: the platform's error and no version.
-    sim.files[u"C:\\plain.txt"] = SimFile{false, false, 0, false};
-    version = 0;
-    EXPECT_EQ(GetFileVersionMS(u"C:\\plain.txt", &version),
-              static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
-    EXPECT_EQ(version, 0xFFFFFFFFu);
     EXPECT_EQ(GetFileVersionMS(u"C:\\missing.dll", nullptr),
               static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-
-    // A version resource without a fixed record is success with the largest version.
-    sim.files[u"C:\\odd.dll"] = SimFile{true, false, 0, false};
-    EXPECT_EQ(GetFileVersionMS(u"C:\\odd.dll", &version), 0u);
-    EXPECT_EQ(version, 0xFFFFFFFFu);
-
-    sim.files[u"C:\\broken.dll"] = SimFile{true, true, 0x00020000, true};
-    EXPECT_EQ(GetFileVersionMS(u"C:\\broken.dll", &version),
-              static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
-    EXPECT_EQ(version, 0xFFFFFFFFu);
 }
 
 TEST_F(ProbesTest, VersionArithmeticComparesMajorTimesHundredPlusMinor) {

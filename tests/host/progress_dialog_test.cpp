@@ -28,9 +28,8 @@ TEST_F(ProgressDialogTest, CreationLoadsIconsSetsTitleAndFocusesCancel) {
     EXPECT_EQ(sim.windows[window].smallIcon, dialog.smallIcon);
     EXPECT_EQ(sim.windows[window].bigIcon, dialog.bigIcon);
     EXPECT_EQ(sim.CallsNamed("LoadImageW"),
-              (std::vector<std::string>{"LoadImageW(128, 1, 16, 16, 0x0)",
-                                        "LoadImageW(128, 1, 32, 32, 0x0)"}));
-    EXPECT_EQ(sim.CallsNamed("LoadCursorW"), std::vector<std::string>{"LoadCursorW(null, 32514)"});
+              (Strings{"LoadImageW(128, 1, 16, 16, 0x0)", "LoadImageW(128, 1, 32, 32, 0x0)"}));
+    EXPECT_EQ(sim.CallsNamed("LoadCursorW"), Strings{"LoadCursorW(null, 32514)"});
     EXPECT_EQ(sim.focus, dialog.cancelButton.m_hWnd);
     EXPECT_FALSE(dialog.CancelRequested());
     // Created before initialised.

@@ -1,8 +1,6 @@
 #include "trust/signature.h"
 
-#include <gtest/gtest.h>
-
-#include "tests/sim/sim_windows.h"
+#include "tests/host/install_fixture.h"
 
 namespace {
 
@@ -11,18 +9,17 @@ const char16_t kFile[] = u"C:\\Cache\\Lumora.x64.msi";
 HWND const kWindow = reinterpret_cast<HWND>(0x4242);
 HWND const kNoWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
 
-class SignatureTest : public ::testing::Test {
+class SignatureTest : public SimTest {
 protected:
     void SetUp() override { sim.AddTrustLibraries(); }
-    void TearDown() override { EXPECT_EQ(sim.Leaks(), ""); }
 
     void Sign(const char16_t* path, int signer, LONG status = 0) {
         sim.trustFiles[path].signer = signer;
         sim.trustFiles[path].status = status;
     }
     // The verifications made (closing calls left out), as "path ui window".
-    std::vector<std::string> Verifications() const {
-        std::vector<std::string> out;
+    Strings Verifications() const {
+        Strings out;
         for (const auto& c : sim.trustCalls)
             if (c.stateAction != WTD_STATEACTION_CLOSE)
                 out.push_back(Utf8(c.path) + " ui=" + std::to_string(c.uiChoice) +
@@ -31,24 +28,22 @@ protected:
                                                      : " other"));
         return out;
     }
-    SimWindows sim;
 };
 
 TEST_F(SignatureTest, SameSignerIsVerifiedLastWithoutPositiveUi) {
     Sign(kSetup, 7);
     Sign(kFile, 7);
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrusted);
-    EXPECT_EQ(Verifications(), (std::vector<std::string>{
+    EXPECT_EQ(Verifications(), (Strings{
                                    "C:\\Downloads\\setup.exe ui=2 none",
                                    "C:\\Cache\\Lumora.x64.msi ui=2 none",
                                    "C:\\Cache\\Lumora.x64.msi ui=4 caller",
                                }));
     EXPECT_EQ(sim.CallsNamed("CertCompareCertificate"),
-              std::vector<std::string>{"CertCompareCertificate(0x10001, 7, 7)"});
+              Strings{"CertCompareCertificate(0x10001, 7, 7)"});
     // Both signer references are released, the reference's first.
     EXPECT_EQ(sim.CallsNamed("CertFreeCertificateContext"),
-              (std::vector<std::string>{"CertFreeCertificateContext(7)",
-                                        "CertFreeCertificateContext(7)"}));
+              (Strings{"CertFreeCertificateContext(7)", "CertFreeCertificateContext(7)"}));
 }
 
 TEST_F(SignatureTest, EveryCallCarriesTheTwelveFieldStructuresAndTheGenericAction) {
@@ -68,14 +63,13 @@ TEST_F(SignatureTest, EveryCallCarriesTheTwelveFieldStructuresAndTheGenericActio
     // The two quiet verifications keep their state for the signer and close it again.
     EXPECT_EQ(sim.trustCalls.size(), 5u);
     for (const auto& load : sim.CallsNamed("LoadLibraryExW"))
-        EXPECT_EQ(load.find("LoadLibraryExW(C:\\Windows\\system32\\"), 0u) << load;
+        EXPECT_TRUE(StartsWith(load, "LoadLibraryExW(C:\\Windows\\system32\\"));
 }
 
 TEST_F(SignatureTest, OtherPublisherGetsTheFullUiAndItsVerdict) {
     Sign(kSetup, 7);
-    Sign(kFile, 9);
+    Sign(kFile, 9, TRUST_E_SUBJECT_NOT_TRUSTED);
     sim.trustFiles[kFile].statusByUiChoice[WTD_UI_ALL] = 0;  // the user accepts in the UI
-    sim.trustFiles[kFile].status = TRUST_E_SUBJECT_NOT_TRUSTED;
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrusted);
     EXPECT_EQ(Verifications().back(), "C:\\Cache\\Lumora.x64.msi ui=1 caller");
 
@@ -88,7 +82,7 @@ TEST_F(SignatureTest, OtherPublisherGetsTheFullUiAndItsVerdict) {
 TEST_F(SignatureTest, UnsignedSetupVerifiesTheFileDirectlyWithFullUi) {
     Sign(kFile, 7);
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrusted);
-    EXPECT_EQ(Verifications(), (std::vector<std::string>{
+    EXPECT_EQ(Verifications(), (Strings{
                                    "C:\\Downloads\\setup.exe ui=2 none",
                                    "C:\\Cache\\Lumora.x64.msi ui=1 caller",
                                }));

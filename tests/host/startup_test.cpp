@@ -1,24 +1,17 @@
-#include <gtest/gtest.h>
-
-#include "res/resource.h"
-#include "state/kavrin_app.h"
-#include "tests/sim/sim_windows.h"
+#include "tests/host/install_fixture.h"
 
 namespace {
 
-class StartupTest : public ::testing::Test {
+class StartupTest : public SimTest {
 protected:
     void SetUp() override {
         sim.LoadEnglishStrings();
         sim.AddTrustLibraries();
     }
-    void TearDown() override { EXPECT_EQ(sim.Leaks(), ""); }
-
     int Run(const std::u16string& arguments) {
         sim.commandLine = u"\"" + sim.modulePath + u"\" " + arguments;
         return theApp.WinMain();
     }
-    SimWindows sim;
 };
 
 TEST_F(StartupTest, UsageArgumentsShowTheUsageBoxAndExitZero) {
@@ -87,8 +80,7 @@ TEST_F(StartupTest, SecondInstanceEndsSilentlyWith1618) {
     EXPECT_TRUE(sim.messageBoxes.empty());
     EXPECT_EQ(
         sim.CallsNamed("CreateMutexW"),
-        std::vector<std::string>{
-            "CreateMutexW(null, 0, Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA})"});
+        Strings{"CreateMutexW(null, 0, Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA})"});
 
     sim.existingMutexes.clear();
     sim.createMutexFails = true;

@@ -170,10 +170,10 @@ TEST_F(UpgradeTest, WaitingServesEveryWaitingMessageAtEachWake) {
     EXPECT_EQ(sim.pendingMessages, 0);
     const std::string wait = "MsgWaitForMultipleObjects(1, 0, 0xffffffff, 0x4ff)";
     const std::string peek = "PeekMessageW(0x1)";
-    std::vector<std::string> waiting;
+    Strings waiting;
     for (const auto& call : sim.calls)
         if (call == wait || call.rfind("PeekMessageW(", 0) == 0) waiting.push_back(call);
-    EXPECT_EQ(waiting, (std::vector<std::string>{wait, peek, peek, peek, peek, wait}));
+    EXPECT_EQ(waiting, (Strings{wait, peek, peek, peek, peek, wait}));
 }
 
 TEST_F(UpgradeTest, VersionRangeOfTheRedistributable) {
@@ -289,9 +289,8 @@ TEST_F(UpgradeTest, SystemsWithoutWow64FunctionsGetTheX86RedistributableAndPacka
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.processes, std::vector<std::u16string>{
                                  u"\"C:\\Down loads\\InstMSIW.exe\" /c:\"msiinst /delayreboot\""});
-    EXPECT_EQ(
-        EngineCalls("MsiInstallProductW"),
-        std::vector<std::string>{"MsiInstallProductW(\"C:\\Down loads\\Lumora.Win32.msi\", \"\")"});
+    EXPECT_EQ(EngineCalls("MsiInstallProductW"),
+              Strings{"MsiInstallProductW(\"C:\\Down loads\\Lumora.Win32.msi\", \"\")"});
     EXPECT_EQ(Boxes().size(), 1u);  // only the upgrade question
 }
 
