@@ -38,14 +38,9 @@ static LONG verify(VerifyFn fn, const wchar_t *path)
 {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     WINTRUST_FILE_INFO file = {sizeof file, path, NULL, NULL};
-    WINTRUST_DATA data;
-    ZeroMemory(&data, sizeof data);
-    data.cbStruct = sizeof data;
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_IGNORE;
+    WINTRUST_DATA data = {.cbStruct = sizeof data, .dwUIChoice = WTD_UI_NONE,
+                          .fdwRevocationChecks = WTD_REVOKE_NONE, .dwUnionChoice = WTD_CHOICE_FILE,
+                          .pFile = &file, .dwStateAction = WTD_STATEACTION_IGNORE};
     return fn((HWND)INVALID_HANDLE_VALUE, &action, &data);
 }
 

@@ -34,11 +34,10 @@
  *
  *   dialogs find CAPTION_HEX TIMEOUT_MS
  *       Waits until a message box is up: a visible dialog that holds the control 0xFFFF.
- *       Prints nothing; exit status 0 when one is up, 1 when none came in time.
- *       The setup's progress window and its message boxes share class and caption; inspect
- *       takes the first dialog with the caption, which is the box (a box stays above the
- *       window that owns it) once one is up. Waiting here first keeps inspect from reading
- *       the progress window instead.
+ *       Prints nothing; exit status 0 when one is up, 1 when none came in time. The setup's
+ *       progress window and its message boxes share class and caption; inspect takes the
+ *       first dialog with the caption, the box (which stays above its owner) once one is up:
+ *       waiting here first keeps inspect from reading the progress window instead.
  *   dialogs progress CAPTION_HEX
  *       The progress window, the dialog without the control 0xFFFF, visible or not (no wait):
  *         {"found":true,"visible":B,"title":"...","status":"...","low":N,"high":N,"pos":N}
@@ -56,6 +55,8 @@
 #include <commctrl.h>
 
 /* ---------- reading windows ---------- */
+
+#define TF(b) ((b) ? "true" : "false")
 
 /* A message's result; -1 when H is NULL or the message could not be delivered (*OK = 0). */
 static LRESULT send_msg(HWND h, UINT msg, WPARAM wp, LPARAM lp, int *ok)
@@ -77,64 +78,37 @@ static WCHAR *window_text(HWND h)
     return buf;
 }
 
-static BOOL CALLBACK list_top_proc(HWND h, LPARAM lp)
+/* The visible top-level windows. */
+static BOOL CALLBACK top_proc(HWND h, LPARAM lp)
 {
-    int *first = (int *)lp;
     WCHAR cls[256] = L"", cap[1024] = L"";
-    DWORD pid = 0;
     if (!IsWindowVisible(h)) return TRUE;
     GetClassNameW(h, cls, 256);
     GetWindowTextW(h, cap, 1024);
-    GetWindowThreadProcessId(h, &pid);
-    out_fmt("%s{\"class\":", *first ? "" : ",");
-    *first = 0;
-    out_json(cls);
-    out_fmt(",\"caption\":");
-    out_json(cap);
-    out_fmt(",\"pid\":%lu}", (unsigned long)pid);
+    out_fmt("%s{\"class\":%s,\"caption\":%s,\"pid\":%lu}", out_comma(), json(cls), json(cap),
+            (unsigned long)window_pid(h));
     return TRUE;
 }
+#define top_windows() window_list(NULL, top_proc, 0)
 
-static void out_top_windows(void)
-{
-    int first = 1;
-    out_fmt("[");
-    EnumWindows(list_top_proc, (LPARAM)&first);
-    out_fmt("]");
-}
-
-/* The child controls: all, or only the visible push buttons (inspect); inspect also gives
+/* The child controls: all, or with BUTTONS only the visible push buttons; with FULL also
    each one's style and whether it is enabled. */
-struct ctl_list { int first, buttons_only, full; };
+enum { BUTTONS = 1, FULL = 2 };
 
-static BOOL CALLBACK list_child_proc(HWND h, LPARAM lp)
+static BOOL CALLBACK child_proc(HWND h, LPARAM how)
 {
-    struct ctl_list *l = (struct ctl_list *)lp;
     WCHAR cls[256] = L"";
     GetClassNameW(h, cls, 256);
     LONG style = GetWindowLongW(h, GWL_STYLE);
     int is_button = !lstrcmpiW(cls, L"Button") && (style & 0x0F) <= BS_DEFPUSHBUTTON;
-    if (l->buttons_only && (!is_button || !IsWindowVisible(h))) return TRUE;
-    WCHAR *text = window_text(h);
-    out_fmt("%s{\"id\":%d,\"class\":", l->first ? "" : ",", GetDlgCtrlID(h));
-    l->first = 0;
-    out_json(cls);
-    out_fmt(",\"text\":");
-    out_json(text);
-    if (l->full) out_fmt(",\"style\":\"0x%08lX\"", (unsigned long)style);
-    out_fmt(",\"visible\":%s", IsWindowVisible(h) ? "true" : "false");
-    if (l->full) out_fmt(",\"enabled\":%s", IsWindowEnabled(h) ? "true" : "false");
+    if ((how & BUTTONS) && (!is_button || !IsWindowVisible(h))) return TRUE;
+    out_fmt("%s{\"id\":%d,\"class\":%s,\"text\":%s", out_comma(), GetDlgCtrlID(h), json(cls),
+            json(window_text(h)));
+    if (how & FULL) out_fmt(",\"style\":\"0x%08lX\"", (unsigned long)style);
+    out_fmt(",\"visible\":%s", TF(IsWindowVisible(h)));
+    if (how & FULL) out_fmt(",\"enabled\":%s", TF(IsWindowEnabled(h)));
     out_fmt("}");
-    free(text);
     return TRUE;
-}
-
-static void out_controls(HWND dlg, int buttons_only, int full)
-{
-    struct ctl_list l = { 1, buttons_only, full };
-    out_fmt("[");
-    EnumChildWindows(dlg, list_child_proc, (LPARAM)&l);
-    out_fmt("]");
 }
 
 /* ---------- icon recognition ---------- */
@@ -150,15 +124,8 @@ static BOOL CALLBACK find_icon_proc(HWND h, LPARAM lp)
 
 static DWORD *new_dib(HDC dc, int w, int h, HBITMAP *bmp)
 {
-    BITMAPINFO bi;
+    BITMAPINFO bi = { { sizeof bi.bmiHeader, w, -h, 1, 32, BI_RGB } }; /* top-down, 32 bpp */
     void *bits = NULL;
-    memset(&bi, 0, sizeof bi);
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
     *bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
     return (DWORD *)bits;
 }
@@ -171,11 +138,8 @@ static int px_differs(DWORD a, DWORD b)
 }
 
 static const struct { const char *name; LPCWSTR id; } std_icons[] = {
-    { "information", IDI_ASTERISK },
-    { "warning", IDI_EXCLAMATION },
-    { "error", IDI_HAND },
-    { "question", IDI_QUESTION },
-    { "application", IDI_APPLICATION },
+    { "information", IDI_ASTERISK }, { "warning", IDI_EXCLAMATION }, { "error", IDI_HAND },
+    { "question", IDI_QUESTION }, { "application", IDI_APPLICATION },
 };
 #define N_ICONS (sizeof std_icons / sizeof std_icons[0])
 
@@ -245,17 +209,10 @@ static int look_at_icon(void *p)
 
 static void out_dialog(HWND dlg)
 {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(dlg, &pid);
-    WCHAR *cap = window_text(dlg), *text = NULL;
     HWND txt = GetDlgItem(dlg, 0xFFFF);
-    if (txt) text = window_text(txt);
-    out_fmt("{\"found\":true,\"pid\":%lu,\"caption\":", (unsigned long)pid);
-    out_json(cap);
-    out_fmt(",\"text\":");
-    out_json(text);
-    free(cap);
-    free(text);
+    char *cap = json(window_text(dlg)), *text = json(txt ? window_text(txt) : NULL);
+    out_fmt("{\"found\":true,\"pid\":%lu,\"caption\":%s,\"text\":%s", (unsigned long)window_pid(dlg), cap,
+            text);
 
     /* The box may not be painted yet when it first becomes visible: look again, bounded. */
     struct icon_look k = { dlg };
@@ -268,11 +225,9 @@ static void out_dialog(HWND dlg)
     const char *handle_match = k.shown ? "different" : "none";
     for (unsigned n = 0; n < N_ICONS && k.shown; n++)
         if (LoadIconW(NULL, std_icons[n].id) == k.shown) { handle_match = std_icons[n].name; break; }
-    out_fmt("},\"icon_handle_match\":\"%s\",\"buttons\":", handle_match);
-    out_controls(dlg, 1, 1);
-    out_fmt(",\"controls\":");
-    out_controls(dlg, 0, 1);
-    out_fmt("}\n");
+    char *buttons = window_list(dlg, child_proc, BUTTONS | FULL), *all = window_list(dlg, child_proc, FULL);
+    out_fmt("},\"icon_handle_match\":\"%s\",\"buttons\":%s,\"controls\":%s}\n", handle_match, buttons, all);
+    out_flush();
 }
 
 static int press_button(HWND dlg, int id)
@@ -280,22 +235,15 @@ static int press_button(HWND dlg, int id)
     HWND b = GetDlgItem(dlg, id);
     if (!b || !IsWindowVisible(b)) return 3;
     /* BM_CLICK sends the BN_CLICKED notification from inside the dialog's own thread. */
-    if (send_msg(b, BM_CLICK, 0, 0, NULL) == -1
-        && !PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)b))
-        return 3;
-    return 0;
+    return send_msg(b, BM_CLICK, 0, 0, NULL) == -1
+           && !PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)b) ? 3 : 0;
 }
 
 static int not_found(int with_windows)
 {
-    out_fmt("{\"found\":false");
-    if (with_windows) {
-        out_fmt(",\"windows\":");
-        out_top_windows();
-    }
-    out_fmt("}\n");
-    out_flush();
-    return 1;
+    if (with_windows) out_fmt("{\"found\":false,\"windows\":%s}\n", top_windows());
+    else out_fmt("{\"found\":false}\n");
+    return out_done(1);
 }
 
 static int combo(HWND dlg, int id, const WCHAR *want)
@@ -311,15 +259,11 @@ static int combo(HWND dlg, int id, const WCHAR *want)
         int len = (int)send_msg(box, CB_GETLBTEXTLEN, i, 0, &ok);
         WCHAR *text = calloc(len < 0 ? 1 : (size_t)len + 1, sizeof(WCHAR));
         if (len > 0) send_msg(box, CB_GETLBTEXT, i, (LPARAM)text, &ok);
-        if (i) out_fmt(",");
-        out_json(text);
+        out_fmt("%s%s", i ? "," : "", json(text));
         if (want && match < 0 && !lstrcmpW(text, want)) match = i;
         if (i == cursel) selected = text;
-        else free(text);
     }
-    out_fmt("],\"cursel\":%d,\"selected\":", cursel);
-    out_json(selected);
-    out_fmt("}\n");
+    out_fmt("],\"cursel\":%d,\"selected\":%s}\n", cursel, json(selected));
     out_flush();
     if (!ok || (want && match < 0)) return 3;
     if (!want) return 0;
@@ -330,20 +274,14 @@ static int combo(HWND dlg, int id, const WCHAR *want)
 
 static int progress(HWND dlg)
 {
-    if (!dlg) {
-        not_found(0);
-        return 0;
-    }
+    if (!dlg) { not_found(0); return 0; }
     HWND bar = GetDlgItem(dlg, 104);
-    WCHAR *title = window_text(GetDlgItem(dlg, 103)), *status = window_text(GetDlgItem(dlg, 105));
-    out_fmt("{\"found\":true,\"visible\":%s,\"title\":", IsWindowVisible(dlg) ? "true" : "false");
-    out_json(title);
-    out_fmt(",\"status\":");
-    out_json(status);
+    char *title = json(window_text(GetDlgItem(dlg, 103))), *status = json(window_text(GetDlgItem(dlg, 105)));
+    out_fmt("{\"found\":true,\"visible\":%s,\"title\":%s,\"status\":%s", TF(IsWindowVisible(dlg)), title,
+            status);
     out_fmt(",\"low\":%ld,\"high\":%ld,\"pos\":%ld}\n", (long)send_msg(bar, PBM_GETRANGE, TRUE, 0, NULL),
             (long)send_msg(bar, PBM_GETRANGE, FALSE, 0, NULL), (long)send_msg(bar, PBM_GETPOS, 0, 0, NULL));
-    out_flush();
-    return 0;
+    return out_done(0);
 }
 
 int wmain(int argc, WCHAR **argv)
@@ -352,12 +290,7 @@ int wmain(int argc, WCHAR **argv)
     WCHAR *caption = argc > 2 ? from_hex_utf8(argv[2]) : NULL;
     int n = argc - 3; /* arguments after the caption */
     SetProcessDPIAware();
-    if (!lstrcmpW(verb, L"list")) {
-        out_top_windows();
-        out_fmt("\n");
-        out_flush();
-        return 0;
-    }
+    if (!lstrcmpW(verb, L"list")) { out_fmt("%s\n", top_windows()); return out_done(0); }
     if (caption && !lstrcmpW(verb, L"inspect") && n >= 1) {
         int press = -1, need = -1;
         for (int i = 4; i < argc; i++) {
@@ -367,7 +300,6 @@ int wmain(int argc, WCHAR **argv)
         HWND dlg = wait_dialog(caption, DLG_VISIBLE | DLG_ENABLED, need, (DWORD)_wtoi(argv[3]));
         if (!dlg) return not_found(1);
         out_dialog(dlg);
-        out_flush();
         return press >= 0 ? press_button(dlg, press) : 0;
     }
     if (caption && !lstrcmpW(verb, L"press") && n >= 2) {
@@ -378,13 +310,9 @@ int wmain(int argc, WCHAR **argv)
     if (caption && !lstrcmpW(verb, L"texts") && n == 1) {
         HWND dlg = wait_dialog(caption, DLG_VISIBLE, -1, (DWORD)_wtoi(argv[3]));
         if (!dlg) return not_found(0);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(dlg, &pid);
-        out_fmt("{\"found\":true,\"pid\":%lu,\"controls\":", (unsigned long)pid);
-        out_controls(dlg, 0, 0);
-        out_fmt("}\n");
-        out_flush();
-        return 0;
+        out_fmt("{\"found\":true,\"pid\":%lu,\"controls\":%s}\n", (unsigned long)window_pid(dlg),
+                window_list(dlg, child_proc, 0));
+        return out_done(0);
     }
     if (caption && !lstrcmpW(verb, L"combo") && (n == 2 || n == 3)) {
         WCHAR *want = n == 3 ? from_hex_utf8(argv[5]) : NULL;
@@ -394,10 +322,9 @@ int wmain(int argc, WCHAR **argv)
     }
     if (caption && !lstrcmpW(verb, L"find") && n >= 1)
         return wait_dialog(caption, DLG_VISIBLE, 0xFFFF, (DWORD)_wtoi(argv[3])) ? 0 : 1;
-    if (caption && !lstrcmpW(verb, L"progress"))
-        return progress(wait_dialog(caption, DLG_WITHOUT, 0xFFFF, 0));
-    if (caption && !lstrcmpW(verb, L"quit")) {
+    if (caption && (!lstrcmpW(verb, L"progress") || !lstrcmpW(verb, L"quit"))) {
         HWND dlg = wait_dialog(caption, DLG_WITHOUT, 0xFFFF, 0);
+        if (!lstrcmpW(verb, L"progress")) return progress(dlg);
         return dlg && PostThreadMessageW(GetWindowThreadProcessId(dlg, NULL), WM_QUIT, 0, 0) ? 0 : 1;
     }
     fputs("usage: dialogs inspect CAPTION_HEX TIMEOUT_MS [--press ID] [--box]\n"

@@ -9,6 +9,7 @@
  *
  *   shim.log   one JSON object per line (UTF-8), appended per call:
  *                {"fn":"load","module":"..."}        when the DLL is loaded
+ *                {"fn":"error","what":"...","error":N} when the real engine cannot be loaded
  *                {"fn":"MsiInstallProductW","package":"...","cmdline":"...",
  *                 "visible":["caption",...],"forwarded":true,"ret":0}
  *              Strings are given exactly (JSON-escaped); a null pointer is null.
@@ -27,10 +28,7 @@
  * Built with SHIM_WITHOUT_REINSTALL defined, it lacks MsiReinstallProductW: an engine that
  * lacks one of the eleven functions.
  */
-#include <windows.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+#include "helper_common.h"
 
 /* The eleven functions are made from the setup's own list: each is exported under its plain
  * name (linked with --kill-at, so the x86 build drops the stdcall decoration) and numbered
@@ -55,98 +53,28 @@ static struct script { long item[MAX_SCRIPT]; int count, calls; } install_script
 static DWORD hold_open_ms;
 static int held_once;
 
-/* ---------- log ---------- */
+/* ---------- log: a line is collected in the helpers' output buffer ---------- */
 
-struct line { char *buf; size_t len, cap; };
-
-static void put(struct line *l, const char *s, size_t n)
+/* OUT (MAX_PATH + 16 characters): the path of NAME next to the DLL. */
+static WCHAR *in_dir(WCHAR *out, const WCHAR *name)
 {
-    if (l->len + n + 2 > l->cap) {
-        size_t cap = l->cap ? l->cap * 2 : 1024;
-        while (cap < l->len + n + 2) cap *= 2;
-        char *b = realloc(l->buf, cap);
-        if (!b) return;
-        l->buf = b;
-        l->cap = cap;
-    }
-    memcpy(l->buf + l->len, s, n);
-    l->len += n;
+    return lstrcatW(lstrcpynW(out, shim_dir, MAX_PATH), name);
 }
 
-static void puts_(struct line *l, const char *s) { put(l, s, strlen(s)); }
-
-static void putf(struct line *l, const char *fmt, ...)
-{
-    char tmp[256];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = _vsnprintf(tmp, sizeof tmp - 1, fmt, ap);
-    va_end(ap);
-    if (n < 0) n = sizeof tmp - 1;
-    put(l, tmp, (size_t)n);
-}
-
-/* A wide string of len characters (len < 0: up to its NUL) as a JSON string, or null. */
-static void put_wstr(struct line *l, const WCHAR *w, int len)
-{
-    if (!w) { puts_(l, "null"); return; }
-    if (len < 0) len = lstrlenW(w);
-    puts_(l, "\"");
-    for (int i = 0; i < len; i++) {
-        WCHAR c = w[i];
-        if (c == '"') puts_(l, "\\\"");
-        else if (c == '\\') puts_(l, "\\\\");
-        else if (c < 0x20 || c == 0x7f || (c >= 0xD800 && c <= 0xDFFF)) putf(l, "\\u%04x", c);
-        else if (c < 0x80) { char ch = (char)c; put(l, &ch, 1); }
-        else {
-            char u8[4];
-            int k = WideCharToMultiByte(CP_UTF8, 0, &c, 1, u8, sizeof u8, NULL, NULL);
-            put(l, u8, (size_t)k);
-        }
-    }
-    puts_(l, "\"");
-}
-
-static void path_in_dir(WCHAR *out, const WCHAR *name)
-{
-    lstrcpynW(out, shim_dir, MAX_PATH);
-    lstrcatW(out, name);
-}
-
-static void write_line(struct line *l)
+/* Ends the line and appends it to shim.log. */
+static void write_line(void)
 {
     WCHAR path[MAX_PATH + 16];
-    DWORD done;
-    puts_(l, "}\n");
-    if (!l->buf) return;
-    path_in_dir(path, L"shim.log");
-    HANDLE f = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_ALWAYS, 0, NULL);
-    if (f != INVALID_HANDLE_VALUE) {
-        WriteFile(f, l->buf, (DWORD)l->len, &done, NULL);
-        CloseHandle(f);
-    }
-    free(l->buf);
-    l->buf = NULL;
-    l->len = l->cap = 0;
+    out_fmt("}\n");
+    HANDLE f = CreateFileW(in_dir(path, L"shim.log"), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           NULL, OPEN_ALWAYS, 0, NULL);
+    if (f != INVALID_HANDLE_VALUE) { out_write(f); CloseHandle(f); }
+    out_len = 0; /* a line that cannot be appended is dropped */
 }
 
-static void begin(struct line *l, const char *fn)
-{
-    l->buf = NULL;
-    l->len = l->cap = 0;
-    puts_(l, "{\"fn\":\"");
-    puts_(l, fn);
-    puts_(l, "\"");
-}
+static void field_w(const char *name, const WCHAR *w) { out_fmt(",\"%s\":", name); out_json_n(w, -1, 1); }
 
-static void field_w(struct line *l, const char *name, const WCHAR *w)
-{
-    putf(l, ",\"%s\":", name);
-    put_wstr(l, w, -1);
-}
-
-static void field_n(struct line *l, const char *name, long v) { putf(l, ",\"%s\":%ld", name, v); }
+static void field_n(const char *name, long v) { out_fmt(",\"%s\":%ld", name, v); }
 
 /* ---------- configuration ---------- */
 
@@ -163,8 +91,8 @@ static void read_config(void)
     WCHAR path[MAX_PATH + 16];
     char text[2048];
     DWORD got = 0;
-    path_in_dir(path, L"shim.cfg");
-    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE f = CreateFileW(in_dir(path, L"shim.cfg"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
+                           NULL);
     if (f == INVALID_HANDLE_VALUE) return;
     ReadFile(f, text, sizeof text - 1, &got, NULL);
     CloseHandle(f);
@@ -188,16 +116,11 @@ static void init(void)
     read_config();
     WCHAR path[MAX_PATH + 16];
     UINT n = GetSystemDirectoryW(path, MAX_PATH);
-    if (n && n < MAX_PATH) {
-        lstrcatW(path, L"\\msi.dll");
-        real_engine = LoadLibraryW(path);
-    }
+    if (n && n < MAX_PATH) real_engine = LoadLibraryW(lstrcatW(path, L"\\msi.dll"));
     if (!real_engine) {
-        struct line l;
-        begin(&l, "error");
-        field_w(&l, "what", L"the real engine could not be loaded");
-        field_n(&l, "error", (long)GetLastError());
-        write_line(&l);
+        out_fmt("{\"fn\":\"error\",\"what\":\"the real engine could not be loaded\",\"error\":%ld",
+                (long)GetLastError());
+        write_line();
     }
     ready = 1;
 }
@@ -206,15 +129,11 @@ static void init(void)
 
 static BOOL CALLBACK visible_proc(HWND h, LPARAM lp)
 {
-    struct line *l = (struct line *)lp;
-    DWORD pid = 0;
-    WCHAR cap[512];
-    GetWindowThreadProcessId(h, &pid);
-    if (pid != GetCurrentProcessId() || !IsWindowVisible(h)) return TRUE;
-    cap[0] = 0;
+    WCHAR cap[512] = L"";
+    if (window_pid(h) != GetCurrentProcessId() || !IsWindowVisible(h)) return TRUE;
     GetWindowTextW(h, cap, 512);
-    if (l->buf[l->len - 1] != '[') puts_(l, ",");
-    put_wstr(l, cap, -1);
+    out_fmt("%s", out_comma());
+    out_json_n(cap, -1, 1);
     return TRUE;
 }
 
@@ -224,14 +143,8 @@ static void hold_first_open(void)
     if (!hold_open_ms || held_once) return;
     WCHAR held[MAX_PATH + 16], release[MAX_PATH + 16];
     held_once = 1;
-    path_in_dir(held, L"held");
-    path_in_dir(release, L"release");
-    HANDLE f = CreateFileW(held, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
-    DWORD start = GetTickCount();
-    while (GetFileAttributesW(release) == INVALID_FILE_ATTRIBUTES
-           && GetTickCount() - start < hold_open_ms)
-        Sleep(10);
+    write_file(in_dir(held, L"held"), "");
+    wait_for(file_exists, in_dir(release, L"release"), hold_open_ms, 10);
 }
 
 /* ---------- the eleven functions ---------- */
@@ -240,7 +153,7 @@ static void hold_first_open(void)
  * and "forwarded" of the install and patch calls, "ret", the out-values}. */
 struct call {
     int id;
-    struct line line, shown;   /* shown: "visible", taken before the call */
+    char *shown;               /* the "visible" list, taken before the call */
     struct script *script;     /* of the install and patch calls */
     long scripted, ret;        /* scripted: the scripted result or FORWARD */
     int sized;                 /* a text buffer came: the next DWORD* is its length... */
@@ -265,7 +178,7 @@ static const char *logged(const char *name)
 
 static void arg_number(struct call *c, enum phase p, const char *name, long v)
 {
-    if (p == AT) field_n(&c->line, logged(name), v);
+    if (p == AT) field_n(logged(name), v);
 }
 
 static void arg_text(struct call *c, enum phase p, const char *name, const WCHAR *w)
@@ -273,25 +186,22 @@ static void arg_text(struct call *c, enum phase p, const char *name, const WCHAR
     if (p != AT) return;
     /* The persist modes of MsiOpenDatabaseW are small integers passed as pointers. */
     if (!strcmp(name, "persist") && (ULONG_PTR)w < 0x10000)
-        field_n(&c->line, name, (long)(ULONG_PTR)w);
+        field_n(name, (long)(ULONG_PTR)w);
     else
-        field_w(&c->line, logged(name), w);
+        field_w(logged(name), w);
 }
 
 /* The window as the call leaves it. */
 static void arg_window(struct call *c, enum phase p, const char *name, HWND *window)
 {
     if (p != AT) return;
-    if (window) putf(&c->line, ",\"%s\":\"%p\"", logged(name), (void *)*window);
-    else putf(&c->line, ",\"%s\":null", logged(name));
+    if (window) out_fmt(",\"%s\":\"%p\"", logged(name), (void *)*window);
+    else out_fmt(",\"%s\":null", logged(name));
 }
 
 static void arg_buffer(struct call *c, enum phase p, const char *name, WCHAR *buffer)
 {
-    if (p == BEFORE) {
-        c->buffer = buffer;
-        c->sized = 1;
-    }
+    if (p == BEFORE) { c->buffer = buffer; c->sized = 1; }
 }
 
 /* A handle the call gives out, or the length of the text buffer before it: its room in
@@ -299,18 +209,15 @@ static void arg_buffer(struct call *c, enum phase p, const char *name, WCHAR *bu
 static void arg_out(struct call *c, enum phase p, const char *name, DWORD *v)
 {
     if (!c->sized) {
-        if (p == AFTER) field_n(&c->line, "handle", c->ret == 0 && v ? (long)*v : 0);
+        if (p == AFTER) field_n("handle", c->ret == 0 && v ? (long)*v : 0);
     } else if (p == BEFORE) {
         c->size_in = v ? (long)*v : -1;
     } else if (p == AT) {
-        field_n(&c->line, "size_in", c->size_in);
+        field_n("size_in", c->size_in);
     } else {
-        field_n(&c->line, "size_out", v ? (long)*v : -1);
-        puts_(&c->line, ",\"value\":");
-        if (c->ret == 0 && c->buffer && v && (long)*v < c->size_in)
-            put_wstr(&c->line, c->buffer, (int)*v);
-        else
-            puts_(&c->line, "null");
+        field_n("size_out", v ? (long)*v : -1);
+        out_fmt(",\"value\":");
+        out_json_n(c->ret == 0 && v && (long)*v < c->size_in ? c->buffer : NULL, v ? (int)*v : 0, 1);
     }
 }
 
@@ -334,13 +241,10 @@ static void before(struct call *c)
     init();
     if (c->id == ID_MsiOpenDatabaseW) hold_first_open();
     c->script = c->id == ID_MsiInstallProductW ? &install_script
-                : c->id == ID_MsiApplyPatchW   ? &patch_script
-                                               : NULL;
+                : c->id == ID_MsiApplyPatchW ? &patch_script : NULL;
     c->scripted = FORWARD;
     if (!c->script) return;
-    puts_(&c->shown, ",\"visible\":[");
-    EnumWindows(visible_proc, (LPARAM)&c->shown);
-    puts_(&c->shown, "]");
+    c->shown = window_list(NULL, visible_proc, 0);
     int i = c->script->calls++, n = c->script->count;
     if (n) c->scripted = c->script->item[i < n ? i : n - 1];
 }
@@ -349,21 +253,17 @@ static void before(struct call *c)
 static void scripted_fields(struct call *c)
 {
     if (!c->script) return;
-    if (c->shown.buf) put(&c->line, c->shown.buf, c->shown.len);
-    free(c->shown.buf);
-    putf(&c->line, ",\"forwarded\":%s", c->scripted == FORWARD ? "true" : "false");
+    out_fmt(",\"visible\":%s,\"forwarded\":%s", c->shown, c->scripted == FORWARD ? "true" : "false");
+    free(c->shown);
 }
 
 /* What a function gives when the real engine lacks it. */
 static long unbound(int id)
 {
-    switch (id) {
-    case ID_MsiSetInternalUI: return 0;         /* INSTALLUILEVEL_NOCHANGE */
-    case ID_MsiQueryProductStateW: return -1;   /* INSTALLSTATE_UNKNOWN */
-    case ID_MsiInstallProductW: case ID_MsiApplyPatchW: case ID_MsiReinstallProductW:
-    case ID_MsiOpenDatabaseW: return ERROR_INSTALL_FAILURE;
-    default: return ERROR_INVALID_HANDLE;
-    }
+    if (id == ID_MsiSetInternalUI) return 0;        /* INSTALLUILEVEL_NOCHANGE */
+    if (id == ID_MsiQueryProductStateW) return -1;  /* INSTALLSTATE_UNKNOWN */
+    return id == ID_MsiInstallProductW || id == ID_MsiApplyPatchW || id == ID_MsiReinstallProductW
+           || id == ID_MsiOpenDatabaseW ? ERROR_INSTALL_FAILURE : ERROR_INVALID_HANDLE;
 }
 
 #define SHIM_FORWARDER(result, name, parameters, arguments)                              \
@@ -378,12 +278,12 @@ static long unbound(int id)
                      : fn                  ? fn arguments                                \
                                            : (result)unbound(c.id);                      \
         c.ret = (long)ret;                                                               \
-        begin(&c.line, #name);                                                           \
+        out_fmt("{\"fn\":\"%s\"", #name);                                                \
         SHIM_ARGS(AT, arguments)                                                         \
         scripted_fields(&c);                                                             \
-        field_n(&c.line, "ret", c.ret);                                                  \
+        field_n("ret", c.ret);                                                           \
         SHIM_ARGS(AFTER, arguments)                                                      \
-        write_line(&c.line);                                                             \
+        write_line();                                                                    \
         return ret;                                                                      \
     }
 /* Built with SHIM_WITHOUT_REINSTALL, the forwarder of MsiReinstallProductW is defined under
@@ -395,7 +295,6 @@ KAVRIN_ENGINE_FUNCTIONS(SHIM_FORWARDER)
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-    (void)reserved;
     if (reason == DLL_PROCESS_ATTACH) {
         WCHAR module[MAX_PATH];
         DWORD n = GetModuleFileNameW(instance, module, MAX_PATH);
@@ -403,10 +302,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         lstrcpyW(shim_dir, module);
         WCHAR *slash = wcsrchr(shim_dir, L'\\');
         if (slash) slash[1] = 0;
-        struct line l;
-        begin(&l, "load");
-        field_w(&l, "module", module);
-        write_line(&l);
+        out_fmt("{\"fn\":\"load\",\"module\":");
+        out_json_n(module, -1, 1);
+        write_line();
     }
     return TRUE;
 }

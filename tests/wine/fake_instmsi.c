@@ -6,11 +6,11 @@
  * copy runs from the download cache, where no such file is), or 0 when neither exists.
  * Its file version comes from fake_instmsi.rc (FAKE_VERSION_MAJOR/MINOR at build time).
  */
-#include <windows.h>
-#include <stdlib.h>
+#include "helper_common.h"
 
 #define CONTROL_DIR L"C:\\fake-instmsi"
 
+/* *CODE: the number that PATH begins with (its first 31 bytes); 0 when PATH cannot be opened. */
 static int read_code(const WCHAR *path, DWORD *code)
 {
     HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -26,34 +26,19 @@ static int read_code(const WCHAR *path, DWORD *code)
 
 int WINAPI wWinMain(HINSTANCE inst, HINSTANCE prev, LPWSTR args, int show)
 {
-    (void)inst; (void)prev; (void)args; (void)show;
-    const WCHAR *cmd = GetCommandLineW();
-
     CreateDirectoryW(CONTROL_DIR, NULL);
     HANDLE log = CreateFileW(CONTROL_DIR L"\\calls.log", FILE_APPEND_DATA, FILE_SHARE_READ, NULL,
                              OPEN_ALWAYS, 0, NULL);
     if (log != INVALID_HANDLE_VALUE) {
-        int n = WideCharToMultiByte(CP_UTF8, 0, cmd, -1, NULL, 0, NULL, NULL);
-        char *line = malloc((size_t)n + 1);
-        if (line) {
-            WideCharToMultiByte(CP_UTF8, 0, cmd, -1, line, n, NULL, NULL);
-            line[n - 1] = '\n';
-            DWORD done;
-            WriteFile(log, line, (DWORD)n, &done, NULL);
-            free(line);
-        }
+        out_fmt("%s\n", to_utf8(GetCommandLineW()));
+        out_write(log);
         CloseHandle(log);
     }
-
-    WCHAR path[MAX_PATH + 32];
-    DWORD len = GetModuleFileNameW(NULL, path, MAX_PATH);
-    DWORD code = 0;
-    if (len && len < MAX_PATH) {
-        WCHAR *slash = wcsrchr(path, L'\\');
-        if (slash) {
-            lstrcpyW(slash + 1, L"instmsi-exit.txt");
-            if (read_code(path, &code)) return (int)code;
-        }
+    WCHAR path[MAX_PATH + 32], *slash;
+    DWORD len = GetModuleFileNameW(NULL, path, MAX_PATH), code = 0;
+    if (len && len < MAX_PATH && (slash = wcsrchr(path, L'\\'))) {
+        lstrcpyW(slash + 1, L"instmsi-exit.txt");
+        if (read_code(path, &code)) return (int)code;
     }
     read_code(CONTROL_DIR L"\\instmsi-exit.txt", &code);
     return (int)code;

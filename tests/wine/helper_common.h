@@ -1,5 +1,7 @@
-/* What the Wine test programs (dialogs.exe, launch.exe, products.exe) share: text
-   conversion, the one JSON writer, the one dialog finder and the one bounded wait. */
+/* What the Wine test programs share: text conversion, the one output buffer and JSON writer,
+   the one bounded wait and the one dialog finder. The three helpers (dialogs.exe, launch.exe,
+   products.exe) are built on it; the engine shim, the stand-in redistributable and the planted
+   DLL use parts of it. */
 #ifndef KAVRIN_TEST_HELPER_COMMON_H
 #define KAVRIN_TEST_HELPER_COMMON_H
 
@@ -12,7 +14,7 @@
 /* Each program uses some of these; the rest must not warn. */
 #define HELPER static __attribute__((unused))
 
-/* ---------- text ---------- */
+/* ---------- text and files ---------- */
 
 /* N bytes of UTF-8 (N < 0: up to the NUL) as a new UTF-16 string. */
 HELPER WCHAR *from_utf8(const char *s, int n)
@@ -28,10 +30,9 @@ HELPER WCHAR *from_utf8(const char *s, int n)
 HELPER char *to_utf8(const WCHAR *w)
 {
     int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, NULL, 0, NULL, NULL);
-    char *s = malloc((size_t)n + 1);
+    char *s = calloc((size_t)n + 1, 1);
     if (!s) ExitProcess(4);
     WideCharToMultiByte(CP_UTF8, 0, w, -1, s, n, NULL, NULL);
-    s[n] = 0;
     return s;
 }
 
@@ -66,10 +67,21 @@ HELPER WCHAR *read_utf8_file(const WCHAR *path)
     return w;
 }
 
-/* ---------- output: everything is collected, then written to stdout at once ---------- */
+/* Creates or replaces PATH holding TEXT (a marker file: ""); 0 when it cannot be created. */
+HELPER int write_file(const WCHAR *path, const char *text)
+{
+    DWORD done;
+    HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE) return 0;
+    WriteFile(f, text, (DWORD)strlen(text), &done, NULL);
+    CloseHandle(f);
+    return 1;
+}
 
-static char *out_buf;
-static size_t out_len, out_cap;
+/* ---------- output: everything is collected, then written out at once ---------- */
+
+HELPER char *out_buf; /* NUL-terminated at out_len */
+HELPER size_t out_len, out_cap;
 
 HELPER __attribute__((format(ms_printf, 1, 2))) void out_fmt(const char *fmt, ...)
 {
@@ -85,18 +97,20 @@ HELPER __attribute__((format(ms_printf, 1, 2))) void out_fmt(const char *fmt, ..
     }
 }
 
-/* A string as a JSON string literal (NULL: null); non-ASCII as UTF-8. */
-HELPER void out_json(const WCHAR *w)
+/* LEN characters of W (LEN < 0: up to its NUL) as a JSON string literal (NULL: null), non-ASCII
+   as UTF-8. PLAIN (the engine shim's log): every control character and surrogate as \uXXXX;
+   otherwise \n, \r and \t in their short forms and a surrogate pair as one UTF-8 character. */
+HELPER void out_json_n(const WCHAR *w, int len, int plain)
 {
     if (!w) { out_fmt("null"); return; }
+    const WCHAR *end = w + (len < 0 ? lstrlenW(w) : len);
     out_fmt("\"");
-    for (; *w; w++) {
+    for (; w < end; w++) {
         WCHAR c = *w;
-        int pair = c >= 0xD800 && c <= 0xDBFF && w[1] >= 0xDC00 && w[1] <= 0xDFFF;
+        int pair = !plain && c >= 0xD800 && c <= 0xDBFF && w + 1 < end && w[1] >= 0xDC00 && w[1] <= 0xDFFF;
+        const char *named = plain ? NULL : c == '\n' ? "n" : c == '\r' ? "r" : c == '\t' ? "t" : NULL;
         if (c == '"' || c == '\\') out_fmt("\\%c", (char)c);
-        else if (c == '\n') out_fmt("\\n");
-        else if (c == '\r') out_fmt("\\r");
-        else if (c == '\t') out_fmt("\\t");
+        else if (named) out_fmt("\\%s", named);
         else if (c < 0x20 || c == 0x7f || (c >= 0xD800 && c <= 0xDFFF && !pair)) out_fmt("\\u%04x", c);
         else if (c < 0x80) out_fmt("%c", (char)c);
         else {
@@ -109,19 +123,54 @@ HELPER void out_json(const WCHAR *w)
     }
     out_fmt("\"");
 }
+#define out_json(w) out_json_n((w), -1, 0)
 
-/* Writes what was collected; the harness may read it while the program still runs. */
-HELPER void out_flush(void)
+/* What was written since the output's length was AT, taken out of it as a new string: so a
+   part can be written before the text that precedes it. */
+HELPER char *out_cut(size_t at)
+{
+    char *s = _strdup(out_buf + at);
+    if (!s) ExitProcess(4);
+    out_buf[out_len = at] = 0;
+    return s;
+}
+
+/* A string as a JSON string literal, for out_fmt's %s. The helpers run briefly; the copy is
+   never freed. */
+HELPER char *json(const WCHAR *w) { size_t at = out_len; out_json(w); return out_cut(at); }
+
+/* The separator before the next item of a JSON list: none after its "[". */
+HELPER const char *out_comma(void) { return out_buf[out_len - 1] == '[' ? "" : ","; }
+
+/* Writes what was collected to F, which may be read while the program still runs, and
+   empties the buffer (also when F cannot take it). */
+HELPER void out_write(HANDLE f)
 {
     DWORD done;
     for (size_t pos = 0; pos < out_len; pos += done)
-        if (!WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out_buf + pos, (DWORD)(out_len - pos), &done, NULL)
-            || !done)
-            break;
+        if (!WriteFile(f, out_buf + pos, (DWORD)(out_len - pos), &done, NULL) || !done) break;
     out_len = 0;
 }
+#define out_flush() out_write(GetStdHandle(STD_OUTPUT_HANDLE))
 
-/* ---------- the bounded wait ---------- */
+/* out_flush, then STATUS: the last step of a subcommand. */
+HELPER int out_done(int status) { out_flush(); return status; }
+
+/* ---------- windows and the bounded wait ---------- */
+
+HELPER DWORD window_pid(HWND h) { DWORD pid = 0; GetWindowThreadProcessId(h, &pid); return pid; }
+
+/* A JSON list, as a new string, of what PROC writes for each top-level window (PARENT NULL)
+   or each child window of PARENT. */
+HELPER char *window_list(HWND parent, WNDENUMPROC proc, LPARAM lp)
+{
+    size_t at = out_len;
+    out_fmt("[");
+    if (parent) EnumChildWindows(parent, proc, lp);
+    else EnumWindows(proc, lp);
+    out_fmt("]");
+    return out_cut(at);
+}
 
 /* Calls done(ctx) until it returns nonzero (then 1) or TIMEOUT_MS have passed (then 0),
    sleeping STEP_MS in between (0 for a test that blocks by itself). A timeout of 0 tests
@@ -136,10 +185,7 @@ HELPER int wait_for(wait_test done, void *ctx, DWORD timeout_ms, DWORD step_ms)
     }
 }
 
-HELPER int file_exists(void *path)
-{
-    return GetFileAttributesW((const WCHAR *)path) != INVALID_FILE_ATTRIBUTES;
-}
+HELPER int file_exists(void *path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 /* ---------- the dialog finder ---------- */
 
@@ -164,10 +210,8 @@ static BOOL CALLBACK dialog_proc(HWND h, LPARAM lp)
 
 HELPER int find_dialog(void *want)
 {
-    struct dialog_want *d = want;
-    d->found = NULL;
-    EnumWindows(dialog_proc, (LPARAM)d);
-    return d->found != NULL;
+    EnumWindows(dialog_proc, (LPARAM)want);
+    return ((struct dialog_want *)want)->found != NULL;
 }
 
 /* The first such dialog in Z order within TIMEOUT_MS (0: only now); NULL when none came. */

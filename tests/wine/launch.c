@@ -42,22 +42,10 @@
 #include <winternl.h>
 #include <psapi.h>
 
-static int write_file(const WCHAR *path, const char *text)
-{
-    DWORD done;
-    HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (f == INVALID_HANDLE_VALUE) return 0;
-    WriteFile(f, text, (DWORD)strlen(text), &done, NULL);
-    CloseHandle(f);
-    return 1;
-}
-
 static int fail(const char *what)
 {
-    DWORD err = GetLastError();
-    out_fmt("launch: %s failed, error %lu\n", what, (unsigned long)err);
-    out_flush();
-    return 2;
+    out_fmt("launch: %s failed, error %lu\n", what, (unsigned long)GetLastError());
+    return out_done(2);
 }
 
 /* What a run watches, and why it was ended early (NULL: it ended by itself). */
@@ -73,22 +61,6 @@ static int stop_asked(struct watch *w)
 {
     if (w->stopfile && file_exists((void *)w->stopfile)) w->ended = "stopped";
     return w->ended != NULL;
-}
-
-static int start_suspended(const WCHAR *cmdfile, struct watch *w)
-{
-    STARTUPINFOW si = { sizeof si };
-    WCHAR *cmd = read_utf8_file(cmdfile);
-    if (!cmd) {
-        out_fmt("launch: cannot read the command file\n");
-        out_flush();
-        return 0;
-    }
-    if (!CreateProcessW(NULL, cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &si, &w->pi)) {
-        fail("CreateProcess");
-        return 0;
-    }
-    return 1;
 }
 
 /* ---------- run: the windows of the child ---------- */
@@ -114,25 +86,17 @@ static void note_window(HWND h, const WCHAR *how)
 
 static void check_tracked(void)
 {
-    for (int i = 0; i < n_tracked; i++)
-        if (IsWindow(tracked[i]) && IsWindowVisible(tracked[i])) {
-            note_window(tracked[i], L"created");
-            break;
-        }
+    for (int i = 0; i < n_tracked && !window_seen; i++)
+        if (IsWindow(tracked[i]) && IsWindowVisible(tracked[i])) note_window(tracked[i], L"created");
 }
 
 static void CALLBACK event_proc(HWINEVENTHOOK hook, DWORD event, HWND h, LONG obj, LONG child,
                                 DWORD thread, DWORD time)
 {
-    DWORD pid = 0;
     if (obj != OBJID_WINDOW || child != CHILDID_SELF || !h || !IsWindow(h)) return;
-    GetWindowThreadProcessId(h, &pid);
     HWND parent = GetAncestor(h, GA_PARENT);
-    if (pid != run_w->pi.dwProcessId || (parent && parent != GetDesktopWindow())) return;
-    if (event == EVENT_OBJECT_CREATE) {
-        n_created++;
-        if (n_tracked < MAX_TRACKED) tracked[n_tracked++] = h;
-    }
+    if (window_pid(h) != run_w->pi.dwProcessId || (parent && parent != GetDesktopWindow())) return;
+    if (event == EVENT_OBJECT_CREATE && n_created++ < MAX_TRACKED) tracked[n_tracked++] = h;
     /* Wine delivers these events while the child waits, so a window that is still
        visible when it is destroyed is caught here however short its life was. */
     if (IsWindowVisible(h)) note_window(h, event == EVENT_OBJECT_DESTROY ? L"destroyed" : L"event");
@@ -141,18 +105,12 @@ static void CALLBACK event_proc(HWINEVENTHOOK hook, DWORD event, HWND h, LONG ob
 
 static BOOL CALLBACK scan_proc(HWND h, LPARAM lp)
 {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(h, &pid);
-    if (pid != run_w->pi.dwProcessId || !IsWindowVisible(h)) return TRUE;
+    if (window_pid(h) != run_w->pi.dwProcessId || !IsWindowVisible(h)) return TRUE;
     note_window(h, L"scan");
     return FALSE;
 }
 
-static void pump(void)
-{
-    MSG msg;
-    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
+static void pump(void) { MSG msg; while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&msg); }
 
 /* One 5 ms round; true once the child has ended or must be ended. */
 static int run_round(void *p)
@@ -165,29 +123,6 @@ static int run_round(void *p)
     if (r == WAIT_OBJECT_0) return 1;
     if (w->kill_on_window && window_seen) w->ended = "window";
     return stop_asked(w);
-}
-
-static int run(struct watch *w, const WCHAR *cmdfile, DWORD timeout)
-{
-    run_w = w;
-    if (!start_suspended(cmdfile, w)) return 2;
-    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, NULL, event_proc,
-                                         w->pi.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
-    ResumeThread(w->pi.hThread);
-    DWORD start = GetTickCount(), code = 0;
-    if (!wait_for(run_round, w, timeout, 0)) w->ended = "timeout";
-    if (w->ended) {
-        TerminateProcess(w->pi.hProcess, 0xDEAD);
-        WaitForSingleObject(w->pi.hProcess, 5000);
-    }
-    pump(); /* creation events that arrived at the very end */
-    if (hook) UnhookWinEvent(hook);
-    GetExitCodeProcess(w->pi.hProcess, &code);
-    out_fmt("exit=0x%08lX window=%s ended=%s created=%d hook=%s ms=%lu first_window=\"%s\"\n",
-            (unsigned long)code, window_seen ? "yes" : "no", w->ended ? w->ended : "self", n_created,
-            hook ? "yes" : "no", (unsigned long)(GetTickCount() - start), to_utf8(first_window));
-    out_flush();
-    return w->ended ? 1 : 0;
 }
 
 /* ---------- children: the processes of the job ---------- */
@@ -205,6 +140,13 @@ static int n_children;
 typedef NTSTATUS(NTAPI *query_fn)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
 static query_fn query_process;
 
+/* N bytes at AT (not NULL) of another process, all of them. */
+static int peek(HANDLE process, const void *at, void *to, SIZE_T n)
+{
+    SIZE_T got = 0;
+    return at && ReadProcessMemory(process, at, to, n, &got) && got == n;
+}
+
 /* The command line from the process's parameters block; NULL while it is not there yet. */
 static WCHAR *read_cmdline(HANDLE process)
 {
@@ -212,22 +154,15 @@ static WCHAR *read_cmdline(HANDLE process)
     PEB peb;
     RTL_USER_PROCESS_PARAMETERS params;
     ULONG len = 0;
-    SIZE_T got = 0;
     if (!query_process || query_process(process, ProcessBasicInformation, &pbi, sizeof pbi, &len) != 0
-        || !pbi.PebBaseAddress
-        || !ReadProcessMemory(process, pbi.PebBaseAddress, &peb, sizeof peb, &got) || got != sizeof peb
-        || !peb.ProcessParameters
-        || !ReadProcessMemory(process, peb.ProcessParameters, &params, sizeof params, &got)
-        || got != sizeof params || !params.CommandLine.Buffer || !params.CommandLine.Length)
+        || !peek(process, pbi.PebBaseAddress, &peb, sizeof peb)
+        || !peek(process, peb.ProcessParameters, &params, sizeof params) || !params.CommandLine.Length)
         return NULL;
     USHORT n = params.CommandLine.Length / sizeof(WCHAR);
     WCHAR *text = calloc((size_t)n + 1, sizeof(WCHAR));
-    if (text && (!ReadProcessMemory(process, params.CommandLine.Buffer, text, n * sizeof(WCHAR), &got)
-                 || got != n * sizeof(WCHAR))) {
-        free(text);
-        return NULL;
-    }
-    return text;
+    if (!text || peek(process, params.CommandLine.Buffer, text, n * sizeof(WCHAR))) return text;
+    free(text);
+    return NULL;
 }
 
 static void poll_children(void)
@@ -277,35 +212,13 @@ static int children_round(void *p)
     return stop_asked(w);
 }
 
-static int watch_children(struct watch *w, const WCHAR *cmdfile, DWORD timeout)
+static void report_children(struct watch *w)
 {
-    query_process = (query_fn)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess");
-    w->job = CreateJobObjectW(NULL, NULL);
-    w->port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, NULL, 0, 1);
-    JOBOBJECT_ASSOCIATE_COMPLETION_PORT assoc = { w->job, w->port };
-    if (!w->job || !w->port
-        || !SetInformationJobObject(w->job, JobObjectAssociateCompletionPortInformation, &assoc, sizeof assoc))
-        return fail("job set-up");
-    if (!start_suspended(cmdfile, w)) return 2;
-    if (!AssignProcessToJobObject(w->job, w->pi.hProcess)) {
-        fail("AssignProcessToJobObject");
-        TerminateProcess(w->pi.hProcess, 0xDEAD);
-        return 2;
-    }
-    ResumeThread(w->pi.hThread);
-    DWORD start = GetTickCount(), code = 0;
-    if (!wait_for(children_round, w, timeout, 0)) w->ended = "timeout";
-    if (w->ended) {
-        TerminateJobObject(w->job, 0xDEAD);
-        WaitForSingleObject(w->pi.hProcess, 5000);
-        poll_children();
-    }
+    if (w->ended) poll_children();
     /* Children still running after the process ended are ended with the job. */
-    for (int k = 0; k < n_children; k++)
-        if (children[k].process && !children[k].ended) {
-            TerminateJobObject(w->job, 0xDEAD);
-            break;
-        }
+    int running = 0;
+    for (int k = 0; k < n_children; k++) running |= children[k].process && !children[k].ended;
+    if (running) TerminateJobObject(w->job, 0xDEAD);
     for (int k = 0; k < n_children; k++) {
         struct child *c = &children[k];
         out_fmt("child pid=%lu exit=", (unsigned long)c->pid);
@@ -318,11 +231,60 @@ static int watch_children(struct watch *w, const WCHAR *cmdfile, DWORD timeout)
         else out_fmt(" cmdline=?\n");
         out_flush();
     }
+}
+
+/* ---------- both: start, watch, end, report ---------- */
+
+/* Runs CMDFILE's command line, started suspended: run watches its windows, children (JOB)
+   the processes of its job. */
+static int launch(struct watch *w, const WCHAR *cmdfile, DWORD timeout, int job)
+{
+    STARTUPINFOW si = { sizeof si };
+    HWINEVENTHOOK hook = NULL;
+    run_w = w;
+    if (job) {
+        query_process = (query_fn)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess");
+        w->job = CreateJobObjectW(NULL, NULL);
+        w->port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, NULL, 0, 1);
+        JOBOBJECT_ASSOCIATE_COMPLETION_PORT assoc = { w->job, w->port };
+        if (!w->job || !w->port
+            || !SetInformationJobObject(w->job, JobObjectAssociateCompletionPortInformation, &assoc,
+                                        sizeof assoc))
+            return fail("job set-up");
+    }
+    WCHAR *cmd = read_utf8_file(cmdfile);
+    if (!cmd) { out_fmt("launch: cannot read the command file\n"); return out_done(2); }
+    if (!CreateProcessW(NULL, cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &si, &w->pi))
+        return fail("CreateProcess");
+    if (job && !AssignProcessToJobObject(w->job, w->pi.hProcess)) {
+        fail("AssignProcessToJobObject");
+        TerminateProcess(w->pi.hProcess, 0xDEAD);
+        return 2;
+    }
+    if (!job)
+        hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, NULL, event_proc, w->pi.dwProcessId, 0,
+                               WINEVENT_OUTOFCONTEXT);
+    ResumeThread(w->pi.hThread);
+    DWORD start = GetTickCount(), code = 0;
+    if (!wait_for(job ? children_round : run_round, w, timeout, 0)) w->ended = "timeout";
+    if (w->ended) {
+        if (job) TerminateJobObject(w->job, 0xDEAD);
+        else TerminateProcess(w->pi.hProcess, 0xDEAD);
+        WaitForSingleObject(w->pi.hProcess, 5000);
+    }
+    if (job) report_children(w);
+    else pump(); /* creation events that arrived at the very end */
+    if (hook) UnhookWinEvent(hook);
     GetExitCodeProcess(w->pi.hProcess, &code);
-    out_fmt("exit=0x%08lX ended=%s children=%d ms=%lu\n", (unsigned long)code, w->ended ? w->ended : "self",
-            n_children, (unsigned long)(GetTickCount() - start));
-    out_flush();
-    return w->ended ? 1 : 0;
+    const char *ended = w->ended ? w->ended : "self";
+    if (job)
+        out_fmt("exit=0x%08lX ended=%s children=%d ms=%lu\n", (unsigned long)code, ended, n_children,
+                (unsigned long)(GetTickCount() - start));
+    else
+        out_fmt("exit=0x%08lX window=%s ended=%s created=%d hook=%s ms=%lu first_window=\"%s\"\n",
+                (unsigned long)code, window_seen ? "yes" : "no", ended, n_created, hook ? "yes" : "no",
+                (unsigned long)(GetTickCount() - start), to_utf8(first_window));
+    return out_done(w->ended != NULL);
 }
 
 /* ---------- mutex ---------- */
@@ -358,9 +320,8 @@ int wmain(int argc, WCHAR **argv)
         else if (is_run && !lstrcmpW(argv[i], L"--kill-on-window")) w.kill_on_window = 1;
         else break;
     }
-    if (argc - i == 2 && is_run) return run(&w, argv[i], (DWORD)_wtoi(argv[i + 1]));
-    if (argc - i == 2 && !lstrcmpW(verb, L"children"))
-        return watch_children(&w, argv[i], (DWORD)_wtoi(argv[i + 1]));
+    if (argc - i == 2 && (is_run || !lstrcmpW(verb, L"children")))
+        return launch(&w, argv[i], (DWORD)_wtoi(argv[i + 1]), !is_run);
     fputs("usage: launch run [--stop STOPFILE] [--seen SEENFILE] [--kill-on-window] CMDFILE TIMEOUT_MS\n"
           "     | launch children [--stop STOPFILE] CMDFILE TIMEOUT_MS\n"
           "     | launch mutex NAME READYFILE STOPFILE TIMEOUT_MS\n", stderr);

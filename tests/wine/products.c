@@ -8,8 +8,7 @@
  *       SOURCE is the product's InstallSource (the folder its package was installed from),
  *       or "-" when the engine has none.
  *   products install PACKAGE      prints MsiInstallProductW's result (empty command line)
- *   products remove PRODUCTCODE   prints MsiConfigureProductW's result for
- *                                 INSTALLSTATE_ABSENT
+ *   products remove PRODUCTCODE   prints MsiConfigureProductW's result for INSTALLSTATE_ABSENT
  *
  * Linked against msi.dll by import, so it always uses the engine of the system directory,
  * whatever "InstallerLocation" says. UTF-8 on stdout. Exit status 0, or 2 for bad arguments.
@@ -30,20 +29,16 @@ int wmain(int argc, WCHAR **argv)
                 lstrcpyW(source, L"-");
             out_fmt("%s %d %s\n", to_utf8(argv[i]), (int)MsiQueryProductStateW(argv[i]), to_utf8(source));
         }
-        out_flush();
-        return 0;
+        return out_done(0);
     }
     MsiSetInternalUI(INSTALLUILEVEL_NONE, NULL);
-    if (!lstrcmpW(verb, L"install") && argc == 3) {
+    if (!lstrcmpW(verb, L"install") && argc == 3)
         out_fmt("%u\n", MsiInstallProductW(argv[2], L""));
-        out_flush();
-        return 0;
-    }
-    if (!lstrcmpW(verb, L"remove") && argc == 3) {
+    else if (!lstrcmpW(verb, L"remove") && argc == 3)
         out_fmt("%u\n", MsiConfigureProductW(argv[2], INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT));
-        out_flush();
-        return 0;
+    else {
+        fputs("usage: products state PRODUCTCODE... | install PACKAGE | remove PRODUCTCODE\n", stderr);
+        return 2;
     }
-    fputs("usage: products state PRODUCTCODE... | install PACKAGE | remove PRODUCTCODE\n", stderr);
-    return 2;
+    return out_done(0);
 }
