@@ -39,7 +39,7 @@ LOCALES = {
 
 # Cases whose verdict comes from the platform's trust check or from an HTTPS download to the
 # local server: they run only when the trust probe saw this Wine answer as measured.
-TRUST_GROUPS = ("verify ", "download")
+TRUST_GROUPS = ("verify", "download")
 
 # Time limits (seconds unless named _MS).
 T_BOX_MS = 20000        # a usage box must appear within this
@@ -861,7 +861,9 @@ def ia32_refused():
     os.makedirs(os.path.dirname(probe), exist_ok=True)
     subprocess.run(["gcc", "-O1", "-o", probe, os.path.join(HERE, "ia32_probe.c")], check=True)
     p = subprocess.run([probe], stdout=subprocess.PIPE, text=True)
-    return None if p.returncode == 0 else p.stdout.strip()
+    # Any other end than "runs" keeps the x86 level off, with the reason shown.
+    return None if p.returncode == 0 else (p.stdout.strip() or "the probe of 32-bit x86 code "
+                                           "ended with status %d" % p.returncode)
 
 
 if __name__ == "__main__" and sys.argv[1:] == ["ia32"]:

@@ -102,9 +102,10 @@ class Suite(harness.Suite):
         return problems
 
     def cases(self):
-        for lang, args, want in USAGE_CASES:
-            shot = "usage-%s.png" % lang if args == SCREENSHOT_ARG else None
-            self.case("usage %s %s" % (lang, args), self.usage_box, lang, args, want, shot)
+        self.table("usage", [("%s %s" % (lang, args), lang, args, want,
+                              "usage-%s.png" % lang if args == SCREENSHOT_ARG else None)
+                             for lang, args, want in USAGE_CASES], self.usage_box,
+                   ("en /v", lambda a: [a[0], a[1], 0, None]))
 
         f, s, NT = self.f, self.setup_signed, TRUST_E_SUBJECT_NOT_TRUSTED
         verify_cases = [
@@ -128,8 +129,8 @@ class Suite(harness.Suite):
             ("from an unsigned setup.exe: unsigned file gives 0x800B0004", self.setup_plain,
              "/v " + win_path(f["unsigned"]), NT),
         ]
-        for name, exe, args, want in verify_cases:
-            self.case("verify " + name, self.verify, exe, args, want)
+        self.table("verify", verify_cases, self.verify,
+                   ("/v unsigned file gives 0x800B0004", lambda a: a[:2] + [0]))
 
         self.case("second instance exits 1618 without a window", self.second_instance)
 
