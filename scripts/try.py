@@ -14,8 +14,8 @@ A vendor's setup and packages installed under Wine before anything is uploaded:
    only the prefix trusts; serves the packages with tests/wine/https_server.py.
 3. Makes a 64-bit Windows prefix (x64: 64-bit Wine; x86: the setup under WOW64, or with
    WINEARCH=win32 a 32-bit Windows) inside a Debian root (tests/wine/roots.sh) and runs the
-   setup twice in copies of it: "download" (setup.exe alone) and "beside" (the
-   packages next to it). A language dialog is answered with its preselection, a question
+   setup twice in copies of it, all through tests/harness.py: "download" (setup.exe alone)
+   and "beside" (the packages next to it). A language dialog is answered with its preselection, a question
    with Yes, a message box with OK (its text is printed). For each run: the exit status and
    its meaning, the server's requests, each product's state, the new files under Program
    Files, and a contact sheet of the progress window (build/try/RUN/progress.png).
@@ -24,17 +24,14 @@ Exit status 0 when both runs ended with 0. `try.py --prepare-only` stops before 
 TRY_DELAY_MS=N slows the server down (N ms after every 64 KiB) to watch small packages. Wine runs in the Debian root of WINE_RELEASE
 (default bookworm, Wine 8; trixie for Wine 10); roots.sh needs root privileges.
 """
-import hashlib
 import json
 import os
 import re
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
-import tempfile
 import time
 import urllib.parse
 
@@ -81,10 +78,6 @@ def run(cmd, what, timeout=300, **kw):
     if proc.returncode != 0:
         die("%s failed:\n%s" % (what, proc.stdout.decode(errors="replace")[-2000:]))
     return proc.stdout.decode(errors="replace")
-
-
-def win_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 # --- the packages against the tables ----------------------------------------------------------
@@ -157,52 +150,15 @@ def choose_port(want):
     die("no free port")
 
 
-def split_chain(path):
-    text = open(path).read()
-    return re.findall(r"-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----\n?", text, re.S)
-
-
 def self_signed_root(chain_path, out_path):
     """Writes the chain's last certificate to out_path when it is self-signed."""
-    certs = split_chain(chain_path)
+    certs = re.findall(r"-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----\n?", open(chain_path).read(), re.S)
     if not certs:
         return False
     with open(out_path, "w") as f:
         f.write(certs[-1])
-    subject = run(["openssl", "x509", "-in", out_path, "-noout", "-subject"], "openssl").split("=", 1)[1]
-    issuer = run(["openssl", "x509", "-in", out_path, "-noout", "-issuer"], "openssl").split("=", 1)[1]
-    return subject == issuer
-
-
-def root_reg(cas, out_path):
-    """A registry file putting each CA (PEM path) into HKLM Root: the blob is the words 0x20,
-    1 and the DER length, then the DER."""
-    lines = ["REGEDIT4", ""]
-    for ca in cas:
-        der = subprocess.run(["openssl", "x509", "-in", ca, "-outform", "DER"], stdout=subprocess.PIPE,
-                             check=True, timeout=60).stdout
-        thumb = hashlib.sha1(der).hexdigest().upper()
-        blob = struct.pack("<III", 0x20, 1, len(der)) + der
-        lines.append("[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\%s]" % thumb)
-        lines.append('"Blob"=hex:%s' % ",".join("%02x" % b for b in blob))
-        lines.append("")
-    with open(out_path, "w") as f:
-        f.write("\n".join(lines) + "\n")
-
-
-def server_certificate(pki):
-    cnf = os.path.join(pki, "server.cnf")
-    with open(cnf, "w") as f:
-        f.write("[req]\ndistinguished_name = dn\nprompt = no\n[dn]\nCN = localhost\n[ext]\n"
-                "basicConstraints = critical, CA:FALSE\nkeyUsage = critical, digitalSignature, keyEncipherment\n"
-                "extendedKeyUsage = serverAuth\nsubjectAltName = DNS:localhost, IP:127.0.0.1\n")
-    key, csr, pem = (os.path.join(pki, n) for n in ("server.key", "server.csr", "server.pem"))
-    run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes", "-config", cnf, "-keyout", key,
-         "-out", csr], "openssl req (server)")
-    run(["openssl", "x509", "-req", "-sha256", "-days", "7", "-in", csr, "-CA", os.path.join(pki, "ca.pem"),
-         "-CAkey", os.path.join(pki, "ca.key"), "-set_serial", "4099", "-extfile", cnf, "-extensions", "ext",
-         "-out", pem], "openssl x509 (server)")
-    return pem, key
+    names = run(["openssl", "x509", "-in", out_path, "-noout", "-subject", "-issuer"], "openssl").splitlines()
+    return names[0].split("=", 1)[1] == names[1].split("=", 1)[1]
 
 
 def sign(src, dst, signer, description, root):
@@ -237,10 +193,7 @@ def prepare(env):
         print("ARCH=%s: %s" % (arch, reason or "the default where the kernel runs 32-bit x86 code"))
     if winearch == "win32" and arch == "x64":
         die("WINEARCH=win32 is a 32-bit Windows, where the x64 setup cannot run: give ARCH=x86")
-    try:
-        config = tables.load(tables_file)
-    except tables.TablesError as e:
-        die(str(e))
+    config = tables.load(tables_file)
 
     log("checking %s against %s" % (packages, tables_file))
     problems, notes, codes = check_packages(config, packages)
@@ -278,10 +231,8 @@ def prepare(env):
     else:
         root = os.path.join(pki, "ca.pem")
         signer = (os.path.join(pki, "leaf-chain.pem"), os.path.join(pki, "leaf.key"), None)
-    root_reg(cas, os.path.join(pki, "roots.reg"))
     with open(os.path.join(pki, "cas.json"), "w") as f:
         json.dump(cas, f)
-    server_certificate(pki)
 
     port = choose_port(int(env.get("TRY_PORT") or 47902))
     variant = json.loads(json.dumps(config))
@@ -302,10 +253,7 @@ def prepare(env):
     log("the variant of the tables: downloads from https://localhost:%d" % port)
     for row in variant["packages"]:
         print("  %s: %s" % (row["productName"], row["downloadUrl"]))
-    try:
-        exe = harness.build_variants({"try": tables.source(variant)}, arch)["try"]
-    except harness.SetupError as e:
-        die(str(e))
+    exe = harness.build_variants({"try": tables.source(variant)}, arch)["try"]
 
     description, _ = tables.signing(config)
     log("signing the variant and the packages (%s)" % (cert or "a throw-away test publisher"))
@@ -317,10 +265,7 @@ def prepare(env):
         print("  %s" % name)
 
     log("the %s helpers that answer the dialogs and read the results" % arch)
-    try:
-        built = harness.build_helpers(arch)
-    except harness.SetupError as e:
-        die(str(e))
+    built = harness.build_helpers(arch)
     bindir = os.path.join(WORK, "bin")
     os.makedirs(bindir)
     for helper in ("launch", "dialogs", "products"):
@@ -331,70 +276,7 @@ def prepare(env):
     return state
 
 
-# --- under Wine ------------------------------------------------------------------------------
-
-class Wine:
-    def __init__(self, prefix, state):
-        self.prefix, self.state = prefix, state
-
-    def env(self):
-        """The x64 setup runs under 64-bit Wine (tests/wine/bin/wine: KAVRIN_WINE_ARCH=x64)."""
-        e = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH=self.state["winearch"], WINEDEBUG="-all",
-                 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", LC_ALL="C.UTF-8")
-        e.pop("KAVRIN_WINE_ARCH", None)
-        if self.state["arch"] == "x64":
-            e["KAVRIN_WINE_ARCH"] = "x64"
-        return e
-
-    def run(self, args, timeout=120):
-        """wine ARGS; a program that hangs is given up after timeout (status 124). The output
-        goes through a file: a pipe would stay open as long as a helper Wine starts (the
-        virtual desktop's explorer.exe) that inherits it."""
-        with tempfile.TemporaryFile() as out:
-            proc = subprocess.Popen(["wine"] + args, env=self.env(), stdout=out, stderr=subprocess.DEVNULL,
-                                    stdin=subprocess.DEVNULL)
-            try:
-                code = proc.wait(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait(timeout=30)
-                code = 124
-            out.seek(0)
-            return subprocess.CompletedProcess(args, code, out.read(), b"")
-
-    def stop(self):
-        for args in (["-k"], ["-w"]):
-            try:
-                subprocess.run(["wineserver"] + args, env=self.env(), timeout=30,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            except subprocess.TimeoutExpired:
-                pass
-
-
-def make_prefix(prefix, state, release):
-    cas = json.load(open(os.path.join(WORK, "pki", "cas.json")))
-    added = []
-    if release != "bookworm":
-        # Wine 10 takes its roots from the system store of the Debian root, read when the
-        # prefix is made.
-        root = os.environ["KAVRIN_WINE_ROOT"]
-        for i, ca in enumerate(cas):
-            dst = os.path.join(root, "usr", "local", "share", "ca-certificates", "kavrin-try-%d.crt" % i)
-            shutil.copy(ca, dst)
-            added.append(dst)
-        run(["chroot", root, "update-ca-certificates"], "update-ca-certificates in the Wine root")
-    wine = Wine(prefix, state)
-    with open(os.path.join(WORK, "wineboot.log"), "wb") as out:
-        subprocess.run(["wineboot", "-i"], env=wine.env(), stdout=out, stderr=out, stdin=subprocess.DEVNULL,
-                       timeout=600)
-    subprocess.run(["wineserver", "-w"], env=wine.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=300)
-    wine.run(["reg", "import", win_path(os.path.join(WORK, "pki", "roots.reg"))])
-    wine.run(["reg", "add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "Default", "/f"])
-    wine.run(["reg", "add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default", "/d", "1024x768", "/f"])
-    wine.stop()
-    return added
-
+# --- under Wine: every step through the tests' harness ------------------------------------------
 
 def start_server(port, logfile):
     pki = os.path.join(WORK, "pki")
@@ -406,9 +288,8 @@ def start_server(port, logfile):
                              os.path.join(WORK, "addresses.json"), "--lifetime", str(RUN_TIMEOUT_S + 120),
                              "--delay-ms", os.environ.get("TRY_DELAY_MS") or "0"],
                             stdin=subprocess.DEVNULL)
-    for _ in range(100):
-        if os.path.exists(port_file) or proc.poll() is not None:
-            break
+    deadline = time.time() + 10
+    while not os.path.exists(port_file) and proc.poll() is None and time.time() < deadline:
         time.sleep(0.1)
     if not os.path.exists(port_file):
         proc.kill()
@@ -417,26 +298,45 @@ def start_server(port, logfile):
     return proc
 
 
-def answer_dialogs(wine, bindir, events):
+def answer_dialogs(s, events):
     """Answers what the setup waits for: the language dialog (OK), a message box (Yes when
     it asks, else OK). Returns True when it pressed something."""
-    dialogs = win_path(os.path.join(bindir, "dialogs.exe"))
-    if wine.run([dialogs, "press", LANGUAGE_TITLE.encode().hex(), str(IDOK), "100"], 30).returncode == 0:
+    if s.dialogs(["press", LANGUAGE_TITLE.encode().hex(), str(IDOK), "100"], timeout=30)[0] == 0:
         events.append("language dialog: OK (the preselected language)")
         return True
     title = TITLE.encode().hex()
-    if wine.run([dialogs, "find", title, "0"], 30).returncode != 0:
+    if s.dialogs(["find", title, "0"], timeout=30)[0] != 0:
         return False
-    p = wine.run([dialogs, "inspect", title, "2000", "--box"], 30)
-    try:
-        box = json.loads(p.stdout.decode("utf-8", errors="replace").strip().splitlines()[-1])
-    except (ValueError, IndexError):
+    box = s.dialogs(["inspect", title, "2000", "--box"], timeout=30)[1]
+    if not isinstance(box, dict):
         return False
     ids = [b.get("id") for b in box.get("buttons", []) if isinstance(b, dict)]
     press = IDYES if IDYES in ids else IDOK
     events.append("message box: %r, pressed %s" % (box.get("text"), "Yes" if press == IDYES else "OK"))
-    wine.run([dialogs, "press", title, str(press), "2000"], 30)
+    s.dialogs(["press", title, str(press), "2000"], timeout=30)
     return True
+
+
+def watch(s, proc, rundir, events):
+    """Answers dialogs and takes screenshots of the progress window (at most 12) until the
+    run ends; returns [(screenshot, its label)]."""
+    shots, deadline = [], time.time() + RUN_TIMEOUT_S + 60
+    s.shots = rundir
+    while proc.poll() is None and time.time() < deadline:
+        try:
+            if answer_dialogs(s, events):
+                continue
+            p = s.dialogs(["progress", TITLE.encode().hex()], timeout=30)[1] or {}
+        except harness.SetupError:  # dialogs.exe overran twice: look again
+            continue
+        if p.get("found") and p.get("visible") and len(shots) < 12:
+            shot = os.path.join(rundir, "progress-%02d.png" % (len(shots) + 1))
+            s.screenshot(os.path.basename(shot))
+            if os.path.exists(shot):
+                shots.append((shot, "%s | %s | %d/%d" % (p.get("title"), p.get("status"), p.get("pos", 0),
+                                                         p.get("high", 0))))
+        time.sleep(0.5)
+    return shots
 
 
 def program_files(prefix):
@@ -449,57 +349,37 @@ def program_files(prefix):
     return found
 
 
-def one_run(name, template, state, beside):
+def one_run(s, name, template, state, beside):
     rundir = os.path.join(WORK, name)
-    prefix = os.path.join(rundir, "prefix")
     os.makedirs(rundir)
-    run(["cp", "-a", template, prefix], "copying the prefix")
     shutil.copy(os.path.join(WORK, "setup.exe"), rundir)
     if beside:
         for f in os.listdir(os.path.join(WORK, "serve")):
             shutil.copy(os.path.join(WORK, "serve", f), rundir)
-    wine = Wine(prefix, state)
-    bindir = os.path.join(WORK, "bin")
     requests = os.path.join(rundir, "requests.log")
     open(requests, "w").close()
-    before = program_files(prefix)
-    server = start_server(state["port"], requests)
-    shots, events = [], []
-    cmd = os.path.join(rundir, "run.cmd")
-    with open(cmd, "w") as f:
-        f.write('"%s"' % win_path(os.path.join(rundir, "setup.exe")))
-    try:
-        run_out = open(os.path.join(rundir, "run.out"), "w+b")
-        child = subprocess.Popen(["wine", win_path(os.path.join(bindir, "launch.exe")), "run", win_path(cmd),
-                                  str(RUN_TIMEOUT_S * 1000)], env=wine.env(), stdout=run_out,
-                                 stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-        deadline = time.time() + RUN_TIMEOUT_S + 60
-        while child.poll() is None and time.time() < deadline:
-            if answer_dialogs(wine, bindir, events):
-                continue
-            probe = wine.run([win_path(os.path.join(bindir, "dialogs.exe")), "progress", TITLE.encode().hex()], 30)
-            try:
-                s = json.loads(probe.stdout.decode("utf-8", errors="replace").strip() or "{}")
-            except ValueError:
-                s = {}
-            if s.get("found") and s.get("visible") and len(shots) < 12:
-                shot = os.path.join(rundir, "progress-%02d.png" % (len(shots) + 1))
-                if subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", shot],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60).returncode == 0:
-                    shots.append((shot, "%s | %s | %d/%d" % (s.get("title"), s.get("status"), s.get("pos", 0),
-                                                             s.get("high", 0))))
-            time.sleep(0.5)
-        if child.poll() is None:
-            child.kill()
-        child.wait(timeout=60)
-        run_out.seek(0)
-        out = run_out.read().decode(errors="replace")
-        run_out.close()
-    finally:
-        server.terminate()
-        server.wait(timeout=30)
-    m = re.search(r"^exit=(0x[0-9A-Fa-f]+)", out.replace("\r", ""), re.M)
-    code = int(m.group(1), 16) if m else None
+    events, states = [], {}
+    with s.own_prefix(os.path.join(rundir, "prefix"), template) as prefix:
+        before = program_files(prefix)
+        server = start_server(state["port"], requests)
+        try:
+            proc, stopfile, _ = s.start_setup(os.path.join(rundir, "setup.exe"), "", "en",
+                                              timeout_ms=RUN_TIMEOUT_S * 1000)
+            shots = watch(s, proc, rundir, events)
+            try:  # a run still going at the deadline is stopped: it has no exit status
+                res = s.end_setup(proc, stopfile, stop_now=proc.poll() is None)
+                code = res["code"] if res["ended"] == "self" else None
+            except harness.SetupError:
+                code = None
+        finally:
+            server.terminate()
+            server.wait(timeout=30)
+        if state["codes"]:
+            for line in s.products("state", *sorted(set(state["codes"].values()))).replace("\r", "").splitlines():
+                parts = line.split(" ", 2)
+                if len(parts) >= 2 and parts[1].lstrip("-").isdigit():
+                    states[parts[0]] = int(parts[1])
+        new = sorted(program_files(prefix) - before)
 
     log("run '%s': %s" % (name, "the packages beside setup.exe" if beside else "setup.exe alone, downloading"))
     for e in events:
@@ -512,19 +392,10 @@ def one_run(name, template, state, beside):
     print("requests the server saw:")
     seen = [l for l in open(requests).read().splitlines() if l]
     print("\n".join("  " + l for l in seen) or "  none")
-    states = {}
-    if state["codes"]:
-        p = wine.run([win_path(os.path.join(bindir, "products.exe")), "state"] + sorted(set(state["codes"].values())),
-                     60)
-        for line in p.stdout.decode("utf-8", errors="replace").replace("\r", "").splitlines():
-            parts = line.split(" ", 2)
-            if len(parts) >= 2:
-                states[parts[0]] = int(parts[1])
     print("products (MsiQueryProductState: 5 installed, -1 unknown):")
     for fname, product in sorted(state["codes"].items()):
         print("  %s %s: %s" % (fname, product, states.get(product, "?")))
     print("new files under Program Files:")
-    new = sorted(program_files(prefix) - before)
     print("\n".join("  C:\\" + n.replace("/", "\\") for n in new) or "  none")
     if shots:
         sheet = os.path.join(rundir, "progress.png")
@@ -539,7 +410,6 @@ def one_run(name, template, state, beside):
             print("progress window: %d screenshots in %s (montage failed)" % (len(shots), rundir))
     else:
         print("progress window: no screenshot (it was not up while looked at)")
-    wine.stop()
     result = {"exit": code, "requests": seen, "states": states, "files": new}
     with open(os.path.join(rundir, "result.json"), "w") as f:
         json.dump(result, f, indent=1)
@@ -547,22 +417,28 @@ def one_run(name, template, state, beside):
 
 
 def wine_part(release):
+    """The prefix and the two runs, through the harness; the CAs a Wine 10 root's store was
+    given for the prefix are taken out of it again afterwards."""
     state = json.load(open(os.path.join(WORK, "state.json")))
-    template = os.path.join(WORK, "prefix")
+    s = harness.Suite(os.path.join(WORK, "setup.exe"), WORK, keep=True, arch=state["arch"])
+    s.winearch = state["winearch"]  # the x86 setup in a 64-bit prefix, unless WINEARCH=win32
     log("a %s Wine prefix for the %s setup (Wine of the Debian %s root) trusting the test CA"
         % (state["winearch"], state["arch"], release))
-    added = make_prefix(template, state, release)
+    added, results = [], []
     try:
-        results = [one_run("download", template, state, False), one_run("beside", template, state, True)]
+        s.display = os.environ.get("DISPLAY") or None
+        if not s.display:
+            s.start_xvfb()
+        added = s.make_prefix(json.load(open(os.path.join(WORK, "pki", "cas.json"))))
+        results = [one_run(s, "download", s.prefix, state, False), one_run(s, "beside", s.prefix, state, True)]
     finally:
-        Wine(template, state).stop()
+        s.stop_wineserver()
+        s.stop_xvfb()
+        for f in added:
+            os.remove(f)
         if added:
-            for f in added:
-                os.remove(f)
-            subprocess.run(["chroot", os.environ["KAVRIN_WINE_ROOT"], "update-ca-certificates", "--fresh"],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-    ok = all(r["exit"] == 0 for r in results)
-    return 0 if ok else 1
+            s.wine_of_run.update_store(s)
+    return 0 if all(r["exit"] == 0 for r in results) else 1
 
 
 def main():
@@ -578,13 +454,14 @@ def main():
             "cannot start the x86 setup.exe on this machine: %s.\nBoth 32-bit Wine and Wine's WoW64 mode need the "
             "kernel to run 32-bit x86 code; give ARCH=x64 to try the x64 setup here, or run make try "
             "on a machine whose kernel does." % reason)
-    cmd = [sys.executable, os.path.abspath(__file__), "--wine-part", release]
-    if not os.environ.get("DISPLAY"):
-        cmd = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24 -nolisten tcp"] + cmd
     roots = [os.path.join(ROOT, "tests", "wine", "roots.sh"), "run", release]
-    return subprocess.run(roots + cmd, stdin=subprocess.DEVNULL).returncode
+    return subprocess.run(roots + [sys.executable, os.path.abspath(__file__), "--wine-part", release],
+                          stdin=subprocess.DEVNULL).returncode
 
 
 if __name__ == "__main__":
     signal.signal(signal.SIGTERM, lambda *a: sys.exit(143))
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except (harness.SetupError, tables.TablesError) as e:  # what failed, and nothing more
+        die(str(e))

@@ -125,12 +125,14 @@ def vendor_signed(packages, tables):
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60).stdout.decode(errors="replace")
         if "Subject: /CN=Other Test Publisher" not in v or "Signature verification: ok" not in v:
             problems.append("%s is not signed by the vendor's certificate" % os.path.basename(f))
-    reg = open(os.path.join(TRY, "pki", "roots.reg")).read()
+    def thumb(path):
+        return subprocess.run(["openssl", "x509", "-in", path, "-noout", "-fingerprint", "-sha1"],
+                              stdout=subprocess.PIPE, timeout=60).stdout.decode().split("=")[1].strip()
+    # The CAs try.py hands to the harness's make_prefix.
+    told = [thumb(path) for path in json.load(open(os.path.join(TRY, "pki", "cas.json")))]
     for ca in ("ca.pem", "ca2.pem"):
         path = os.path.join(TRY, "pki", ca) if ca == "ca.pem" else os.path.join(pki, ca)
-        thumb = subprocess.run(["openssl", "x509", "-in", path, "-noout", "-fingerprint", "-sha1"],
-                               stdout=subprocess.PIPE, timeout=60).stdout.decode().split("=")[1].strip()
-        if thumb.replace(":", "").upper() not in reg:
+        if thumb(path) not in told:
             problems.append("the prefix is not told to trust %s" % ca)
     check("try signs with the vendor's certificate", problems)
 
