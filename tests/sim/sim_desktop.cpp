@@ -53,18 +53,15 @@ HWND SimWindows::CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, 
     dialog.proc = proc;
     dialog.modal = modal;
     HWND h = NewWindow(dialog);
-    windows[h].parent = nullptr;
     for (const auto& c : *controls) {
         SimWindow control;
         control.id = c.id;
         control.className = c.className;
         control.text = c.text;
         control.parent = h;
-        HWND child = NewWindow(control);
-        windows[h].children.push_back(child);
+        windows[h].children.push_back(NewWindow(control));
     }
     // The owner of a top-level dialog is kept apart from the parent of a control.
-    windows[h].user = 0;
     (void)parent;
     proc(h, WM_SETFONT, 0, 0);
     if (!windows[h].alive) return nullptr;
@@ -418,16 +415,8 @@ HCURSOR SimWindows::SetCursor(HCURSOR newCursor) {
 }
 
 int SimWindows::GetSystemMetrics(int index) {
-    switch (index) {
-        case SM_CXICON:
-        case SM_CYICON:
-            return 32;
-        case SM_CXSMICON:
-        case SM_CYSMICON:
-            return 16;
-        default:
-            return 0;
-    }
+    if (index == SM_CXICON || index == SM_CYICON) return 32;
+    return index == SM_CXSMICON || index == SM_CYSMICON ? 16 : 0;
 }
 
 BOOL SimWindows::IsIconic(HWND) { return iconic; }

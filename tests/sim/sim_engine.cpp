@@ -73,10 +73,8 @@ void SimWindows::AddEngine(const std::set<std::string>& missing) {
 
 void SimWindows::AddPackage(const std::u16string& path, const std::u16string& productVersion,
                             const std::u16string& productCode) {
-    SimPackage package;
-    if (!productVersion.empty()) package.properties[u"ProductVersion"] = productVersion;
-    package.properties[u"ProductCode"] = productCode;
-    packages[path] = package;
+    auto& properties = packages[path].properties = {{u"ProductCode", productCode}};
+    if (!productVersion.empty()) properties[u"ProductVersion"] = productVersion;
 }
 
 DWORD SimWindows::NewEngineHandle(EngineHandle handle) {
@@ -119,23 +117,13 @@ int SimWindows::MsiSetInternalUI(int level, HWND* owner) {
 
 UINT SimWindows::MsiInstallProductW(const char16_t* package, const char16_t* cmd) {
     Record("MsiInstallProductW", {Q(package), Q(cmd)});
-    UINT result = 0;
-    if (!installResults.empty()) {
-        result = installResults.front();
-        installResults.pop_front();
-    }
-    return result;
+    return Next(installResults, 0u);
 }
 
 UINT SimWindows::MsiApplyPatchW(const char16_t* patch, const char16_t* product, int type,
                                 const char16_t* cmd) {
     Record("MsiApplyPatchW", {Q(patch), Q(product), type, Q(cmd)});
-    UINT result = 0;
-    if (!installResults.empty()) {
-        result = installResults.front();
-        installResults.pop_front();
-    }
-    return result;
+    return Next(installResults, 0u);
 }
 
 UINT SimWindows::MsiReinstallProductW(const char16_t* product, DWORD mode) {

@@ -642,12 +642,7 @@ int SimWindows::MessageBoxW(HWND owner, const char16_t* text, const char16_t* ca
     // The box's modal loop ends at a quit message of its thread's queue, which it posts again,
     // before the user could answer.
     if (!runningThread_ && quitMessages > 0) return 0;
-    if (!messageBoxAnswers.empty()) {
-        int answer = messageBoxAnswers.front();
-        messageBoxAnswers.pop_front();
-        return answer;
-    }
-    return (type & 0xF) == MB_YESNO ? IDNO : IDOK;
+    return Next(messageBoxAnswers, (type & 0xF) == MB_YESNO ? IDNO : IDOK);
 }
 
 // ---- wintrust and crypt32 --------------------------------------------------------------
@@ -673,12 +668,13 @@ int SimWindows::CertIdOf(PCCERT_CONTEXT cert) const {
 
 LONG SimWindows::WinVerifyTrust(HWND window, GUID* action, LPVOID data) {
     WintrustDataV1* wd = static_cast<WintrustDataV1*>(data);
-    SimTrustCall call{};
-    call.window = window;
-    call.uiChoice = wd->dwUIChoice;
-    call.stateAction = wd->dwStateAction;
-    call.cbStruct = wd->cbStruct;
-    call.actionIsGenericVerifyV2 = memcmp(action, &kGenericVerifyV2, sizeof(GUID)) == 0;
+    SimTrustCall call{u"",
+                      window,
+                      wd->dwUIChoice,
+                      wd->dwStateAction,
+                      wd->cbStruct,
+                      0,
+                      memcmp(action, &kGenericVerifyV2, sizeof(GUID)) == 0};
     if (wd->pFile) {
         call.fileCbStruct = wd->pFile->cbStruct;
         call.path = reinterpret_cast<const char16_t*>(wd->pFile->pcwszFilePath);

@@ -312,6 +312,13 @@ private:
         lastError_ = error;
         return result;
     }
+    template <typename T>
+    static T Next(std::deque<T>& scripted, T otherwise) {  // the next scripted answer
+        if (scripted.empty()) return otherwise;
+        T next = scripted.front();
+        scripted.pop_front();
+        return next;
+    }
     void Record(const char* name, std::initializer_list<Arg> arguments);  // "name(a, b, ...)"
     HANDLE NewHandle(const std::string& kind);
     HWND NewWindow(SimWindow window);
