@@ -50,10 +50,7 @@ TEST_F(DownloadTest, TrustedDownloadIsInstalledFromTheCache) {
     EXPECT_EQ(bar.rangeHigh, 8192);
     EXPECT_EQ(bar.position, 8192);
     EXPECT_EQ(Status(), "Verifying digital signature of 'Lumora.x64.msi'...");
-    int downloading = sim.IndexOf("SetWindowTextW");
-    while (downloading >= 0 &&
-           sim.calls[downloading].find("Downloading package") == std::string::npos)
-        downloading = sim.IndexOf("SetWindowTextW", downloading + 1);
+    int downloading = sim.IndexOf("SetWindowTextW", 0, "Downloading package");
     ASSERT_GE(downloading, 0);
     EXPECT_NE(sim.calls[downloading].find("Downloading package 'Lumora.x64.msi' ..."),
               std::string::npos);

@@ -19,8 +19,8 @@
 // Whether `text` starts with `prefix`; a failure shows both.
 inline ::testing::AssertionResult StartsWith(const std::string& text, const std::string& prefix) {
     if (text.compare(0, prefix.size(), prefix) == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "\"" << text << "\" starts otherwise than \"" << prefix
-                                         << "\"";
+    return ::testing::AssertionFailure()
+           << "\"" << text << "\" starts otherwise than \"" << prefix << "\"";
 }
 
 class SimTest : public ::testing::Test {

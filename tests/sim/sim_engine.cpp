@@ -32,30 +32,13 @@ const char* const kEngineFunctions[] = {
 
 }  // namespace
 
-#define SIM_EXPORTS(X)                                                       \
-    /* the functions besides the engine's that the setup looks up by name */ \
-    X(InitCommonControlsEx)                                                  \
-    X(URLDownloadToCacheFileW)                                               \
-    X(OpenProcessToken)                                                      \
-    X(LookupPrivilegeValueW)                                                 \
-    X(AdjustTokenPrivileges)                                                 \
-    X(CheckTokenMembership)                                                  \
-    X(IsWow64Process2)                                                       \
-    X(IsWow64Process)                                                        \
-    X(WinVerifyTrust)                                                        \
-    X(WTHelperProvDataFromStateData)                                         \
-    X(WTHelperGetProvSignerFromChain)                                        \
-    X(WTHelperGetProvCertFromChain)                                          \
-    X(CertDuplicateCertificateContext)                                       \
-    X(CertFreeCertificateContext)                                            \
-    X(CertCompareCertificate)
-
 FARPROC SimExport(const std::string& name) {
-#define SIM_EXPORT(name) {#name, ExportOf<&SimWindows::name>(&SimWindows::name)},
-#define SIM_ENGINE_EXPORT(result, name, parameters, arguments) SIM_EXPORT(name)
-    static const std::map<std::string, void*> table = {
-        SIM_EXPORTS(SIM_EXPORT) KAVRIN_ENGINE_FUNCTIONS(SIM_ENGINE_EXPORT)};
-#undef SIM_ENGINE_EXPORT
+#define SIM_EXPORT(result, name, ...) {#name, ExportOf<&SimWindows::name>(&SimWindows::name)},
+#define SIM_EXPORTS                \
+    KAVRIN_SIM_EXPORTS(SIM_EXPORT) \
+    KAVRIN_ENGINE_FUNCTIONS(SIM_EXPORT) SIM_EXPORT(, OpenProcessToken)
+    static const std::map<std::string, void*> table = {SIM_EXPORTS};
+#undef SIM_EXPORTS
 #undef SIM_EXPORT
     auto it = table.find(name);
     // Any other export a test declares resolves to a function that must not be called.

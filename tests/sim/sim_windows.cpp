@@ -165,9 +165,11 @@ std::vector<std::string> SimWindows::CallsNamed(const std::string& name) const {
     return out;
 }
 
-int SimWindows::IndexOf(const std::string& name, size_t from) const {
+int SimWindows::IndexOf(const std::string& name, size_t from, const std::string& text) const {
     for (size_t i = from; i < calls.size(); ++i)
-        if (calls[i].compare(0, name.size() + 1, name + "(") == 0) return static_cast<int>(i);
+        if (calls[i].compare(0, name.size() + 1, name + "(") == 0 &&
+            calls[i].find(text) != std::string::npos)
+            return static_cast<int>(i);
     return -1;
 }
 

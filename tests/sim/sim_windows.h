@@ -102,6 +102,30 @@ struct SimTrustCall {
     bool actionIsGenericVerifyV2;
 };
 
+// The functions besides the engine's that the simulated modules export, as members of
+// SimWindows (OpenProcessToken, an operation of the seam too, aside).
+#define KAVRIN_SIM_EXPORTS(X)                                                                  \
+    X(BOOL, InitCommonControlsEx, (const void* init))                                          \
+    X(HRESULT, URLDownloadToCacheFileW,                                                        \
+      (void* caller, const char16_t* url, char16_t* path, DWORD size, DWORD reserved,          \
+       IBindStatusCallback* callback))                                                         \
+    X(BOOL, LookupPrivilegeValueW, (const char16_t* system, const char16_t* name, LUID* luid)) \
+    X(BOOL, AdjustTokenPrivileges,                                                             \
+      (HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES * state, DWORD length,                  \
+       TOKEN_PRIVILEGES * previous, DWORD * returned))                                         \
+    X(BOOL, CheckTokenMembership, (HANDLE token, PSID sid, BOOL * member))                     \
+    X(BOOL, IsWow64Process2, (HANDLE process, WORD * processMachine, WORD * nativeMachine))    \
+    X(BOOL, IsWow64Process, (HANDLE process, BOOL * wow64))                                    \
+    X(LONG, WinVerifyTrust, (HWND window, GUID * action, LPVOID data))                         \
+    X(CRYPT_PROVIDER_DATA*, WTHelperProvDataFromStateData, (HANDLE state))                     \
+    X(CRYPT_PROVIDER_SGNR*, WTHelperGetProvSignerFromChain,                                    \
+      (CRYPT_PROVIDER_DATA * data, DWORD signer, BOOL counterSigner, DWORD counterIndex))      \
+    X(CRYPT_PROVIDER_CERT*, WTHelperGetProvCertFromChain,                                      \
+      (CRYPT_PROVIDER_SGNR * signer, DWORD index))                                             \
+    X(PCCERT_CONTEXT, CertDuplicateCertificateContext, (PCCERT_CONTEXT cert))                  \
+    X(BOOL, CertFreeCertificateContext, (PCCERT_CONTEXT cert))                                 \
+    X(BOOL, CertCompareCertificate, (DWORD encoding, PCERT_INFO a, PCERT_INFO b))
+
 class SimWindows : public Win32Api {
 public:
     SimWindows();
@@ -210,8 +234,9 @@ public:
     std::vector<SimTrustCall> trustCalls;
     std::vector<std::string> CallsNamed(const std::string& name) const;
     size_t CountCalls(const std::string& name) const { return CallsNamed(name).size(); }
-    // Index of the first call named `name` at or after `from`; -1 when there is none.
-    int IndexOf(const std::string& name, size_t from = 0) const;
+    // Index of the first call named `name` at or after `from` whose record contains `text`; -1
+    // when there is none.
+    int IndexOf(const std::string& name, size_t from = 0, const std::string& text = "") const;
 
     // What would hang or deadlock on Windows: a GetMessageW that no posted message would ever
     // end, a wait for a thread that never runs, a worker's call on a window of the main thread
@@ -237,26 +262,10 @@ public:
     KAVRIN_SEAM_OVERRIDES
 
     // ---- functions reached through GetProcAddress ---------------------------------------
-    BOOL InitCommonControlsEx(const void* init);
-    HRESULT URLDownloadToCacheFileW(void* caller, const char16_t* url, char16_t* path, DWORD size,
-                                    DWORD reserved, IBindStatusCallback* callback);
-    BOOL LookupPrivilegeValueW(const char16_t* system, const char16_t* name, LUID* luid);
-    BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* state, DWORD length,
-                               TOKEN_PRIVILEGES* previous, DWORD* returned);
-#define KAVRIN_ENGINE_MEMBER(result, name, parameters, arguments) result name parameters;
-    KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_MEMBER)
-#undef KAVRIN_ENGINE_MEMBER
-    BOOL CheckTokenMembership(HANDLE token, PSID sid, BOOL* member);
-    BOOL IsWow64Process2(HANDLE process, WORD* processMachine, WORD* nativeMachine);
-    BOOL IsWow64Process(HANDLE process, BOOL* wow64);
-    LONG WinVerifyTrust(HWND window, GUID* action, LPVOID data);
-    CRYPT_PROVIDER_DATA* WTHelperProvDataFromStateData(HANDLE state);
-    CRYPT_PROVIDER_SGNR* WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* data, DWORD signer,
-                                                        BOOL counterSigner, DWORD counterIndex);
-    CRYPT_PROVIDER_CERT* WTHelperGetProvCertFromChain(CRYPT_PROVIDER_SGNR* signer, DWORD index);
-    PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT cert);
-    BOOL CertFreeCertificateContext(PCCERT_CONTEXT cert);
-    BOOL CertCompareCertificate(DWORD encoding, PCERT_INFO a, PCERT_INFO b);
+#define KAVRIN_SIM_MEMBER(result, name, parameters, ...) result name parameters;
+    KAVRIN_SIM_EXPORTS(KAVRIN_SIM_MEMBER)
+    KAVRIN_ENGINE_FUNCTIONS(KAVRIN_SIM_MEMBER)
+#undef KAVRIN_SIM_MEMBER
 
     // Certificate object for an id (created on first use).
     PCCERT_CONTEXT Certificate(int id);
