@@ -25,16 +25,13 @@ import traceback
 TESTS = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(TESTS)
 HERE = os.path.join(TESTS, "wine")
-sys.path.insert(0, TESTS)
+sys.path[:0] = [TESTS, os.path.join(REPO, "scripts")]
 import expected_texts as texts  # noqa: E402
+import tables  # noqa: E402  (the release tools' reader and writer of tables sources)
 
-LOCALES = {
-    "en": "en_US.UTF-8",
-    "sl": "sl_SI.UTF-8",
-    "it": "it_IT.UTF-8",
-    "sq": "sq_AL.UTF-8",
-    "de": "de_DE.UTF-8",  # no German texts: English is shown
-}
+# German has no texts of its own: English is shown.
+LOCALES = {"en": "en_US.UTF-8", "sl": "sl_SI.UTF-8", "it": "it_IT.UTF-8", "sq": "sq_AL.UTF-8",
+           "de": "de_DE.UTF-8"}
 
 
 # Cases whose verdict comes from the platform's trust check or from an HTTPS download to the
@@ -77,18 +74,22 @@ def free_port():
         return sock.getsockname()[1]
 
 
-def build_helpers(arch, timeout=600):
-    """Builds tests/wine's Windows programs for arch (build/wine-helpers-ARCH); returns
-    that directory. Raises SetupError with the build output's tail when it fails."""
-    out = os.path.join(REPO, "build", "wine-helpers-" + arch)
-    for cmd in (["cmake", "-S", HERE, "-B", out, "-G", "Ninja",
-                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(REPO, "cmake", ARCH_TOOLCHAIN[arch])],
-                ["cmake", "--build", out]):
+def cmake_build(source, build, arch, what, extra=(), timeout=900):
+    """Configures and builds the CMake project source for arch with its mingw toolchain;
+    raises SetupError with the build output's tail when that fails."""
+    for cmd in (["cmake", "-S", source, "-B", build, "-G", "Ninja", "-DCMAKE_TOOLCHAIN_FILE="
+                 + os.path.join(REPO, "cmake", ARCH_TOOLCHAIN[arch])] + list(extra),
+                ["cmake", "--build", build]):
         p = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, timeout=timeout)
         if p.returncode != 0:
-            raise SetupError("building the %s helpers failed:\n%s"
-                             % (arch, p.stdout.decode(errors="replace")[-2000:]))
+            raise SetupError("building %s failed:\n%s" % (what, p.stdout.decode(errors="replace")[-3000:]))
+
+
+def build_helpers(arch):
+    """Builds tests/wine's Windows programs for arch; returns their directory."""
+    out = os.path.join(REPO, "build", "wine-helpers-" + arch)
+    cmake_build(HERE, out, arch, "the %s helpers" % arch)
     return out
 
 
@@ -427,21 +428,13 @@ class Suite(Report):
         os.makedirs(signed_dir, exist_ok=True)
         self.setup_signed = os.path.join(signed_dir, "setup.exe")
         self.sign("leaf", self.setup_plain, self.setup_signed)
-        # Small PE files to verify: copies of a helper, unsigned or signed.
+        # Small PE files to verify: copies of a helper, unsigned or signed by a leaf.
         pe = os.path.join(self.bin, "products.exe")
-        f = self.f = {
-            "unsigned": os.path.join(self.files, "unsigned.exe"),
-            "same": os.path.join(self.files, "same.exe"),
-            "third": os.path.join(self.files, "third.exe"),
-            "other": os.path.join(self.files, "other.exe"),
-            "sha1": os.path.join(self.files, "sha1.exe"),
-            "blanks": os.path.join(blanks, "same signed.exe"),
-        }
-        shutil.copyfile(pe, f["unsigned"])
-        self.sign("leaf", pe, f["same"])
-        self.sign("leaf3", pe, f["third"])
-        self.sign("leaf2", pe, f["other"])
-        self.sign("leaf1", pe, f["sha1"])
+        signers = {"unsigned": None, "same": "leaf", "third": "leaf3", "other": "leaf2", "sha1": "leaf1"}
+        f = self.f = {key: os.path.join(self.files, key + ".exe") for key in signers}
+        for key, leaf in signers.items():
+            self.sign(leaf, pe, f[key]) if leaf else shutil.copyfile(pe, f[key])
+        f["blanks"] = os.path.join(blanks, "same signed.exe")
         shutil.copyfile(f["same"], f["blanks"])
         # The signatures themselves, checked on the host first.
         ca = os.path.join(self.pki, "ca.pem")
@@ -482,9 +475,10 @@ class Suite(Report):
             if problems:
                 seen.append("%s: %s" % (key, "; ".join(problems)))
         if seen:
-            self.trust_problem = ("Wine %s does not answer the trust probe as measured (%s): the "
-                                  "test CA is not trusted the way this Wine honours, or its trust "
-                                  "check changed" % (self.wine_version, "; ".join(seen)))
+            self.trust_problem = ("the trust probe under Wine %s is not answered as measured (%s): "
+                                  "the setup maps a verdict wrongly, or the test CA is not trusted "
+                                  "the way this Wine honours, or its trust check changed"
+                                  % (self.wine_version, "; ".join(seen)))
         self.report("trust probe: unsigned and untrusted-root controls refused, trusted-root "
                     "control accepted", [self.trust_problem] if self.trust_problem else [])
 
@@ -723,7 +717,7 @@ SOURCES = os.path.join(REPO, "build", "wine-variants", "tables")
 HEADER = '#include "vocabulary/setup_config.h"\n\n'
 
 
-def build_variants(tables, arch, timeout=900):
+def build_variants(tables, arch):
     """tables: {name: C++ source text}; arch: x86 or x64, each with its own build directory.
     Returns {name: path of its setup executable}.
 
@@ -746,46 +740,51 @@ def build_variants(tables, arch, timeout=900):
     # cases asking one after the other do not rebuild each other's executables.
     known = sorted(os.path.join(SOURCES, f) for f in os.listdir(SOURCES) if f.endswith(".cpp"))
     build = os.path.join(REPO, "build", "wine-variants", arch)
-    configure = ["cmake", "-S", REPO, "-B", build, "-G", "Ninja",
-                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(REPO, "cmake", ARCH_TOOLCHAIN[arch]),
-                 "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DKAVRIN_TABLE_VARIANTS=" + ";".join(known)]
-    for cmd in (configure, ["cmake", "--build", build]):
-        proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout,
-                              stdin=subprocess.DEVNULL)
-        if proc.returncode != 0:
-            # A source that does not build would fail every later build of the directory.
-            for path in written:
-                os.remove(path)
-            raise SetupError("building setup variants failed:\n" + proc.stdout.decode(errors="replace")[-3000:])
+    try:
+        cmake_build(REPO, build, arch, "setup variants", ["-DCMAKE_BUILD_TYPE=MinSizeRel",
+                                                          "-DKAVRIN_TABLE_VARIANTS=" + ";".join(known)])
+    except SetupError:
+        # A source that does not build would fail every later build of the directory.
+        for path in written:
+            os.remove(path)
+        raise
     return {name: os.path.join(build, "setup-%s.exe" % stem) for name, stem in stems.items()}
 
 
-def c_string(text):
-    """A C++ UTF-16 literal for text (None gives nullptr)."""
-    if text is None:
-        return "nullptr"
-    escaped = text.replace("\\", "\\\\").replace('"', '\\"')
-    return 'u"%s"' % escaped
+ROW_FIELDS = ("downloadUrl", "operation", "productName", "properties", "expectedVersion", "askFirst",
+              "uiLevel")
 
 
-def lumora_download_tables(port, min_engine=200):
-    """The built-in Lumora row (every column's package), its addresses on a local server."""
-    c = c_string
-    return """
-namespace {
-const LanguageEntry kLanguages[] = {
-    {1060, u"Slovenščina", {nullptr, u"Lumora.Win32.msi", u"Lumora.x64.msi", u"Lumora.ARM64.msi"},
-     {nullptr, nullptr, nullptr, nullptr}},
-    {0, nullptr, {nullptr, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}},
-};
-const PackageEntry kPackages[] = {
-    {%s, u"INSTALL", u"Quorvex Lumora", nullptr, u"5.1", 0, 5, kLanguages},
-    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
-};
-}  // namespace
-const SetupConfig setupConfig = {%s, u"InstMSIA.exe", u"InstMSIW.exe", %d, kPackages};
-""" % (c("https://localhost:%d/prenos/?verzija=5.1&paket=" % port),
-       c("https://localhost:%d/MSI/2.0/" % port), min_engine)
+def tables_source(rows, redist_url="https://127.0.0.1:9/MSI/2.0/", min_engine=200):
+    """The C++ tables of a setup variant, written by the release tools' own writer
+    (scripts/tables.py). rows: (download address, operation, product, properties, expected
+    version, ask first, UI level, languages), each language (id, name, package files, patch
+    files), the files a list of the four columns or None."""
+    def language(lang_id, name, packages, patches):
+        return {"langId": lang_id, "languageName": name, "packageFiles": packages or [None] * 4,
+                "patchFiles": patches or [None] * 4}
+    return tables.source({
+        "redistBaseUrl": redist_url, "redistNonNtFile": "InstMSIA.exe", "redistNtFile": "InstMSIW.exe",
+        "minEngineVersion": min_engine,
+        "packages": [dict(zip(ROW_FIELDS, row[:7]), languages=[language(*lang) for lang in row[7]])
+                     for row in rows]})
+
+
+def in_column(column, name):
+    """A file name in one column of the four."""
+    return [name if i == column else None for i in range(4)]
+
+
+LUMORA_FILES = [None, "Lumora.Win32.msi", "Lumora.x64.msi", "Lumora.ARM64.msi"]
+
+
+def lumora_download_tables(port, min_engine=200, ask_first=False):
+    """The built-in Lumora row (every column's package), its addresses on a local server; with
+    ask_first the row asks before its package."""
+    return tables_source([("https://localhost:%d/prenos/?verzija=5.1&paket=" % port, "INSTALL",
+                           "Quorvex Lumora", None, "5.1", int(ask_first), 5,
+                           [(1060, "Slovenščina", LUMORA_FILES, None)])],
+                         "https://localhost:%d/MSI/2.0/" % port, min_engine)
 
 
 def lumora_package(suite, directory, pad_mib=0):

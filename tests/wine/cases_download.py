@@ -1,26 +1,19 @@
 """Downloads over HTTPS and the Windows Installer engine upgrade, with the real setup.exe.
 
-Setup variants are built whose package address is
-"https://localhost:PORT/prenos/?verzija=5.1&paket=" and whose redistributable address is
-"https://localhost:PORT/MSI/2.0/" (one also asks for an engine newer than any there is, so
-that the upgrade question always comes; one asks before the package), each signed by the test
-publisher. The package is the run's architecture's: Lumora.Win32.msi in the x86 column,
-Lumora.x64.msi (a 64-bit package) in the x64 one. tests/wine/https_server.py serves the packages
-on 127.0.0.1 with a certificate of the test CA for localhost; every case starts and stops its
-own server, by pid, with a bounded lifetime.
+Setup variants, signed by the test publisher, fetch the package of the run's architecture
+(Lumora.Win32.msi or Lumora.x64.msi) from "https://localhost:PORT/prenos/?verzija=5.1&paket="
+and the redistributable from "https://localhost:PORT/MSI/2.0/"; one asks for an engine newer
+than any there is, so that the upgrade question always comes, one asks before the package.
+Every case has its own copy of the suite's prefix and its own server (tests/wine/https_server.py,
+by pid, bounded lifetime), and checks each message box's exact text, icon and buttons, the
+full exit status, whether and from where the product got installed, the requests the server
+saw, and for the upgrade which processes the setup started with which command lines
+(launch.exe children) and what the test redistributable (fake_instmsi.c) was run with.
 
-Every case runs in its own copy of the suite's prefix (the product gets installed, the
-download cache fills) and checks what the user sees (each message box's exact text, icon
-and buttons, through dialogs.exe), the full 32-bit exit status, whether the product got
-installed (products.exe asks the engine, and from where it was installed), the requests
-the server saw, and for the engine upgrade which processes the setup started and with
-which command lines (launch.exe children) and what the test redistributable (fake_instmsi.c)
-was run with.
-
-The engine upgrade through the redistributable exists only for x86 and systems that are not
-NT: the cases that run the redistributable, verify it in a child copy of the setup or answer
-the restart question after it are registered for the x86 build only. The x64 build asks and
-then ends with 1633 (the x86 build sees the same in a win64 prefix).
+The upgrade through the redistributable exists only for x86 and systems that are not NT: the
+cases that run it, verify it in a child setup or answer the restart question after it are the
+x86 build's only. The x64 build asks and then ends with 1633 (the x86 build sees the same in a
+win64 prefix).
 """
 import contextlib
 import glob
@@ -103,16 +96,6 @@ def traced_command_lines(trace):
     return found
 
 
-def tables(port, min_engine, ask_first=False):
-    """The tables of a variant: the built-in Lumora row (a package in each column), addresses
-    on the local server; with ask_first the row asks before its package."""
-    text = harness.lumora_download_tables(port, min_engine)
-    row = 'nullptr, u"5.1", 0, 5, kLanguages}'
-    if row not in text:
-        raise SetupError("the Lumora row of the harness changed: %s" % text)
-    return text.replace(row, row.replace(" 0,", " 1,")) if ask_first else text
-
-
 def port_is_free(port):
     """Whether the test server could listen there (it reuses addresses, as done here)."""
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
@@ -131,16 +114,16 @@ def nothing_listens(port):
 
 
 class Box:
-    """A message box the case expects: its text (a string, or a pattern that must match
-    the whole text), icon, buttons, and the button to press. `while_up` runs while the box
-    is up and returns a list of problems."""
+    """A message box the case expects: its text (a string, or a pattern the whole text must
+    match), icon, buttons, and the button to press; while_up() runs while it is up and
+    returns problems."""
 
     def __init__(self, text, icon, buttons, press, while_up=None):
         self.text, self.icon, self.buttons, self.press = text, icon, buttons, press
-        self.while_up = while_up
+        self.while_up, self.got = while_up, None
 
     def describe(self):
-        return self.text.pattern if hasattr(self.text, "pattern") else self.text
+        return getattr(self.text, "pattern", self.text)
 
 
 class Downloads:
@@ -177,9 +160,10 @@ class Downloads:
         self.redist_url = self.base_url + REDIST_PATH
         self.place_redistributables()
         self.make_packages()
-        built = harness.build_variants({"download": tables(self.port, 200),
+        tables = harness.lumora_download_tables
+        built = harness.build_variants({"download": tables(self.port),
                                         "download-upgrade": tables(self.port, 9900),
-                                        "download-ask": tables(self.port, 200, True)}, s.arch)
+                                        "download-ask": tables(self.port, ask_first=True)}, s.arch)
         self.setup = {}
         for name, path in built.items():
             signed = os.path.join(self.dir, "setup-%s.exe" % name)
@@ -290,7 +274,7 @@ class Downloads:
         # in when a child ends before launch.exe could read the command line from it.
         env = s.env("en")
         env["WINEDEBUG"] = "-all,+process"
-        proc = s.start(["wine", win_path(os.path.join(s.bin, "launch.exe")), "children", "--stop",
+        proc = s.start(["wine", s.tool("launch.exe"), "children", "--stop",
                         win_path(stopfile), win_path(cmdfile), str(T_RUN_MS)], env)
         return {"proc": proc, "stop": stopfile, "kind": "children"}
 
@@ -393,13 +377,8 @@ class Downloads:
 
     def product_state(self):
         """{product code: (state, install source)} from the engine of the case's prefix."""
-        p = self.suite.wine([win_path(os.path.join(self.suite.bin, "products.exe")), "state",
-                             PRODUCT, OLD_PRODUCT], timeout=60)
-        states = {}
-        for line in p.stdout.decode("utf-8", errors="replace").splitlines():
-            code, state, source = line.split(" ", 2)
-            states[code] = (int(state), source)
-        return states
+        lines = self.suite.products("state", PRODUCT, OLD_PRODUCT).splitlines()
+        return {code: (int(state), source) for code, state, source in (l.split(" ", 2) for l in lines)}
 
     def installed_text(self):
         path = os.path.join(self.prefix, INSTALLED_FILE)
@@ -441,7 +420,7 @@ class Downloads:
 
     def expect_cached(self, problems, box, served):
         """The not-trusted box names the downloaded file: it exists with the served bytes."""
-        m = NOT_TRUSTED.fullmatch(getattr(box, "got", "") or "")
+        m = NOT_TRUSTED.fullmatch(box.got or "")
         if not m:
             return
         path = self.suite.host_path(m.group(1))
@@ -700,7 +679,7 @@ class Downloads:
                     problems.append("the redistributable was run with %s, expected %s"
                                     % (calls, want_calls))
                 named = "Installation failed. '%s' is not trusted." % m.group(1)
-                if not signed and getattr(boxes[1], "got", None) != named:
+                if not signed and boxes[1].got != named:
                     problems.append("the box does not name the verified file %s" % m.group(1))
             if signed:
                 self.expect_requests(problems, requests, [REDIST_PATH, self.query])

@@ -13,27 +13,21 @@ from harness import IDOK, texts
 NOT_FOUND = {lang: texts.as_format(lang, 13) for lang in ("en", "sl", "it", "sq")}
 INSTALL_ERROR = texts.as_format("en", 32)
 
-ROW = """
-namespace {
-const LanguageEntry kLanguages[] = {
-    {1060, u"Slovenščina", {nullptr, u"Lumora.Win32.msi", u"Lumora.x64.msi", nullptr}, {}},
-    {0, nullptr, {}, {}},
-};
-const PackageEntry kPackages[] = {
-    {%(url)s, u"INSTALL", u"Quorvex Lumora", nullptr, %(version)s, 0, 2, kLanguages},
-    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},
-};
-}  // namespace
-const SetupConfig setupConfig = {u"https://localhost:1/MSI/2.0/", u"InstMSIA.exe", u"InstMSIW.exe", 200, kPackages};
-"""
 CLOSED_URL = "https://localhost:1/prenos/?verzija=5.1&paket="
+
+
+def lumora_row(url, version):
+    return harness.tables_source([(url, "INSTALL", "Quorvex Lumora", None, version, 0, 2, [
+        (1060, "Slovenščina", harness.LUMORA_FILES[:3] + [None], None)])], "https://localhost:1/MSI/2.0/")
+
+
 TABLES = {
     # Any copy beside the setup is handed to the engine as it lies; nothing is downloaded.
-    "anycopy": ROW % {"url": "nullptr", "version": "nullptr"},
+    "anycopy": lumora_row(None, None),
     # A copy must carry 5.1; there is no download address.
-    "localonly51": ROW % {"url": "nullptr", "version": 'u"5.1"'},
+    "localonly51": lumora_row(None, "5.1"),
     # Downloads go to a port where nothing listens.
-    "closedport": ROW % {"url": 'u"%s"' % CLOSED_URL, "version": 'u"5.1"'},
+    "closedport": lumora_row(CLOSED_URL, "5.1"),
 }
 
 

@@ -57,27 +57,13 @@ T_RUN_MS = 30000    # launch.exe run ends setup.exe after this
 
 def tables(column, rows):
     """C++ tables: rows of (operation, product, properties, ui level, language rows), each
-    language row (id, name, package, patch) with its files in the column."""
-    c = harness.c_string
-
-    def files(name):
-        return "{%s}" % ", ".join(c(name) if i == column else "nullptr" for i in range(4))
-
-    text = "namespace {\n"
-    for i, row in enumerate(rows):
-        text += "const LanguageEntry kLanguages%d[] = {\n" % i
-        text += "".join("    {%d, %s, %s, %s},\n" % (lang_id, c(name), files(package), files(patch))
-                        for lang_id, name, package, patch in row[4])
-        text += "    {0, nullptr, {nullptr, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}},\n};\n"
-    text += "const PackageEntry kPackages[] = {\n"
-    for i, (operation, product, properties, level, _) in enumerate(rows):
-        # No download address and no expected version: the file beside the setup is used.
-        text += ("    {nullptr, %s, %s, %s, nullptr, 0, %d, kLanguages%d},\n"
-                 % (c(operation), c(product), c(properties), level, i))
-    text += "    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},\n};\n}  // namespace\n"
-    text += ('const SetupConfig setupConfig = {u"https://127.0.0.1:9/MSI/2.0/", u"InstMSIA.exe", '
-             'u"InstMSIW.exe", 200, kPackages};\n')
-    return text
+    language row (id, name, package, patch) with its files in the column. No download address
+    and no expected version: the file beside the setup is used."""
+    return harness.tables_source([
+        (None, operation, product, properties, None, 0, level,
+         [(i, name, harness.in_column(column, package), harness.in_column(column, patch))
+          for i, name, package, patch in langs])
+        for operation, product, properties, level, langs in rows])
 
 
 PATCH_ROWS = [  # (operation, patch file, ui level, command line the engine must get)
