@@ -68,37 +68,40 @@ TEST_F(CommandLineTest, NextArgumentReportsBoundsAndQuoting) {
 struct VerifyCase {
     const char16_t* arguments;
     DWORD result;
-    const char16_t* file;
+    const char16_t* file;  // null: none
 };
 
-TEST_F(CommandLineTest, VerifyRuleTakesExactlyOneFileAndCutsItInPlace) {
-    const VerifyCase cases[] = {
-        {u"/v C:\\a.exe", 0, u"C:\\a.exe"},
-        {u"/v \"C:\\My Files\\a b.exe\"", 0, u"C:\\My Files\\a b.exe"},
-        {u"-V  file.msi   \t ", 0, u"file.msi"},
-        {u"/v \"quoted\"   ", 0, u"quoted"},
-        {u"/v \"\"", 0, u"\""},
-        {u"/v", ERROR_BAD_ARGUMENTS, nullptr},
-        {u"/v   ", ERROR_BAD_ARGUMENTS, nullptr},
-        {u"/v a b", ERROR_BAD_ARGUMENTS, nullptr},
-        {u"/v \"a b\" c", ERROR_BAD_ARGUMENTS, nullptr},
-        {u"/v \"a b\"c", ERROR_BAD_ARGUMENTS, nullptr},
-        // A lone opening quote at the end: an empty file name, and nothing read past the end.
-        {u"/v \"", 0, u""},
-        {u"\"", ERROR_BAD_ARGUMENTS, nullptr},
-    };
+// Cuts the file out of a copy of each row's arguments; without a file the output is null.
+void ExpectVerifyFiles(const std::vector<VerifyCase>& cases) {
     for (const auto& c : cases) {
         std::u16string buffer(c.arguments);
         buffer.push_back(0);
         const char16_t* file = u"untouched";
         EXPECT_EQ(TakeVerifyFile(&buffer[0], &file), c.result) << Utf8(c.arguments);
         if (c.file) {
-            ASSERT_NE(file, nullptr);
+            ASSERT_NE(file, nullptr) << Utf8(c.arguments);
             EXPECT_EQ(std::u16string(file), c.file) << Utf8(c.arguments);
         } else {
-            EXPECT_EQ(file, nullptr);
+            EXPECT_EQ(file, nullptr) << Utf8(c.arguments);
         }
     }
+}
+
+TEST_F(CommandLineTest, VerifyRuleTakesExactlyOneFileAndCutsItInPlace) {
+    ExpectVerifyFiles({{u"/v C:\\a.exe", 0, u"C:\\a.exe"},
+                       {u"/v \"C:\\My Files\\a b.exe\"", 0, u"C:\\My Files\\a b.exe"},
+                       {u"-V  file.msi   \t ", 0, u"file.msi"},
+                       {u"/v \"quoted\"   ", 0, u"quoted"},
+                       {u"/v \"\"", 0, u"\""},
+                       {u"/v", ERROR_BAD_ARGUMENTS, nullptr},
+                       {u"/v   ", ERROR_BAD_ARGUMENTS, nullptr},
+                       {u"/v a b", ERROR_BAD_ARGUMENTS, nullptr},
+                       {u"/v \"a b\" c", ERROR_BAD_ARGUMENTS, nullptr},
+                       {u"/v \"a b\"c", ERROR_BAD_ARGUMENTS, nullptr},
+                       // A lone opening quote at the end: an empty file name, and nothing read
+                       // past the end.
+                       {u"/v \"", 0, u""},
+                       {u"\"", ERROR_BAD_ARGUMENTS, nullptr}});
 }
 
 // Names made on a Mac carry decomposed accents: "e" followed by U+0301 is one character to
@@ -112,21 +115,10 @@ TEST_F(CommandLineTest, ArgumentsEndingInCombiningMarksKeepThem) {
     EXPECT_EQ(ArgumentEnd(last), quoted + 10);
     EXPECT_EQ(*ArgumentEnd(last), u'"');
 
-    const VerifyCase cases[] = {
-        {u"/v \"D:\\My Files\\Cafe\u0301\"", 0, u"D:\\My Files\\Cafe\u0301"},
-        {u"/v D:\\Cafe\u0301", 0, u"D:\\Cafe\u0301"},
-        {u"/v D:\\Cafe\u0301 ", 0, u"D:\\Cafe\u0301"},
-        {u"/v \"D:\\Cafe\u0301\" more", ERROR_BAD_ARGUMENTS, nullptr},
-    };
-    for (const auto& c : cases) {
-        std::u16string buffer(c.arguments);
-        const char16_t* file = nullptr;
-        EXPECT_EQ(TakeVerifyFile(&buffer[0], &file), c.result) << Utf8(c.arguments);
-        if (c.file) {
-            ASSERT_NE(file, nullptr) << Utf8(c.arguments);
-            EXPECT_EQ(std::u16string(file), c.file) << Utf8(c.arguments);
-        }
-    }
+    ExpectVerifyFiles({{u"/v \"D:\\My Files\\Cafe\u0301\"", 0, u"D:\\My Files\\Cafe\u0301"},
+                       {u"/v D:\\Cafe\u0301", 0, u"D:\\Cafe\u0301"},
+                       {u"/v D:\\Cafe\u0301 ", 0, u"D:\\Cafe\u0301"},
+                       {u"/v \"D:\\Cafe\u0301\" more", ERROR_BAD_ARGUMENTS, nullptr}});
 
     for (const char16_t* arguments : {u"/a \"C:\\Dossier\\Re\u0301sume\u0301\"",
                                       u"/a C:\\Dossier\\Re\u0301sume\u0301 ignored"}) {

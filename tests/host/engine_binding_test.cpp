@@ -44,35 +44,30 @@ protected:
 };
 
 TEST_F(EngineBindingTest, LocationReadToleratesBadlyStoredValues) {
-    bool ok = false;
-    Register(Value(REG_SZ, std::u16string(u"C:\\Windows\\system32\\") + u'\0'));
-    EXPECT_EQ(Location(&ok), "C:\\Windows\\system32\\");
-    EXPECT_TRUE(ok);
-
-    Register(Value(REG_EXPAND_SZ, std::u16string(u"%SystemRoot%\\System32") + u'\0'));
-    EXPECT_EQ(Location(&ok), "%SystemRoot%\\System32");  // not expanded
-    EXPECT_TRUE(ok);
-
-    Register(Value(REG_SZ, std::u16string(1, u'\0')));
-    EXPECT_EQ(Location(&ok), "");
-    EXPECT_TRUE(ok);
-    Register(Value(REG_SZ, u""));
-    EXPECT_EQ(Location(&ok), "");
-    EXPECT_TRUE(ok);
-
-    // Text stops at its first NUL.
-    Register(Value(REG_SZ, std::u16string(u"C:\\A") + u'\0' + u"junk" + u'\0'));
-    EXPECT_EQ(Location(&ok), "C:\\A");
-
-    for (const auto& bad :
-         {Value(REG_SZ, u"C:\\NoTerminator"), Value(REG_SZ, std::u16string(u"C:\\X") + u'\0', 1),
-          Value(REG_DWORD, u"\x0001\x0000"),
-          Value(REG_MULTI_SZ, std::u16string(u"C:\\") + u'\0')}) {
-        Register(bad);
-        EXPECT_EQ(Location(&ok), "");
-        EXPECT_FALSE(ok);
+    const std::u16string nul(1, u'\0');
+    const struct {
+        SimRegistryValue value;
+        const char* location;
+        bool ok;
+    } cases[] = {
+        {Value(REG_SZ, u"C:\\Windows\\system32\\" + nul), "C:\\Windows\\system32\\", true},
+        {Value(REG_EXPAND_SZ, u"%SystemRoot%\\System32" + nul), "%SystemRoot%\\System32", true},
+        {Value(REG_SZ, nul), "", true},
+        {Value(REG_SZ, u""), "", true},
+        {Value(REG_SZ, u"C:\\A" + nul + u"junk" + nul), "C:\\A", true},  // up to the first NUL
+        {Value(REG_SZ, u"C:\\NoTerminator"), "", false},
+        {Value(REG_SZ, u"C:\\X" + nul, 1), "", false},
+        {Value(REG_DWORD, u"\x0001\x0000"), "", false},
+        {Value(REG_MULTI_SZ, u"C:\\" + nul), "", false},
+    };
+    for (const auto& c : cases) {
+        Register(c.value);
+        bool ok = !c.ok;
+        EXPECT_EQ(Location(&ok), c.location);
+        EXPECT_EQ(ok, c.ok) << c.location;
     }
     sim.registry[kKey].clear();
+    bool ok = true;
     EXPECT_EQ(Location(&ok), "");
     EXPECT_FALSE(ok);
 }
@@ -105,30 +100,34 @@ TEST_F(EngineBindingTest, WithoutAUsableRegistrationTheSystemDirectoryIsUsed) {
 }
 
 TEST_F(EngineBindingTest, ARegisteredDirectoryThatIsNotAbsoluteIsNeverLoaded) {
-    // Each of these would be searched from the current directory or the setup's folder, where
-    // a planted folder could hold an engine.
-    for (const char16_t* location : {u"%SystemRoot%\\System32", u"System32", u"D:", u"D:System32",
-                                     u"\\Windows\\System32", u"C:/Windows/System32", u"\\"}) {
-        sim.modules[Utf16(Lower(Utf8(location))) + u"\\msi.dll"] =
+    // Each relative one would be searched from the current directory or the setup's folder,
+    // where a planted folder could hold an engine. A drive letter with a backslash, or two
+    // backslashes, is tried as registered.
+    const struct {
+        const char16_t* location;
+        DWORD type;
+        bool absolute;
+    } cases[] = {{u"%SystemRoot%\\System32", REG_EXPAND_SZ, false},
+                 {u"System32", REG_EXPAND_SZ, false},
+                 {u"D:", REG_EXPAND_SZ, false},
+                 {u"D:System32", REG_EXPAND_SZ, false},
+                 {u"\\Windows\\System32", REG_EXPAND_SZ, false},
+                 {u"C:/Windows/System32", REG_EXPAND_SZ, false},
+                 {u"\\", REG_EXPAND_SZ, false},
+                 {u"d:\\Engine", REG_SZ, true},
+                 {u"Z:\\", REG_SZ, true},
+                 {u"\\\\server\\share", REG_SZ, true}};
+    for (const auto& c : cases) {
+        sim.modules[Utf16(Lower(Utf8(c.location))) + u"\\msi.dll"] =
             sim.modules[u"c:\\windows\\system32\\msi.dll"];
         sim.calls.clear();
-        Register(Value(REG_EXPAND_SZ, std::u16string(location) + u'\0'));
-        EXPECT_EQ(BindInstaller(theApp), 0u) << Utf8(location);
-        EXPECT_EQ(sim.CallsNamed("LoadLibraryExW"),
-                  Strings{"LoadLibraryExW(C:\\Windows\\system32\\msi.dll, null, 0x8)"})
-            << Utf8(location);
-        sim.FreeLibrary(theApp.engine.module);
-        theApp.engine = InstallerBinding();
-    }
-    // A drive letter with a backslash, or two backslashes, is tried as registered.
-    for (const char16_t* location : {u"d:\\Engine", u"Z:\\", u"\\\\server\\share"}) {
-        sim.modules[Utf16(Lower(Utf8(location))) + u"\\msi.dll"] =
-            sim.modules[u"c:\\windows\\system32\\msi.dll"];
-        sim.calls.clear();
-        Register(Value(REG_SZ, std::u16string(location) + u'\0'));
-        EXPECT_EQ(BindInstaller(theApp), 0u) << Utf8(location);
-        EXPECT_EQ(sim.CallsNamed("LoadLibraryExW"),
-                  Strings{"LoadLibraryExW(" + Utf8(location) + "\\msi.dll, null, 0x8)"});
+        Register(Value(c.type, c.location + std::u16string(1, u'\0')));
+        EXPECT_EQ(BindInstaller(theApp), 0u) << Utf8(c.location);
+        EXPECT_EQ(
+            sim.CallsNamed("LoadLibraryExW"),
+            Strings{"LoadLibraryExW(" + (c.absolute ? Utf8(c.location) : "C:\\Windows\\system32") +
+                    "\\msi.dll, null, 0x8)"})
+            << Utf8(c.location);
         sim.FreeLibrary(theApp.engine.module);
         theApp.engine = InstallerBinding();
     }

@@ -1,7 +1,5 @@
 // The engine upgrade: the redistributable beside the setup or downloaded and verified by a
 // child copy of the setup, its version rule, its command line and the meaning of its exit.
-#include <sstream>
-
 #include "engine/upgrade_installer.h"
 #include "state/installer_binding.h"
 #include "tests/host/install_fixture.h"
@@ -12,6 +10,10 @@ namespace {
 const char16_t kLocal[] = u"C:\\Down loads\\InstMSIW.exe";
 const char16_t kUrl[] = u"https://msi.quorvex.com/MSI/2.0/InstMSIW.exe";
 const char16_t kCache[] = u"C:\\Cache Dir\\InstMSIW[1].exe";
+const char kNotTrusted[] = "Installation failed. 'C:\\Cache Dir\\InstMSIW[1].exe' is not trusted.";
+const char kRestart[] =
+    "You must restart your system for the configuration changes to take effect. Click Yes to "
+    "restart now or No if you plan to manually restart later.";
 
 class UpgradeTest : public InstallFixture {
 protected:
@@ -25,6 +27,12 @@ protected:
         SimWindows::Download download;
         download.cachePath = kCache;
         sim.downloads[kUrl] = download;
+    }
+    // Another run with the given answers, seen afresh.
+    void Again(std::deque<int> answers = {IDYES}) {
+        Clear();
+        sim.processes.clear();
+        sim.messageBoxAnswers = answers;
     }
     void Redistributable(const char16_t* path, DWORD versionMS) {
         sim.files[path] = SimFile{true, true, versionMS, false};
@@ -84,30 +92,18 @@ TEST_F(UpgradeTest, UrlmonIsLoadedOnceAndFreedAfterTheWorkerEnded) {
     bool freedEarly = false;
     sim.onCall = [&](SimWindows&, const std::string& call) {
         if (call.rfind("PostThreadMessageW(", 0) == 0) urlmon = theApp.urlmon;
-        if (call.rfind("FreeLibrary(", 0) == 0 && theApp.urlmon && !urlmon) {
-            std::ostringstream freed;
-            freed << "FreeLibrary(0x" << std::hex << reinterpret_cast<uintptr_t>(theApp.urlmon)
-                  << ")";
-            if (call == freed.str()) freedEarly = true;
-        }
+        if (theApp.urlmon && !urlmon && call == "FreeLibrary(" + Ptr(theApp.urlmon) + ")")
+            freedEarly = true;
     };
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), 2u);
     ASSERT_NE(urlmon, nullptr);
     EXPECT_FALSE(freedEarly);
-    int loads = 0;
-    for (const auto& load : sim.CallsNamed("LoadLibraryExW"))
-        if (load.find("urlmon.dll") != std::string::npos) ++loads;
-    EXPECT_EQ(loads, 1);
-    std::ostringstream freed;
-    freed << "FreeLibrary(0x" << std::hex << reinterpret_cast<uintptr_t>(urlmon) << ")";
+    EXPECT_EQ(sim.CountCalls("LoadLibraryExW", "urlmon.dll"), 1u);
+    const std::string freed = "(" + Ptr(urlmon) + ")";
     int quit = sim.IndexOf("PostThreadMessageW");
-    int free = -1;
-    for (size_t i = 0; i < sim.calls.size(); ++i)
-        if (sim.calls[i] == freed.str()) {
-            EXPECT_EQ(free, -1);  // freed once
-            free = static_cast<int>(i);
-        }
+    int free = sim.IndexOf("FreeLibrary", 0, freed);
+    EXPECT_EQ(sim.IndexOf("FreeLibrary", free + 1, freed), -1);  // freed once
     EXPECT_GT(free, quit);
     EXPECT_GT(free, sim.IndexOf("MsgWaitForMultipleObjects", quit));
     EXPECT_EQ(theApp.urlmon, nullptr);
@@ -120,14 +116,12 @@ TEST_F(UpgradeTest, VerifyChildVerdicts) {
         int result;
         const char* message;
     } cases[] = {
-        {0x800B0004, 4, "Installation failed. 'C:\\Cache Dir\\InstMSIW[1].exe' is not trusted."},
-        {160, 4, "Installation failed. 'C:\\Cache Dir\\InstMSIW[1].exe' is not trusted."},
+        {0x800B0004, 4, kNotTrusted},
+        {160, 4, kNotTrusted},
         {0x800B0001, 120, "This version of Windows does not support digital signatures."},
     };
     for (const auto& c : cases) {
-        sim.messageBoxes.clear();
-        sim.messageBoxAnswers = {IDYES};
-        sim.processes.clear();
+        Again();
         Children(c.verdict, 0);
         EXPECT_EQ(Run(), c.result);
         ASSERT_EQ(Boxes().size(), 2u);
@@ -142,8 +136,7 @@ TEST_F(UpgradeTest, AChildWhoseStatusCannotBeReadIsNotTrusted) {
     EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", kCache),
               static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(Run(), 4);
-    EXPECT_EQ(Boxes().back(),
-              "Installation failed. 'C:\\Cache Dir\\InstMSIW[1].exe' is not trusted.");
+    EXPECT_EQ(Boxes().back(), kNotTrusted);
 }
 
 TEST_F(UpgradeTest, ChildStartAndWaitFailuresAreErrors) {
@@ -183,9 +176,7 @@ TEST_F(UpgradeTest, VersionRangeOfTheRedistributable) {
                  {0x000B0063 /* 11.99 = 1199 */, false}, {0x000A00C7 /* 10.199 = 1199 */, false},
                  {0x000C0000 /* 12.0 = 1200 */, true},   {0x000A00C8 /* 10.200 = 1200 */, true}};
     for (const auto& c : cases) {
-        sim.messageBoxes.clear();
-        sim.messageBoxAnswers = {IDYES};
-        sim.processes.clear();
+        Again();
         Redistributable(kLocal, c.versionMS);
         EXPECT_EQ(Run(), c.accepted ? 0 : 87) << std::hex << c.versionMS;
         EXPECT_EQ(sim.processes.size(), c.accepted ? 1u : 0u);
@@ -215,9 +206,7 @@ TEST_F(UpgradeTest, ExitCodesOfTheRedistributable) {
         {1234, 1234, "Setup was unable to upgrade the Windows Installer.", false},
     };
     for (const auto& c : cases) {
-        sim.messageBoxes.clear();
-        sim.messageBoxAnswers = {IDYES, IDNO};
-        sim.calls.clear();
+        Again({IDYES, IDNO});
         Children(0, c.exit);
         EXPECT_EQ(Run(), c.result) << c.exit;
         EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), c.packages ? 1u : 0u) << c.exit;
@@ -226,10 +215,7 @@ TEST_F(UpgradeTest, ExitCodesOfTheRedistributable) {
         }
         if (c.exit == 3010) {
             // The restart question comes at the very end; No leaves the machine running.
-            EXPECT_EQ(
-                Boxes().back(),
-                "You must restart your system for the configuration changes to take effect. Click "
-                "Yes to restart now or No if you plan to manually restart later.");
+            EXPECT_EQ(Boxes().back(), kRestart);
             EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 0u);
             theApp.restartPending = FALSE;
         }
@@ -254,16 +240,12 @@ TEST_F(UpgradeTest, ARestartAfterTheUpgradeShowsInTheExitStatus) {
         {IDNO, false, 1603, 1603, 0},  // a failed package keeps its own status
     };
     for (const auto& c : cases) {
-        sim.messageBoxes.clear();
-        sim.calls.clear();
-        sim.messageBoxAnswers = {IDYES, c.answer};
+        Again({IDYES, c.answer});
         sim.exitWindowsFails = c.restartFails;
         sim.installResults = {c.packageResult};
         EXPECT_EQ(Run(), c.status) << c.answer << " " << c.packageResult;
         EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), c.restarts);
-        EXPECT_EQ(Boxes().back(),
-                  "You must restart your system for the configuration changes to take effect. "
-                  "Click Yes to restart now or No if you plan to manually restart later.");
+        EXPECT_EQ(Boxes().back(), kRestart);
         theApp.restartPending = FALSE;
     }
 }
@@ -293,10 +275,7 @@ TEST_F(UpgradeTest, SystemsWithoutWow64FunctionsGetTheX86RedistributableAndPacka
 
 TEST_F(UpgradeTest, CancelDuringTheRedistributableDownload) {
     sim.downloads[kUrl].progress = {{10, 100}, {20, 100}};
-    sim.onCall = [](SimWindows& s, const std::string& call) {
-        if (call.find("0x402, 0xa") != std::string::npos)
-            s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
-    };
+    CancelAt("0x402, 0xa");
     EXPECT_EQ(Run(), 1602);
     EXPECT_EQ(Boxes().back(), "Setup was cancelled.");
     EXPECT_TRUE(sim.processes.empty());
@@ -310,20 +289,14 @@ TEST_F(UpgradeTest, CancelAtEachCheckOfTheRedistributableDownload) {
     // Before the transfer, during it, and after it before the verification.
     for (const char* moment :
          {"Downloading Windows Installer", "0x402, 0xa", "Verifying digital"}) {
-        sim.messageBoxes.clear();
-        sim.messageBoxAnswers = {IDYES};
-        sim.processes.clear();
-        sim.calls.clear();
+        Again();
         theApp.progress.cancelRequested = 0;
-        std::string at = moment;
-        sim.onCall = [at](SimWindows& s, const std::string& call) {
-            if (call.find(at) != std::string::npos) s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
-        };
+        CancelAt(moment);
         EXPECT_EQ(Run(), 1602) << moment;
         EXPECT_EQ(Boxes().back(), "Setup was cancelled.") << moment;
         EXPECT_EQ(Boxes().size(), 2u) << moment;       // the question, then the cancellation
         EXPECT_TRUE(sim.processes.empty()) << moment;  // neither verified nor run
-        EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), at[0] == 'D' ? 0u : 1u) << moment;
+        EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), moment[0] == 'D' ? 0u : 1u) << moment;
         EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u) << moment;
     }
     theApp.progress.cancelRequested = 0;

@@ -158,10 +158,11 @@ void SimWindows::Record(const char* name, std::initializer_list<Arg> arguments) 
     Record(call + ")");
 }
 
-std::vector<std::string> SimWindows::CallsNamed(const std::string& name) const {
+std::vector<std::string> SimWindows::CallsNamed(const std::string& name,
+                                                const std::string& text) const {
     std::vector<std::string> out;
-    for (const auto& c : calls)
-        if (c.compare(0, name.size() + 1, name + "(") == 0) out.push_back(c);
+    for (int i = IndexOf(name, 0, text); i >= 0; i = IndexOf(name, i + 1, text))
+        out.push_back(calls[i]);
     return out;
 }
 

@@ -232,8 +232,12 @@ public:
     std::vector<std::string> calls;  // "Name(arg, arg, ...)" in call order
     std::vector<SimMessageBox> messageBoxes;
     std::vector<SimTrustCall> trustCalls;
-    std::vector<std::string> CallsNamed(const std::string& name) const;
-    size_t CountCalls(const std::string& name) const { return CallsNamed(name).size(); }
+    // The calls named `name`, or only those whose record contains `text`.
+    std::vector<std::string> CallsNamed(const std::string& name,
+                                        const std::string& text = "") const;
+    size_t CountCalls(const std::string& name, const std::string& text = "") const {
+        return CallsNamed(name, text).size();
+    }
     // Index of the first call named `name` at or after `from` whose record contains `text`; -1
     // when there is none.
     int IndexOf(const std::string& name, size_t from = 0, const std::string& text = "") const;
