@@ -100,15 +100,20 @@ void SimWindows::SelectItem(HWND dialog, int id, int index) {
         }
 }
 
-void SimWindows::Destroy(HWND window) {
+SimWindow* SimWindows::Find(HWND window, bool alive) {
     auto it = windows.find(window);
-    if (it == windows.end() || !it->second.alive) return;
-    if (it->second.proc) {
-        it->second.proc(window, WM_DESTROY, 0, 0);
-        it->second.proc(window, WM_NCDESTROY, 0, 0);
+    return it == windows.end() || (alive && !it->second.alive) ? nullptr : &it->second;
+}
+
+void SimWindows::Destroy(HWND window) {
+    SimWindow* w = Find(window, true);
+    if (!w) return;
+    if (w->proc) {
+        w->proc(window, WM_DESTROY, 0, 0);
+        w->proc(window, WM_NCDESTROY, 0, 0);
     }
-    it->second.alive = false;
-    for (HWND child : it->second.children) windows[child].alive = false;
+    w->alive = false;
+    for (HWND child : w->children) windows[child].alive = false;
 }
 
 HWND SimWindows::GetDesktopWindow() {
@@ -144,32 +149,30 @@ INT_PTR SimWindows::DialogBoxParamW(HINSTANCE, const char16_t* templateName, HWN
 
 BOOL SimWindows::EndDialog(HWND dialog, INT_PTR result) {
     Record("EndDialog", {dialog, result});
-    auto it = windows.find(dialog);
-    if (it == windows.end() || !it->second.modal) return FALSE;
-    it->second.ended = true;
-    it->second.endResult = result;
+    SimWindow* w = Find(dialog, false);
+    if (!w || !w->modal) return FALSE;
+    w->ended = true;
+    w->endResult = result;
     return TRUE;
 }
 
 BOOL SimWindows::DestroyWindow(HWND window) {
     Record("DestroyWindow", {window});
-    auto it = windows.find(window);
-    if (it == windows.end() || !it->second.alive) return FALSE;
+    if (!Find(window, true)) return FALSE;
     Destroy(window);
     return TRUE;
 }
 
 BOOL SimWindows::IsWindow(HWND window) {
     Record("IsWindow", {window});
-    auto it = windows.find(window);
-    return it != windows.end() && it->second.alive;
+    return Find(window, true) != nullptr;
 }
 
 HWND SimWindows::GetDlgItem(HWND dialog, int id) {
     Record("GetDlgItem", {dialog, id});
-    auto it = windows.find(dialog);
-    if (it == windows.end()) return nullptr;
-    for (HWND child : it->second.children)
+    SimWindow* w = Find(dialog, false);
+    if (!w) return nullptr;
+    for (HWND child : w->children)
         if (windows[child].id == id) return child;
     return nullptr;
 }
@@ -177,9 +180,9 @@ HWND SimWindows::GetDlgItem(HWND dialog, int id) {
 BOOL SimWindows::SetWindowTextW(HWND window, const char16_t* text) {
     Record("SetWindowTextW", {window, Utf8(text)});
     CrossThreadCall("SetWindowTextW", window);
-    auto it = windows.find(window);
-    if (it == windows.end() || !it->second.alive) return FALSE;
-    it->second.text = text ? text : u"";
+    SimWindow* w = Find(window, true);
+    if (!w) return FALSE;
+    w->text = text ? text : u"";
     return TRUE;
 }
 
@@ -251,10 +254,10 @@ LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARA
 BOOL SimWindows::ShowWindow(HWND window, int command) {
     Record("ShowWindow", {window, command});
     CrossThreadCall("ShowWindow", window);
-    auto it = windows.find(window);
-    if (it == windows.end()) return FALSE;
-    BOOL wasVisible = it->second.visible;
-    it->second.visible = command != SW_HIDE;
+    SimWindow* w = Find(window, false);
+    if (!w) return FALSE;
+    BOOL wasVisible = w->visible;
+    w->visible = command != SW_HIDE;
     return wasVisible;
 }
 
@@ -266,17 +269,15 @@ HWND SimWindows::SetFocus(HWND window) {
 }
 
 LONG_PTR SimWindows::GetWindowLongPtrW(HWND window, int index) {
-    auto it = windows.find(window);
-    if (it == windows.end()) return 0;
-    if (index == DWLP_USER) return it->second.user;
-    if (index == DWLP_MSGRESULT) return it->second.msgResult;
-    return 0;
+    SimWindow* w = Find(window, false);
+    if (!w) return 0;
+    return index == DWLP_USER ? w->user : index == DWLP_MSGRESULT ? w->msgResult : 0;
 }
 
 LONG_PTR SimWindows::SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
-    auto it = windows.find(window);
-    if (it == windows.end()) return 0;
-    LONG_PTR& slot = index == DWLP_USER ? it->second.user : it->second.msgResult;
+    SimWindow* w = Find(window, false);
+    if (!w) return 0;
+    LONG_PTR& slot = index == DWLP_USER ? w->user : w->msgResult;
     LONG_PTR previous = slot;
     slot = value;
     return previous;
@@ -291,8 +292,8 @@ LONG_PTR SimWindows::SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
 
 void SimWindows::CrossThreadCall(const std::string& name, HWND window) {
     if (!runningThread_ || !window || mainThread_ != MainThread::kBlocked) return;
-    auto it = windows.find(window);
-    if (it == windows.end() || it->second.thread == runningThread_) return;
+    SimWindow* w = Find(window, false);
+    if (!w || w->thread == runningThread_) return;
     faults.push_back(name +
                      " from the worker on a window of the main thread, which waits "
                      "without serving messages: deadlock");

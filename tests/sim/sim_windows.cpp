@@ -181,12 +181,6 @@ HANDLE SimWindows::NewHandle(const std::string& kind) {
     return h;
 }
 
-int SimWindows::loadedModules() const {
-    int n = 0;
-    for (const auto& m : loaded_) n += m.second.references;
-    return n;
-}
-
 int SimWindows::certReferences() const {
     int n = 0;
     for (const auto& c : certs_) n += c.second->references;

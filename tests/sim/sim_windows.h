@@ -249,17 +249,13 @@ public:
     std::vector<std::string> faults;
 
     // Everything still open: handles, keys, modules, SIDs, memory blocks, certificate
-    // references and trust states. A finished scenario leaves all of them at zero (the
-    // single-instance mutex aside, which the setup holds until it ends), and no fault.
+    // references, trust states and engine handles, as a few counts and as the list Leaks()
+    // makes. A finished scenario leaves all of them at zero (the single-instance mutex aside,
+    // which the setup holds until it ends), and no fault.
     int openHandles() const { return static_cast<int>(handles_.size()); }
     int openKeys() const { return openKeys_; }
-    int loadedModules() const;
-    int liveSids() const { return liveSids_; }
-    int globalBlocks() const { return static_cast<int>(globalBlocks_.size()); }
     int localBlocks() const { return static_cast<int>(localBlocks_.size()); }
     int certReferences() const;
-    int openTrustStates() const { return static_cast<int>(trustStates_.size()); }
-    int openEngineHandles() const { return static_cast<int>(engineHandles_.size()); }
     std::string Leaks() const;  // empty when nothing is left open (besides mutexes)
 
     // ---- Win32Api ------------------------------------------------------------------------
@@ -336,6 +332,7 @@ private:
     HANDLE NewHandle(const std::string& kind);
     HWND NewWindow(SimWindow window);
     HWND CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, LPARAM param, bool modal);
+    SimWindow* Find(HWND window, bool alive);  // null when there is none (or it was destroyed)
     void Destroy(HWND window);
     LRESULT ControlMessage(SimWindow& window, UINT message, WPARAM wParam, LPARAM lParam);
     // Runs a resumed thread to its end while the main thread waits in the given way.
