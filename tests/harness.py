@@ -103,6 +103,35 @@ def win_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
+def wait_until(ready, timeout, step=0.02, give_up=None):
+    """Polls ready() until it holds, timeout seconds pass or give_up() holds (a process that
+    ended, say); returns ready()'s last answer. Every wait of the harness is bounded so."""
+    deadline = time.time() + timeout
+    while not ready() and time.time() < deadline and not (give_up and give_up()):
+        time.sleep(step)
+    return ready()
+
+
+def expect_exit(problems, res, want):
+    """launch.exe's report res: the setup ended by itself, with the exit status want."""
+    if res["ended"] != "self":
+        problems.append("setup.exe did not end by itself (%s; first window: %s)"
+                        % (res["ended"], short(res.get("first_window", ""))))
+    elif res["code"] != want:
+        problems.append("exit status 0x%08X (%d), expected 0x%08X (%d)" % (res["code"], res["code"],
+                                                                          want, want))
+
+
+def list_difference(what, got, want):
+    """None when equal, else a short text naming the entries that differ."""
+    if got == want:
+        return None
+    parts = ["#%d got %r, expected %r" % (i + 1, g, w) for i, (g, w) in enumerate(
+        (got[i] if i < len(got) else "(none)", want[i] if i < len(want) else "(none)")
+        for i in range(max(len(got), len(want)))) if g != w]
+    return "%s differ (%d, expected %d): %s" % (what, len(got), len(want), "; ".join(parts))
+
+
 def short(text, limit=400):
     r = repr(text)
     return r if len(r) <= limit else r[:limit] + "..."
@@ -653,10 +682,8 @@ class Suite(Report):
         res = self.end_setup(proc, stopfile)
         if res["window"] != "no":
             problems.append("a window appeared: %s" % short(res["first_window"]))
-        elif res["ended"] != "self":
-            problems.append("setup.exe did not end (%s)" % res["ended"])
-        elif res["code"] != want_exit:
-            problems.append("exit status 0x%08X, expected 0x%08X" % (res["code"], want_exit))
+        else:
+            expect_exit(problems, res, want_exit)
         return problems
 
     @contextlib.contextmanager
@@ -678,10 +705,7 @@ class Suite(Report):
         args += (["--delay-ms", str(delay_ms)] if delay_ms else []) + list(faults)
         proc = self.start(args)
         try:
-            deadline = time.time() + 15
-            while not os.path.exists(port_file) and proc.poll() is None and time.time() < deadline:
-                time.sleep(0.05)
-            if not os.path.exists(port_file):
+            if not wait_until(lambda: os.path.exists(port_file), 15, 0.05, lambda: proc.poll() is not None):
                 _, _, err = self.finish(proc, 5)
                 raise SetupError("the HTTPS server did not start on port %d: %s"
                                  % (port, err.decode(errors="replace")[-400:]))

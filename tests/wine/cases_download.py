@@ -355,22 +355,22 @@ class Downloads:
             return self.end(run, stop_now=True)
         return self.end(run)
 
-    def run_case(self, exe, boxes, want_exit, watch_children=False):
-        """Runs setup.exe through its boxes; returns (problems, end report)."""
+    def run_case(self, exe, boxes, want_exit, watch_children=False, first=None):
+        """Runs setup.exe through its boxes; returns (problems, end report). first(run,
+        problems) acts before the boxes come; when it returns False the setup is stopped."""
         problems = []
         run = self.launch(exe, watch_children)
         try:
-            res = self.drive(run, boxes, problems)
+            if first and not first(run, problems):
+                res = self.end(run, stop_now=True)
+            else:
+                res = self.drive(run, boxes, problems)
         except BaseException:
             if run["proc"].poll() is None:
                 open(run["stop"], "w").close()
                 self.suite.finish(run["proc"], 30)
             raise
-        if res["ended"] != "self":
-            problems.append("the setup was stopped (%s)" % res["ended"])
-        elif res["code"] != want_exit:
-            problems.append("exit status 0x%08X (%d), expected %d" % (res["code"], res["code"],
-                                                                       want_exit))
+        harness.expect_exit(problems, res, want_exit)
         return problems, res
 
     # --- what the case looks at afterwards ---------------------------------------------------
@@ -505,85 +505,67 @@ class Downloads:
         s.reg_add("HKCU\\Software\\Wine\\DllOverrides", "msi", "native,builtin")
         return shim
 
+    def press_cancel(self, problems):
+        rc, _, _ = self.dialogs("press", TITLE_HEX, str(IDCANCEL), "10000")
+        if rc != 0:
+            problems.append("pressing Cancel failed (dialogs.exe status %d)" % rc)
+        return rc == 0
+
     def cancel_before_transfer(self):
-        # Cancel pressed while the copy beside the setup (version 5.1.0) is being read: the
-        # check before the transfer finds it, and nothing is requested.
+        """Cancel pressed while the copy beside the setup (version 5.1.0) is being read: the
+        check before the transfer finds it, and nothing is requested."""
         self.prepare()
         with self.own_prefix(), self.server({self.pkg: self.msi["51-signed"]}) as requests:
             shim = self.held_engine()
+            held = os.path.join(shim, "held")
             exe = self.setup_dir("download", {self.pkg: self.msi["510"]})
-            problems = []
-            run = self.launch(exe, False)
-            try:
-                deadline = time.time() + T_BOX
-                while (not os.path.exists(os.path.join(shim, "held")) and time.time() < deadline
-                       and run["proc"].poll() is None):
-                    time.sleep(0.02)
-                if not os.path.exists(os.path.join(shim, "held")):
+
+            def cancel(run, problems):
+                try:
+                    if harness.wait_until(lambda: os.path.exists(held), T_BOX,
+                                          give_up=lambda: run["proc"].poll() is not None):
+                        return self.press_cancel(problems)
                     problems.append("the setup never opened the package beside it")
-                else:
-                    rc, _, _ = self.dialogs("press", TITLE_HEX, str(IDCANCEL), "10000")
-                    if rc != 0:
-                        problems.append("pressing Cancel failed (dialogs.exe status %d)" % rc)
-            finally:
-                open(os.path.join(shim, "release"), "w").close()
-            res = self.drive(run, [Box(CANCELLED, "warning", [IDOK], IDOK)], problems)
-            if res["code"] != 1602:
-                problems.append("exit status %d, expected 1602" % res["code"])
+                    return False
+                finally:
+                    open(os.path.join(shim, "release"), "w").close()
+            problems, _ = self.run_case(exe, [Box(CANCELLED, "warning", [IDOK], IDOK)], 1602,
+                                        first=cancel)
             self.expect_requests(problems, requests, [])
             self.expect_not_installed(problems)
         return problems
 
     def cancel_during_transfer(self):
+        """Cancel pressed while a slow transfer runs, once the server has the request and the
+        bar has moved: the run must end well before the whole transfer could have."""
         self.prepare()
-        s = self.suite
         size = os.path.getsize(self.msi["51-padded-signed"])
-        pieces = (size + 65535) // 65536
-        min_transfer_ms = (pieces - 1) * SLOW_DELAY_MS
+        min_transfer_ms = ((size + 65535) // 65536 - 1) * SLOW_DELAY_MS
         with self.own_prefix(), self.server({self.pkg: self.msi["51-padded-signed"]},
                                             delay_ms=SLOW_DELAY_MS) as requests:
-            exe = self.setup_dir("download")
-            problems = []
-            run = self.launch(exe, False)
-            try:
-                # The transfer runs once the server has the request and the bar has moved.
-                bar = None
-                deadline = time.time() + 30
-                while time.time() < deadline and run["proc"].poll() is None:
+            def cancel(run, problems):
+                bar = {}
+
+                def moving():
                     if requests():
-                        _, bar, _ = self.dialogs("progress", TITLE_HEX)
-                        if bar and bar.get("found") and bar["pos"] > 0:
-                            break
-                    time.sleep(0.1)
-                if not bar or not bar.get("found") or bar["pos"] <= 0:
+                        bar.update(self.dialogs("progress", TITLE_HEX)[1] or {})
+                    return bar.get("found") and bar["pos"] > 0
+                if not harness.wait_until(moving, 30, 0.1, lambda: run["proc"].poll() is not None):
                     problems.append("no transfer in progress to cancel (server saw %s, window %s)"
                                     % (requests(), bar))
-                    self.end(run, stop_now=True)
-                    return problems
-                if bar["title"] != PROGRESS_TITLE:
-                    problems.append("progress title %r, expected %r"
-                                    % (bar["title"], PROGRESS_TITLE))
-                if bar["status"] != PROGRESS_STATUS % self.pkg:
-                    problems.append("progress status %r, expected %r"
-                                    % (bar["status"], PROGRESS_STATUS % self.pkg))
-                if bar["low"] != 0 or bar["high"] != size or not 0 < bar["pos"] < size:
-                    problems.append("progress bar range %d-%d at %d, expected 0-%d part way"
-                                    % (bar["low"], bar["high"], bar["pos"], size))
-                s.screenshot("download-progress.png")
-                prc, _, _ = self.dialogs("press", TITLE_HEX, str(IDCANCEL), "10000")
-                if prc != 0:
-                    problems.append("pressing Cancel failed (dialogs.exe status %d)" % prc)
-                res = self.drive(run, [Box(CANCELLED, "warning", [IDOK], IDOK)], problems)
-            except BaseException:
-                if run["proc"].poll() is None:
-                    open(run["stop"], "w").close()
-                    s.finish(run["proc"], 30)
-                raise
-            if res["ended"] != "self":
-                problems.append("the setup was stopped (%s)" % res["ended"])
-            elif res["code"] != 1602:
-                problems.append("exit status 0x%08X, expected 1602" % res["code"])
-            elif int(res["ms"]) >= min_transfer_ms:
+                    return False
+                for what, got, want in (("title", bar["title"], PROGRESS_TITLE),
+                                        ("status", bar["status"], PROGRESS_STATUS % self.pkg),
+                                        ("range", (bar["low"], bar["high"]), (0, size))):
+                    if got != want:
+                        problems.append("progress %s %r, expected %r" % (what, got, want))
+                if not 0 < bar["pos"] < size:
+                    problems.append("progress bar at %d, expected part way to %d" % (bar["pos"], size))
+                self.suite.screenshot("download-progress.png")
+                return self.press_cancel(problems)
+            problems, res = self.run_case(self.setup_dir("download"),
+                                          [Box(CANCELLED, "warning", [IDOK], IDOK)], 1602, first=cancel)
+            if res["ended"] == "self" and int(res["ms"]) >= min_transfer_ms:
                 problems.append("the setup ran %s ms, as long as the whole transfer takes (%d ms): "
                                 "Cancel did not stop it" % (res["ms"], min_transfer_ms))
             self.expect_requests(problems, requests, [self.query])

@@ -81,6 +81,6 @@ class Faults:
             pressed = error_box(s, lang, want_text(folder), problems)
         finally:
             res = s.end_setup(proc, stopfile, stop_now=not pressed)
-        if pressed and res["code"] != want_exit:
-            problems.append("exit status %d, expected %d" % (res["code"], want_exit))
+        if pressed:
+            harness.expect_exit(problems, res, want_exit)
         return problems

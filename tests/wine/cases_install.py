@@ -161,19 +161,6 @@ def add_cases(suite):
         group.finish()
 
 
-def list_difference(what, got, want):
-    """None when equal, else a short text naming the entries that differ."""
-    if got == want:
-        return None
-    parts = []
-    for i in range(max(len(got), len(want))):
-        g = got[i] if i < len(got) else "(none)"
-        w = want[i] if i < len(want) else "(none)"
-        if g != w:
-            parts.append("#%d got %r, expected %r" % (i + 1, g, w))
-    return "%s differ (%d calls, expected %d): %s" % (what, len(got), len(want), "; ".join(parts))
-
-
 def remove_product(s, problems):
     """Uninstalls the product when it is there; reports a failure to do so."""
     if s.product_state(PRODUCT_CODE)[0] == -1:
@@ -259,16 +246,10 @@ class InstallRun:
     def win(self, *parts):
         return win_path(os.path.join(*parts))
 
-    def wait_for(self, predicate, timeout, proc=None):
+    @staticmethod
+    def wait_for(predicate, timeout, proc):
         """Bounded poll; gives up early when proc (launch.exe run) has ended."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if predicate():
-                return True
-            if proc is not None and proc.poll() is not None:
-                break
-            time.sleep(0.02)
-        return predicate()
+        return harness.wait_until(predicate, timeout, give_up=lambda: proc.poll() is not None)
 
     def setup_run(self, exe, args, lang, config, interact=None, engine="engine"):
         """Runs setup.exe of directory exe with the shim configured by config (a dict).
@@ -308,8 +289,8 @@ class InstallRun:
 
     @staticmethod
     def check_exit(res, want, problems):
-        if res["ended"] == "self" and res["code"] != want:
-            problems.append("exit status 0x%08X (%d), expected %d" % (res["code"], res["code"], want))
+        if res["ended"] == "self":  # otherwise setup_run has said so
+            harness.expect_exit(problems, res, want)
 
     @staticmethod
     def of(calls, fn):
@@ -318,7 +299,7 @@ class InstallRun:
         """want: [(package file name, command line)] in order, each call with no visible
         window of the setup (the progress window is hidden before the engine runs)."""
         got = [(c["package"], c["cmdline"]) for c in self.of(calls, "MsiInstallProductW")]
-        diff = list_difference("MsiInstallProductW (package, command line)", got, want)
+        diff = harness.list_difference("MsiInstallProductW (package, command line)", got, want)
         if diff:
             problems.append(diff)
         for c in self.of(calls, "MsiInstallProductW") + self.of(calls, "MsiApplyPatchW"):
@@ -328,7 +309,7 @@ class InstallRun:
                 break
         if level is not None:
             levels = [(c["level"], c["window"]) for c in self.of(calls, "MsiSetInternalUI")]
-            diff = list_difference("MsiSetInternalUI (level, window)", levels,
+            diff = harness.list_difference("MsiSetInternalUI (level, window)", levels,
                                    [(level, None)] * len(want))
             if diff:
                 problems.append(diff)
@@ -532,7 +513,7 @@ class InstallRun:
                 got.append((c["fn"], c["level"], c["window"]))
             elif c["fn"] == "MsiApplyPatchW":
                 got.append((c["fn"], c["patch"], c["product"], c["type"], c["cmdline"]))
-        diff = list_difference("MsiSetInternalUI and MsiApplyPatchW", got, want)
+        diff = harness.list_difference("MsiSetInternalUI and MsiApplyPatchW", got, want)
         if diff:
             problems.append(diff)
         other = [c["fn"] for c in calls if c["fn"] not in ("MsiSetInternalUI", "MsiApplyPatchW")]

@@ -179,9 +179,7 @@ class Planting:
             res, _ = self.run_setup(os.path.join("setup", "setup.exe"), "", False, "cwd")
         finally:
             s.reg_add(INSTALLER_KEY, "InstallerLocation", "C:\\windows\\system32")
-        if res["ended"] != "self" or res["code"] != 0:
-            problems.append("ended %s with 0x%08X, expected 0 (first window: %s)"
-                            % (res["ended"], res["code"], harness.short(res["first_window"])))
+        harness.expect_exit(problems, res, 0)
         cases_install.check_installed(s, problems)
         found = self.markers()
         if found:

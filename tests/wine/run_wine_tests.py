@@ -57,13 +57,10 @@ class Suite(harness.Suite):
         def while_up():
             # The box stays up until launch.exe has seen it: this proves that its window
             # watch, which the verify cases rely on, works.
-            deadline = time.time() + 10
-            while not os.path.exists(seenfile) and time.time() < deadline:
-                time.sleep(0.02)
+            seen = harness.wait_until(lambda: os.path.exists(seenfile), 10)
             if screenshot:
                 self.screenshot(screenshot)
-            return [] if os.path.exists(seenfile) else [
-                "launch.exe did not notice the box (its window watch is broken)"]
+            return [] if seen else ["launch.exe did not notice the box (its window watch is broken)"]
         pressed = False
         try:
             pressed = self.expect_box(problems, TITLES[lang], USAGE[lang], "information", [IDOK],
@@ -71,11 +68,7 @@ class Suite(harness.Suite):
         finally:
             res = self.end_setup(proc, stopfile, stop_now=not pressed)
         if pressed:
-            if res["ended"] != "self":
-                problems.append("setup.exe did not end after OK (%s)" % res["ended"])
-            elif res["code"] != want_exit:
-                problems.append("exit status 0x%08X (%d), expected %d"
-                                % (res["code"], res["code"], want_exit))
+            harness.expect_exit(problems, res, want_exit)
         return problems
 
     def second_instance(self):
@@ -85,9 +78,7 @@ class Suite(harness.Suite):
         holder = self.start_wine([self.tool("launch.exe"), "mutex",
                                   MUTEX_GLOBAL, win_path(ready), win_path(stop), "60000"])
         try:
-            deadline = time.time() + 30
-            while not os.path.exists(ready) and time.time() < deadline and holder.poll() is None:
-                time.sleep(0.05)
+            harness.wait_until(lambda: os.path.exists(ready), 30, 0.05, lambda: holder.poll() is not None)
             state = open(ready).read() if os.path.exists(ready) else None
             if state != "created":
                 problems.append("launch.exe mutex could not create the mutex (%s, rc %s)"
