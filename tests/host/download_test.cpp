@@ -9,6 +9,8 @@ namespace {
 const char16_t kUrl[] = u"https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi";
 const char16_t kCache[] = u"C:\\users\\u\\INetCache\\IE\\ab12\\Lumora.x64[1].msi";
 const char16_t kSetup[] = u"C:\\Downloads\\setup.exe";
+const std::string kNotTrustedText = "Installation failed. '" + Utf8(kCache) + "' is not trusted.";
+const char kNoSignatures[] = "This version of Windows does not support digital signatures.";
 
 class DownloadTest : public InstallFixture {
 protected:
@@ -20,12 +22,6 @@ protected:
         sim.downloads[kUrl] = download;
         sim.trustFiles[kSetup] = SimTrustFile{0, {}, 7};
         sim.trustFiles[kCache] = SimTrustFile{0, {}, 7};
-    }
-    // Presses Cancel on the progress window when a call containing `text` is made.
-    void CancelAt(const std::string& text) {
-        sim.onCall = [text](SimWindows& s, const std::string& call) {
-            if (call.find(text) != std::string::npos) s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
-        };
     }
     std::string Status() {
         return Utf8(sim.Control(sim.DialogOf(IDD_PROGRESS), IDC_PROGRESS_STATUS).text);
@@ -55,14 +51,14 @@ TEST_F(DownloadTest, TrustedDownloadIsInstalledFromTheCache) {
     EXPECT_NE(sim.calls[downloading].find("Downloading package 'Lumora.x64.msi' ..."),
               std::string::npos);
     EXPECT_LT(downloading, sim.IndexOf("URLDownloadToCacheFileW"));
-    EXPECT_EQ(sim.CallsNamed("LoadLibraryExW")[0].find("LoadLibraryExW(C:\\Windows\\system32\\"),
-              0u);
+    EXPECT_TRUE(
+        StartsWith(sim.CallsNamed("LoadLibraryExW")[0], "LoadLibraryExW(C:\\Windows\\system32\\"));
 }
 
 TEST_F(DownloadTest, VerdictsDecideTheResult) {
     sim.trustFiles[kCache] = SimTrustFile{};  // unsigned
     EXPECT_EQ(Run(), 4);
-    EXPECT_EQ(Boxes(), Strings{"Installation failed. '" + Utf8(kCache) + "' is not trusted."});
+    EXPECT_EQ(Boxes(), Strings{kNotTrustedText});
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
 
     // Another publisher: the full UI decides; here the user accepts.
@@ -75,7 +71,7 @@ TEST_F(DownloadTest, VerdictsDecideTheResult) {
     sim.messageBoxes.clear();
     sim.modules.erase(u"c:\\windows\\system32\\wintrust.dll");
     EXPECT_EQ(Run(), 120);
-    EXPECT_EQ(Boxes(), Strings{"This version of Windows does not support digital signatures."});
+    EXPECT_EQ(Boxes(), Strings{kNoSignatures});
 }
 
 TEST_F(DownloadTest, OnlyATrustedVerdictLetsTheDownloadedFileRun) {
@@ -86,11 +82,11 @@ TEST_F(DownloadTest, OnlyATrustedVerdictLetsTheDownloadedFileRun) {
     for (int verdict : {static_cast<int>(kNotTrusted), 3, -1, static_cast<int>(0x800B0004)}) {
         sim.messageBoxes.clear();
         EXPECT_EQ(AcceptVerdict(verdict, choice.packagePath.c_str()), 4u) << verdict;
-        EXPECT_EQ(Boxes(), Strings{"Installation failed. '" + Utf8(kCache) + "' is not trusted."});
+        EXPECT_EQ(Boxes(), Strings{kNotTrustedText});
     }
     sim.messageBoxes.clear();
     EXPECT_EQ(AcceptVerdict(kTrustNotAvailable, choice.packagePath.c_str()), 120u);
-    EXPECT_EQ(Boxes(), Strings{"This version of Windows does not support digital signatures."});
+    EXPECT_EQ(Boxes(), Strings{kNoSignatures});
 }
 
 TEST_F(DownloadTest, FailedDownloadsNameTheAddress) {
@@ -110,8 +106,7 @@ TEST_F(DownloadTest, FailedDownloadsNameTheAddress) {
 
 TEST_F(DownloadTest, CancelAtEachCheckIsACancellationNeverNotFound) {
     for (const char* moment : {"Downloading package", "OnProgress-abort", "Verifying digital"}) {
-        sim.messageBoxes.clear();
-        sim.calls.clear();
+        Clear();
         sim.trustCalls.clear();
         theApp.progress.cancelRequested = 0;
         if (std::string(moment) == "OnProgress-abort")
@@ -134,10 +129,8 @@ TEST_F(DownloadTest, ALocalCopyWithoutDownloadAddressNamesTheLocalPath) {
     theApp.config = &config;
     sim.AddPackage(u"C:\\Downloads\\Lumora.x64.msi", u"5.0");
     EXPECT_EQ(Run(), 2);
-    EXPECT_EQ(
-        Boxes(),
-        Strings{
-            "Setup was unable to find the MSI package or patch 'C:\\Downloads\\Lumora.x64.msi'."});
+    EXPECT_EQ(Boxes(), Strings{"Setup was unable to find the MSI package or patch "
+                               "'C:\\Downloads\\Lumora.x64.msi'."});
     EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), 0u);
 }
 

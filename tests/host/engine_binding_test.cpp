@@ -16,19 +16,18 @@ SimRegistryValue Value(DWORD type, const std::u16string& text, int dropBytes = 0
     v.data.resize(v.data.size() - dropBytes);
     return v;
 }
-
-std::string Lower(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
+// A text value with its terminating NUL.
+SimRegistryValue Sz(DWORD type, const std::u16string& text) { return Value(type, text + u'\0'); }
 
 class EngineBindingTest : public InstallFixture {
 protected:
     void TearDown() override {
+        Unbind();
+        InstallFixture::TearDown();
+    }
+    void Unbind() {
         if (theApp.engine.module) sim.FreeLibrary(theApp.engine.module);
         theApp.engine = InstallerBinding();
-        InstallFixture::TearDown();
     }
     void Register(const SimRegistryValue& value) {
         sim.registry[kKey][u"InstallerLocation"] = value;
@@ -50,15 +49,15 @@ TEST_F(EngineBindingTest, LocationReadToleratesBadlyStoredValues) {
         const char* location;
         bool ok;
     } cases[] = {
-        {Value(REG_SZ, u"C:\\Windows\\system32\\" + nul), "C:\\Windows\\system32\\", true},
-        {Value(REG_EXPAND_SZ, u"%SystemRoot%\\System32" + nul), "%SystemRoot%\\System32", true},
-        {Value(REG_SZ, nul), "", true},
+        {Sz(REG_SZ, u"C:\\Windows\\system32\\"), "C:\\Windows\\system32\\", true},
+        {Sz(REG_EXPAND_SZ, u"%SystemRoot%\\System32"), "%SystemRoot%\\System32", true},
+        {Sz(REG_SZ, u""), "", true},
         {Value(REG_SZ, u""), "", true},
-        {Value(REG_SZ, u"C:\\A" + nul + u"junk" + nul), "C:\\A", true},  // up to the first NUL
+        {Sz(REG_SZ, u"C:\\A" + nul + u"junk"), "C:\\A", true},  // up to the first NUL
         {Value(REG_SZ, u"C:\\NoTerminator"), "", false},
         {Value(REG_SZ, u"C:\\X" + nul, 1), "", false},
         {Value(REG_DWORD, u"\x0001\x0000"), "", false},
-        {Value(REG_MULTI_SZ, u"C:\\" + nul), "", false},
+        {Sz(REG_MULTI_SZ, u"C:\\"), "", false},
     };
     for (const auto& c : cases) {
         Register(c.value);
@@ -73,7 +72,7 @@ TEST_F(EngineBindingTest, LocationReadToleratesBadlyStoredValues) {
 }
 
 TEST_F(EngineBindingTest, TheRegisteredDirectoryIsTriedFirstWithAnAddedSeparator) {
-    Register(Value(REG_SZ, std::u16string(u"C:\\Windows\\system32\\") + u'\0'));
+    Register(Sz(REG_SZ, u"C:\\Windows\\system32\\"));
     sim.modules[u"c:\\windows\\system32\\\\msi.dll"] =
         sim.modules[u"c:\\windows\\system32\\msi.dll"];
     EXPECT_EQ(BindInstaller(theApp), 0u);
@@ -84,17 +83,15 @@ TEST_F(EngineBindingTest, TheRegisteredDirectoryIsTriedFirstWithAnAddedSeparator
 }
 
 TEST_F(EngineBindingTest, WithoutAUsableRegistrationTheSystemDirectoryIsUsed) {
-    for (const auto& value :
-         {Value(REG_DWORD, u"\x0001\x0000"), Value(REG_SZ, std::u16string(1, u'\0')),
-          Value(REG_EXPAND_SZ, std::u16string(u"%SystemRoot%\\System32") + u'\0')}) {
+    for (const auto& value : {Value(REG_DWORD, u"\x0001\x0000"), Sz(REG_SZ, u""),
+                              Sz(REG_EXPAND_SZ, u"%SystemRoot%\\System32")}) {
         sim.calls.clear();
         Register(value);
         EXPECT_EQ(BindInstaller(theApp), 0u);
         // Never by bare name from the search path, which starts beside the setup.
         EXPECT_EQ(sim.CallsNamed("LoadLibraryExW").back(),
                   "LoadLibraryExW(C:\\Windows\\system32\\msi.dll, null, 0x8)");
-        sim.FreeLibrary(theApp.engine.module);
-        theApp.engine = InstallerBinding();
+        Unbind();
     }
     EXPECT_TRUE(sim.messageBoxes.empty());
 }
@@ -103,41 +100,31 @@ TEST_F(EngineBindingTest, ARegisteredDirectoryThatIsNotAbsoluteIsNeverLoaded) {
     // Each relative one would be searched from the current directory or the setup's folder,
     // where a planted folder could hold an engine. A drive letter with a backslash, or two
     // backslashes, is tried as registered.
-    const struct {
-        const char16_t* location;
-        DWORD type;
-        bool absolute;
-    } cases[] = {{u"%SystemRoot%\\System32", REG_EXPAND_SZ, false},
-                 {u"System32", REG_EXPAND_SZ, false},
-                 {u"D:", REG_EXPAND_SZ, false},
-                 {u"D:System32", REG_EXPAND_SZ, false},
-                 {u"\\Windows\\System32", REG_EXPAND_SZ, false},
-                 {u"C:/Windows/System32", REG_EXPAND_SZ, false},
-                 {u"\\", REG_EXPAND_SZ, false},
-                 {u"d:\\Engine", REG_SZ, true},
-                 {u"Z:\\", REG_SZ, true},
-                 {u"\\\\server\\share", REG_SZ, true}};
-    for (const auto& c : cases) {
-        sim.modules[Utf16(Lower(Utf8(c.location))) + u"\\msi.dll"] =
-            sim.modules[u"c:\\windows\\system32\\msi.dll"];
-        sim.calls.clear();
-        Register(Value(c.type, c.location + std::u16string(1, u'\0')));
-        EXPECT_EQ(BindInstaller(theApp), 0u) << Utf8(c.location);
-        EXPECT_EQ(
-            sim.CallsNamed("LoadLibraryExW"),
-            Strings{"LoadLibraryExW(" + (c.absolute ? Utf8(c.location) : "C:\\Windows\\system32") +
-                    "\\msi.dll, null, 0x8)"})
-            << Utf8(c.location);
-        sim.FreeLibrary(theApp.engine.module);
-        theApp.engine = InstallerBinding();
-    }
+    const std::vector<const char16_t*> relative = {
+        u"%SystemRoot%\\System32", u"System32", u"D:", u"D:System32", u"\\Windows\\System32",
+        u"C:/Windows/System32",    u"\\"};
+    const std::vector<const char16_t*> absolute = {u"d:\\Engine", u"Z:\\", u"\\\\server\\share"};
+    for (bool isAbsolute : {false, true})
+        for (const char16_t* location : isAbsolute ? absolute : relative) {
+            sim.modules[Lower(location) + u"\\msi.dll"] =
+                sim.modules[u"c:\\windows\\system32\\msi.dll"];
+            sim.calls.clear();
+            Register(Sz(isAbsolute ? REG_SZ : REG_EXPAND_SZ, location));
+            EXPECT_EQ(BindInstaller(theApp), 0u) << Utf8(location);
+            EXPECT_EQ(sim.CallsNamed("LoadLibraryExW"),
+                      Strings{"LoadLibraryExW(" +
+                              (isAbsolute ? Utf8(location) : "C:\\Windows\\system32") +
+                              "\\msi.dll, null, 0x8)"})
+                << Utf8(location);
+            Unbind();
+        }
     EXPECT_TRUE(sim.messageBoxes.empty());
 }
 
 TEST_F(EngineBindingTest, ARelativeRegistrationIsNotAskedForTheEngineVersion) {
     sim.modules[u"%systemroot%\\system32\\msi.dll"] =
         sim.modules[u"c:\\windows\\system32\\msi.dll"];
-    Register(Value(REG_EXPAND_SZ, std::u16string(u"%SystemRoot%\\System32") + u'\0'));
+    Register(Sz(REG_EXPAND_SZ, u"%SystemRoot%\\System32"));
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00020000;
     EXPECT_FALSE(InstallerNeedsUpgrade(theApp));
     for (const auto& query : sim.CallsNamed("GetFileVersionInfoSizeW"))

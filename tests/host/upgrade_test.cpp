@@ -10,7 +10,8 @@ namespace {
 const char16_t kLocal[] = u"C:\\Down loads\\InstMSIW.exe";
 const char16_t kUrl[] = u"https://msi.quorvex.com/MSI/2.0/InstMSIW.exe";
 const char16_t kCache[] = u"C:\\Cache Dir\\InstMSIW[1].exe";
-const char kNotTrusted[] = "Installation failed. 'C:\\Cache Dir\\InstMSIW[1].exe' is not trusted.";
+const char kNotTrustedText[] =
+    "Installation failed. 'C:\\Cache Dir\\InstMSIW[1].exe' is not trusted.";
 const char kRestart[] =
     "You must restart your system for the configuration changes to take effect. Click Yes to "
     "restart now or No if you plan to manually restart later.";
@@ -116,8 +117,8 @@ TEST_F(UpgradeTest, VerifyChildVerdicts) {
         int result;
         const char* message;
     } cases[] = {
-        {0x800B0004, 4, kNotTrusted},
-        {160, 4, kNotTrusted},
+        {0x800B0004, 4, kNotTrustedText},
+        {160, 4, kNotTrustedText},
         {0x800B0001, 120, "This version of Windows does not support digital signatures."},
     };
     for (const auto& c : cases) {
@@ -136,7 +137,7 @@ TEST_F(UpgradeTest, AChildWhoseStatusCannotBeReadIsNotTrusted) {
     EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", kCache),
               static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(Run(), 4);
-    EXPECT_EQ(Boxes().back(), kNotTrusted);
+    EXPECT_EQ(Boxes().back(), kNotTrustedText);
 }
 
 TEST_F(UpgradeTest, ChildStartAndWaitFailuresAreErrors) {
