@@ -66,12 +66,28 @@ wine_level() {
     done
 }
 
-step "host build"
-if ! make --no-print-directory host > "$logdir/host-build.log" 2>&1; then
-    tail -n 40 "$logdir/host-build.log"
-    echo "host build failed"
+# Runs "make TARGET" into the log NAME; a failure is counted and shown.
+built() {
+    make --no-print-directory "$1" > "$logdir/$2.log" 2>&1 && return 0
+    tail -n 40 "$logdir/$2.log"
+    echo "FAIL $2: make $1 failed"
     failed=$((failed + 1))
-else
+    return 1
+}
+
+# Runs a harness runner (python3 ARGS) into the log NAME, shows its failures and its closing
+# line, and counts that line.
+runner() {
+    local name=$1
+    shift
+    python3 "$@" > "$logdir/$name.log" 2>&1
+    grep -E '^FAIL' "$logdir/$name.log" || true
+    tail -n 1 "$logdir/$name.log"
+    count_closing_line "$logdir/$name.log"
+}
+
+step "host build"
+if built host host-build; then
     step "host unit tests"
     ./build/host/tests/host_tests --gtest_brief=1 > "$logdir/host.log" 2>&1
     cat "$logdir/host.log" | tail -n 30
@@ -83,11 +99,7 @@ else
 fi
 
 step "fuzzers (short runs on the committed corpus)"
-if ! make --no-print-directory fuzz-build > "$logdir/fuzz-build.log" 2>&1; then
-    tail -n 30 "$logdir/fuzz-build.log"
-    echo "fuzz build failed"
-    failed=$((failed + 1))
-else
+if built fuzz-build fuzz-build; then
     for f in command_line installer_location product_suite message_format; do
         work=$(mktemp -d)
         if build/fuzz/tests/fuzz/fuzz_$f -max_total_time=10 -artifact_prefix="$work/" "$work" \
@@ -104,38 +116,22 @@ else
 fi
 
 step "resource checks"
-python3 tests/res/check_resources.py > "$logdir/resources.log" 2>&1
-tail -n 5 "$logdir/resources.log"
-count_closing_line "$logdir/resources.log"
+runner resources tests/res/check_resources.py
 
 step "layer check (no folder circles; the seam includes nothing outside itself)"
-python3 tests/layers/check_layers.py > "$logdir/layers.log" 2>&1
-cat "$logdir/layers.log"
-count_closing_line "$logdir/layers.log"
+runner layers tests/layers/check_layers.py
 
 step "make release (tests/release)"
-python3 tests/release/run_release_tests.py > "$logdir/release.log" 2>&1
-grep -E '^(PASS|FAIL)' "$logdir/release.log" | grep -v '^PASS' || true
-tail -n 1 "$logdir/release.log"
-count_closing_line "$logdir/release.log"
+runner release tests/release/run_release_tests.py
 
 step "windows build"
-if ! make --no-print-directory windows > "$logdir/windows-build.log" 2>&1; then
-    tail -n 40 "$logdir/windows-build.log"
-    echo "windows build failed"
-    failed=$((failed + 1))
-else
+if built windows windows-build; then
     ls -l out/setup.exe out/x64/setup.exe
     step "resource checks of the linked setup.exe"
-    python3 tests/res/check_resources.py --exe out/setup.exe --x64 out/x64/setup.exe \
-        > "$logdir/resources-exe.log" 2>&1
-    tail -n 5 "$logdir/resources-exe.log"
-    count_closing_line "$logdir/resources-exe.log"
+    runner resources-exe tests/res/check_resources.py --exe out/setup.exe --x64 out/x64/setup.exe
     wine_level
     step "make try (tests/try)"
-    python3 tests/try/run_try_tests.py > "$logdir/try.log" 2>&1
-    grep -E '^(PASS|FAIL)' "$logdir/try.log" || tail -n 20 "$logdir/try.log"
-    count_closing_line "$logdir/try.log"
+    runner try tests/try/run_try_tests.py
 fi
 
 echo
