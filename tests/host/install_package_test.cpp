@@ -13,10 +13,7 @@ const std::string kInstallApp = kAppCall + std::string(", \"\")");
 
 LanguageEntry Language(LANGID id, const char16_t* name, const char16_t* x64Package,
                        const char16_t* x64Patch = nullptr, const char16_t* x86Package = nullptr) {
-    return LanguageEntry{id,
-                         name,
-                         {nullptr, x86Package, x64Package, nullptr},
-                         {nullptr, nullptr, x64Patch, nullptr}};
+    return {id, name, {nullptr, x86Package, x64Package, nullptr}, {nullptr, nullptr, x64Patch}};
 }
 
 class InstallPackageTest : public InstallFixture {
@@ -24,22 +21,26 @@ protected:
     void SetUp() override {
         InstallFixture::SetUp();
         languages_[0] = Language(1033, u"English", u"App.msi", u"App.msp", u"App32.msi");
-        languages_[1] = LanguageEntry{};
         row_ = PackageEntry{nullptr, u"INSTALL", u"App", nullptr, nullptr, 0, 3, languages_};
         rows_[0] = row_;
-        rows_[1] = PackageEntry{};
         config_ = SetupConfig{u"https://r/", u"A.exe", u"W.exe", 200, rows_};
         theApp.config = &config_;
         sim.AddPackage(u"C:\\Downloads\\App.msi", u"1.0", u"{CODE}");
+    }
+    // Slovenian first, then English, each with its own package.
+    void TwoLanguages() {
+        languages_[0] = Language(1060, u"Slovenščina", u"App.sl.msi");
+        languages_[1] = Language(1033, u"English", u"App.msi");
     }
     // Runs the setup with the current row.
     int RunRow(const std::u16string& arguments = u"") {
         rows_[0] = row_;
         return Run(arguments);
     }
-    LanguageEntry languages_[4];
+    // Both lists end at their first empty entry.
+    LanguageEntry languages_[4]{};
     PackageEntry row_{};
-    PackageEntry rows_[3];
+    PackageEntry rows_[3]{};
     SetupConfig config_{};
 };
 
@@ -280,7 +281,6 @@ TEST_F(InstallPackageTest, RowsStopAtTheFirstFailureAndRowsWithoutLanguagesFailS
     row_.languages = languages_;
     rows_[0] = row_;
     rows_[1] = row_;
-    rows_[2] = PackageEntry{};
     config_.packages = rows_;
     sim.installResults = {1602};
     Run();  // rows_[0] is the same row: installed once, then the walk stops
@@ -288,9 +288,7 @@ TEST_F(InstallPackageTest, RowsStopAtTheFirstFailureAndRowsWithoutLanguagesFailS
 }
 
 TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
-    languages_[0] = Language(1060, u"Slovenščina", u"App.sl.msi");
-    languages_[1] = Language(1033, u"English", u"App.msi");
-    languages_[2] = LanguageEntry{};
+    TwoLanguages();
     sim.userLangId = 1033;
     HWND seen = nullptr;
     Strings shown;
@@ -324,9 +322,7 @@ TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
 }
 
 TEST_F(InstallPackageTest, LanguageDialogCancelOrNoMatch) {
-    languages_[0] = Language(1060, u"Slovenščina", u"App.sl.msi");
-    languages_[1] = Language(1033, u"English", u"App.msi");
-    languages_[2] = LanguageEntry{};
+    TwoLanguages();
     sim.onModalDialog = [](SimWindows& s, HWND dialog) {
         s.SelectItem(dialog, IDC_LANGUAGE_LIST, 0);
         s.Click(dialog, IDCANCEL);

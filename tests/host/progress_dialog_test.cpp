@@ -49,17 +49,15 @@ TEST_F(ProgressDialogTest, CancelEscAndCloseOnlyRecordTheRequest) {
 }
 
 TEST_F(ProgressDialogTest, WaitCursorEverywhereButOverCancel) {
-    HWND title = dialog.titleCtrl.m_hWnd;
-    EXPECT_EQ(sim.SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(title), 1), TRUE);
-    EXPECT_EQ(sim.cursor, dialog.waitCursor);
-    sim.cursor = nullptr;
-    EXPECT_EQ(sim.SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), 2), TRUE);
-    EXPECT_EQ(sim.cursor, dialog.waitCursor);
-    sim.cursor = nullptr;
-    EXPECT_EQ(sim.SendMessageW(window, WM_SETCURSOR,
-                               reinterpret_cast<WPARAM>(dialog.cancelButton.m_hWnd), 1),
-              FALSE);
-    EXPECT_EQ(sim.cursor, nullptr);
+    for (auto over : {std::make_pair(dialog.titleCtrl.m_hWnd, 1), std::make_pair(window, 2),
+                      std::make_pair(dialog.cancelButton.m_hWnd, 1)}) {
+        sim.cursor = nullptr;
+        bool cancel = over.first == dialog.cancelButton.m_hWnd;
+        EXPECT_EQ(sim.SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(over.first),
+                                   over.second),
+                  cancel ? FALSE : TRUE);
+        EXPECT_EQ(sim.cursor, cancel ? nullptr : dialog.waitCursor);
+    }
 }
 
 TEST_F(ProgressDialogTest, ProgressDrawsRangeThenPositionAndAbortsOnceCancelled) {

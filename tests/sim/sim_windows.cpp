@@ -191,7 +191,7 @@ std::string SimWindows::Leaks() const {
     std::ostringstream out;
     for (const auto& h : handles_)
         if (h.second != "mutex") out << "handle " << h.second << "; ";
-    if (openKeys_) out << openKeys_ << " registry keys; ";
+    if (!keys_.empty()) out << keys_.size() << " registry keys; ";
     for (const auto& m : loaded_)
         if (m.second.references)
             out << "module " << Utf8(m.second.path) << " x" << m.second.references << "; ";
@@ -358,18 +358,21 @@ HGLOBAL SimWindows::GlobalAlloc(UINT flags, SIZE_T bytes) {
     return p;
 }
 
-HGLOBAL SimWindows::GlobalFree(HGLOBAL memory) {
-    Record("GlobalFree", {memory});
-    if (!globalBlocks_.erase(memory)) return memory;
+// A block that is not one of the kind stays, and is returned as on Windows.
+static void* FreeBlock(std::set<void*>& blocks, void* memory) {
+    if (!blocks.erase(memory)) return memory;
     free(memory);
     return nullptr;
 }
 
+HGLOBAL SimWindows::GlobalFree(HGLOBAL memory) {
+    Record("GlobalFree", {memory});
+    return FreeBlock(globalBlocks_, memory);
+}
+
 HLOCAL SimWindows::LocalFree(HLOCAL memory) {
     Record("LocalFree", {memory});
-    if (!localBlocks_.erase(memory)) return memory;
-    free(memory);
-    return nullptr;
+    return FreeBlock(localBlocks_, memory);
 }
 
 // The inserts of a message text: %1..%99 with an optional !printf-format!, and the escapes
@@ -388,14 +391,9 @@ DWORD SimWindows::FormatMessageW(DWORD flags, const void* source, DWORD messageI
             continue;
         }
         char16_t c = *++p;
-        if (c == 0) break;
-        if (c == u'0') break;
-        if (c == u'n') {
-            out += u"\r\n";
-            continue;
-        }
-        if (c < u'1' || c > u'9') {
-            out += c;
+        if (c == 0 || c == u'0') break;
+        if (c < u'1' || c > u'9') {  // an escape: %n a line break, any other its character
+            out += c == u'n' ? std::u16string(u"\r\n") : std::u16string(1, c);
             continue;
         }
         int number = c - u'0';
@@ -490,7 +488,6 @@ LSTATUS SimWindows::RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD option
     HKEY h = reinterpret_cast<HKEY>(NewHandle("key"));
     handles_.erase(h);
     keys_[h] = Lower(subKey);
-    ++openKeys_;
     *result = h;
     return ERROR_SUCCESS;
 }
@@ -505,25 +502,17 @@ LSTATUS SimWindows::RegQueryValueExW(HKEY key, const char16_t* name, DWORD* rese
     if (v == values.end()) return ERROR_FILE_NOT_FOUND;
     if (type) *type = v->second.type;
     DWORD needed = static_cast<DWORD>(v->second.data.size());
-    if (!data) {
-        if (size) *size = needed;
-        return ERROR_SUCCESS;
-    }
-    if (!size) return ERROR_INVALID_PARAMETER;
-    if (*size < needed) {
-        *size = needed;
-        return ERROR_MORE_DATA;
-    }
-    if (needed) memcpy(data, v->second.data.data(), needed);
-    *size = needed;
-    return ERROR_SUCCESS;
+    // Without a buffer only the size is asked for; a buffer too small gets the size needed.
+    if (data && !size) return ERROR_INVALID_PARAMETER;
+    LSTATUS status = data && *size < needed ? ERROR_MORE_DATA : ERROR_SUCCESS;
+    if (data && status == ERROR_SUCCESS && needed) memcpy(data, v->second.data.data(), needed);
+    if (size) *size = needed;
+    return status;
 }
 
 LSTATUS SimWindows::RegCloseKey(HKEY key) {
     Record("RegCloseKey", {key});
-    if (!keys_.erase(key)) return ERROR_INVALID_HANDLE;
-    --openKeys_;
-    return ERROR_SUCCESS;
+    return keys_.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 BOOL SimWindows::CheckTokenMembership(HANDLE token, PSID sid, BOOL* member) {

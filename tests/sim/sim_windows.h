@@ -253,7 +253,7 @@ public:
     // makes. A finished scenario leaves all of them at zero (the single-instance mutex aside,
     // which the setup holds until it ends), and no fault.
     int openHandles() const { return static_cast<int>(handles_.size()); }
-    int openKeys() const { return openKeys_; }
+    int openKeys() const { return static_cast<int>(keys_.size()); }
     int localBlocks() const { return static_cast<int>(localBlocks_.size()); }
     int certReferences() const;
     std::string Leaks() const;  // empty when nothing is left open (besides mutexes)
@@ -352,7 +352,6 @@ private:
     uintptr_t nextHandle_ = 0x1000;
     std::map<HANDLE, std::string> handles_;
     std::map<HKEY, std::u16string> keys_;
-    int openKeys_ = 0;
     std::map<HMODULE, LoadedModule> loaded_;
     int liveSids_ = 0;
     std::set<void*> globalBlocks_;
