@@ -1,18 +1,11 @@
 #include "vocabulary/command_line.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
-#include "install/install_package.h"
-#include "tests/sim/sim_windows.h"
+#include "tests/host/install_fixture.h"
 
 namespace {
 
-class CommandLineTest : public ::testing::Test {
-protected:
-    SimWindows sim;
-};
+// The text stepping goes through the simulated platform.
+using CommandLineTest = SimTest;
 
 TEST_F(CommandLineTest, ModeLooksAtTheFirstArgumentOnly) {
     EXPECT_EQ(GetSetupMode(nullptr), kModeInstall);

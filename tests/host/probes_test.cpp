@@ -1,7 +1,5 @@
 #include "probes/probes.h"
 
-#include <gtest/gtest.h>
-
 #include "tests/host/install_fixture.h"
 
 namespace {
