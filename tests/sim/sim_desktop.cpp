@@ -2,6 +2,8 @@
 // threads that run when resumed, the message loop, icons and cursors.
 #include <string.h>
 
+#include <utility>
+
 #include "res/resource.h"
 #include "tests/sim/sim_windows.h"
 
@@ -192,11 +194,8 @@ LRESULT SimWindows::ControlMessage(SimWindow& w, UINT message, WPARAM wParam, LP
             w.rangeLow = static_cast<int>(wParam);
             w.rangeHigh = static_cast<int>(lParam);
             return 0;
-        case PBM_SETPOS: {
-            int previous = w.position;
-            w.position = static_cast<int>(wParam);
-            return previous;
-        }
+        case PBM_SETPOS:
+            return std::exchange(w.position, static_cast<int>(wParam));
         case CB_RESETCONTENT:
             w.items.clear();
             w.currentSelection = -1;
@@ -243,9 +242,8 @@ LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARA
         return 0;
     }
     if (message == WM_SETICON && w.proc) {
-        HICON previous = wParam == ICON_SMALL ? w.smallIcon : w.bigIcon;
-        (wParam == ICON_SMALL ? w.smallIcon : w.bigIcon) = reinterpret_cast<HICON>(lParam);
-        return reinterpret_cast<LRESULT>(previous);
+        HICON& icon = wParam == ICON_SMALL ? w.smallIcon : w.bigIcon;
+        return reinterpret_cast<LRESULT>(std::exchange(icon, reinterpret_cast<HICON>(lParam)));
     }
     if (w.proc) return w.proc(window, message, wParam, lParam);
     return ControlMessage(w, message, wParam, lParam);
@@ -256,16 +254,12 @@ BOOL SimWindows::ShowWindow(HWND window, int command) {
     CrossThreadCall("ShowWindow", window);
     SimWindow* w = Find(window, false);
     if (!w) return FALSE;
-    BOOL wasVisible = w->visible;
-    w->visible = command != SW_HIDE;
-    return wasVisible;
+    return std::exchange(w->visible, command != SW_HIDE);
 }
 
 HWND SimWindows::SetFocus(HWND window) {
     Record("SetFocus", {window});
-    HWND previous = focus;
-    focus = window;
-    return previous;
+    return std::exchange(focus, window);
 }
 
 LONG_PTR SimWindows::GetWindowLongPtrW(HWND window, int index) {
@@ -277,10 +271,7 @@ LONG_PTR SimWindows::GetWindowLongPtrW(HWND window, int index) {
 LONG_PTR SimWindows::SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
     SimWindow* w = Find(window, false);
     if (!w) return 0;
-    LONG_PTR& slot = index == DWLP_USER ? w->user : w->msgResult;
-    LONG_PTR previous = slot;
-    slot = value;
-    return previous;
+    return std::exchange(index == DWLP_USER ? w->user : w->msgResult, value);
 }
 
 // ---- the message loop and threads ------------------------------------------------------
@@ -360,9 +351,7 @@ DWORD SimWindows::ResumeThread(HANDLE thread) {
     Record("ResumeThread", {thread});
     auto it = threads_.find(thread);
     if (it == threads_.end()) return static_cast<DWORD>(-1);
-    DWORD previous = it->second.resumed ? 0 : 1;
-    it->second.resumed = true;
-    return previous;
+    return std::exchange(it->second.resumed, true) ? 0 : 1;
 }
 
 DWORD SimWindows::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
@@ -410,9 +399,7 @@ BOOL SimWindows::DestroyIcon(HICON icon) {
 
 HCURSOR SimWindows::SetCursor(HCURSOR newCursor) {
     Record("SetCursor", {newCursor});
-    HCURSOR previous = cursor;
-    cursor = newCursor;
-    return previous;
+    return std::exchange(cursor, newCursor);
 }
 
 int SimWindows::GetSystemMetrics(int index) {

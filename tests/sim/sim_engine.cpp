@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <map>
+#include <utility>
 
 #include "state/installer_binding.h"
 #include "tests/sim/sim_windows.h"
@@ -93,9 +94,7 @@ BOOL SimWindows::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIV
 
 int SimWindows::MsiSetInternalUI(int level, HWND* owner) {
     Record("MsiSetInternalUI", {level, owner ? "owner" : "null"});
-    int previous = uiLevel_;
-    uiLevel_ = level;
-    return previous;
+    return std::exchange(uiLevel_, level);
 }
 
 UINT SimWindows::MsiInstallProductW(const char16_t* package, const char16_t* cmd) {
