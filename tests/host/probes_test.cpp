@@ -194,6 +194,7 @@ TEST_F(ProbesTest, NativeMachineFailureIsNotCached) {
 TEST_F(ProbesTest, FileVersionReadsTheFixedRecord) {
     // Without a version resource: the platform's error and no version. A version resource
     // without a fixed record is success with the largest version.
+    const DWORD none = 0xFFFFFFFF;
     const struct {
         const char16_t* path;
         SimFile file;
@@ -201,12 +202,9 @@ TEST_F(ProbesTest, FileVersionReadsTheFixedRecord) {
         DWORD version;
     } cases[] = {
         {u"C:\\msi.dll", {true, true, 0x00050001, false}, 0, 0x00050001},
-        {u"C:\\plain.txt", {false, false, 0, false}, ERROR_RESOURCE_TYPE_NOT_FOUND, 0xFFFFFFFF},
-        {u"C:\\odd.dll", {true, false, 0, false}, 0, 0xFFFFFFFF},
-        {u"C:\\broken.dll",
-         {true, true, 0x00020000, true},
-         ERROR_RESOURCE_DATA_NOT_FOUND,
-         0xFFFFFFFF}};
+        {u"C:\\plain.txt", {false, false, 0, false}, ERROR_RESOURCE_TYPE_NOT_FOUND, none},
+        {u"C:\\odd.dll", {true, false, 0, false}, 0, none},
+        {u"C:\\broken.dll", {true, true, 0x00020000, true}, ERROR_RESOURCE_DATA_NOT_FOUND, none}};
     for (const auto& c : cases) {
         sim.files[c.path] = c.file;
         DWORD version = 0;

@@ -42,8 +42,7 @@ TEST_F(StartupTest, BadVerifyArgumentsShowUsageAndExit160) {
 
 TEST_F(StartupTest, VerifyModeChecksTheFileAgainstItselfAndShowsNothing) {
     sim.modulePath = u"C:\\Program Files\\Setup\\setup.exe";
-    sim.trustFiles[sim.modulePath].signer = 3;
-    sim.trustFiles[sim.modulePath].status = 0;
+    sim.trustFiles[sim.modulePath] = SimTrustFile{0, {}, 3};
     sim.trustFiles[u"D:\\My Files\\package.msi"] = SimTrustFile{0, {}, 3};
 
     EXPECT_EQ(Run(u"/v \"D:\\My Files\\package.msi\""), 0);
