@@ -143,8 +143,6 @@ def first_difference(got, want):
             % (n, short(got[n:n + 30]), short(want[n:n + 30]), short(got, 600)))
 
 
-
-
 class Report:
     """Counts and prints cases. label names the platform of the run ("wine8 x64"); filt keeps
     only the cases whose name contains it."""
@@ -291,26 +289,16 @@ class Suite(Report):
     def __init__(self, setup_exe, work, keep=False, filt=None, verbose=False, arch="x86"):
         self.wine_of_run = Wine(arch)
         Report.__init__(self, self.wine_of_run.label, filt, verbose)
-        self.setup_src = setup_exe
         # The setup's architecture: x86 runs in a win32 prefix, x64 in a win64 prefix with
         # 64-bit Wine. Every helper is built for it, and packages come from its column.
-        self.arch = arch
-        self.column = ARCH_COLUMN[arch]
-        self.package_file = ARCH_PACKAGE[arch]
-        self.work = work
-        self.keep = keep
-        self.xvfb = None
-        self.display = None
-        self.prefix = os.path.join(work, "prefix")
-        self.bin = os.path.join(work, "bin")
-        self.pki = os.path.join(work, "pki")
-        self.files = os.path.join(work, "files")
-        self.tmp = os.path.join(work, "tmp")
+        self.setup_src, self.work, self.keep, self.arch = setup_exe, work, keep, arch
+        self.column, self.package_file = ARCH_COLUMN[arch], ARCH_PACKAGE[arch]
+        for name in ("prefix", "bin", "pki", "files", "tmp"):
+            setattr(self, name, os.path.join(work, name))
         self.shots = os.path.join(work, "screenshots")
-        self.seq = 0
-        self.wine_version = self.wine_of_run.version
-        self.trust_problem = None
+        self.xvfb = self.display = self.trust_problem = None
         self.winearch = None  # another kind of prefix than the architecture's, meanwhile
+        self.seq, self.wine_version = 0, self.wine_of_run.version
 
     def refuse(self, name):
         if self.trust_problem and name.startswith(TRUST_GROUPS):
@@ -370,7 +358,7 @@ class Suite(Report):
             fh.seek(0)
             data.append(fh.read())
             fh.close()
-        return rc, data[0], data[1]
+        return (rc, *data)
 
     def new_tmp(self, stem):
         os.makedirs(self.tmp, exist_ok=True)
@@ -811,23 +799,25 @@ def lumora_download_tables(port, min_engine=200, ask_first=False):
                          "https://localhost:%d/MSI/2.0/" % port, min_engine)
 
 
-def lumora_package(suite, directory, pad_mib=0):
-    """Builds the Lumora 5.1 package of suite's architecture in directory, with a random
-    padding file of pad_mib MiB (random, so that the cabinet cannot shrink it). Returns its
-    path (directory/Lumora.Win32.msi or Lumora.x64.msi)."""
+def lumora_package(suite, directory, pad_mib=0, version="5.1", product_code=None,
+                   text="Quorvex Lumora 5.1\n", component="{7A1E2B3C-4D5E-4F60-8172-93A4B5C6D701}"):
+    """Builds the Lumora package of suite's architecture in directory (by default 5.1; another
+    version is another product of the same family), installing lumora.txt with text and a
+    random padding file of pad_mib MiB (random, so that the cabinet cannot shrink it). Returns
+    its path (directory/Lumora.Win32.msi or Lumora.x64.msi)."""
     os.makedirs(directory, exist_ok=True)
     files = [("ReadMe", "lumora.txt", "lumora.txt")]
     with open(os.path.join(directory, "lumora.txt"), "w") as f:
-        f.write("Quorvex Lumora 5.1\n")
+        f.write(text)
     if pad_mib:
         with open(os.path.join(directory, "lumora.dat"), "wb") as f:
             f.write(os.urandom(pad_mib << 20))
         files.append(("Pad", "lumora.dat", "lumora.dat"))
     x64 = suite.arch == "x64"
     with open(os.path.join(directory, "lumora.wxs"), "w") as f:
-        f.write(package_wxs("Quorvex Lumora", LUMORA_PRODUCT_CODE, "{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}",
-                            "{7A1E2B3C-4D5E-4F60-8172-93A4B5C6D701}", "5.1", ("Quorvex", "Lumora"), files,
-                            cabinet="lumora.cab", x64=x64))
+        f.write(package_wxs("Quorvex Lumora", product_code or LUMORA_PRODUCT_CODE,
+                            "{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}", component, version,
+                            ("Quorvex", "Lumora"), files, cabinet="lumora.cab", x64=x64))
     msi = os.path.join(directory, suite.package_file)
     suite.run(["wixl"] + (["-a", "x64"] if x64 else []) + ["-o", msi, "lumora.wxs"], 300,
               what="wixl lumora.wxs", cwd=directory)

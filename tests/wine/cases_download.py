@@ -184,11 +184,12 @@ class Downloads:
             with open(exe, "wb") as f:
                 f.write(data)
             return exe
-        self.redist = {m: place(str(m), open(os.path.join(self.suite.bin, "fake_instmsi_%d.exe" % m),
-                                             "rb").read()) for m in (2, 10)}
+        read = lambda path: open(path, "rb").read()  # noqa: E731
+        self.redist = {m: place(str(m), read(os.path.join(self.suite.bin, "fake_instmsi_%d.exe" % m)))
+                       for m in (2, 10)}
         self.redist_signed = place("2-signed", b"")
         self.suite.sign("leaf", self.redist[2], self.redist_signed)
-        data = bytearray(open(self.redist_signed, "rb").read())
+        data = bytearray(read(self.redist_signed))
         data[0x600] ^= 0xFF  # inside .text, covered by the signature's digest
         self.redist_tampered = place("2-tampered", bytes(data))
 
@@ -199,19 +200,8 @@ class Downloads:
         src = os.path.join(self.dir, "msi-src")
         self.msi = {"51": harness.lumora_package(s, os.path.join(src, "51")),
                     "51-padded": harness.lumora_package(s, os.path.join(src, "51-padded"), PAD_MIB)}
-        old = os.path.join(src, "510")
-        os.makedirs(old, exist_ok=True)
-        with open(os.path.join(old, "lumora.txt"), "w") as f:
-            f.write(TEXT_510)
-        with open(os.path.join(old, "lumora.wxs"), "w") as f:
-            f.write(harness.package_wxs(
-                PRODUCT_NAME, OLD_PRODUCT, "{0E6A3F2C-8D49-4F0B-B1C7-6A2D4C9E5100}",
-                "{7A1E2B3C-4D5E-4F60-8172-93A4B5C6D700}", "5.1.0", ("Quorvex", "Lumora"),
-                [("ReadMe", "lumora.txt", "lumora.txt")], cabinet="lumora.cab", x64=s.arch == "x64"))
-        self.msi["510"] = os.path.join(old, s.package_file)
-        s.run(["wixl"] + (["-a", "x64"] if s.arch == "x64" else []) + ["-o", self.msi["510"],
-                                                                       "lumora.wxs"],
-              300, what="wixl lumora 5.1.0", cwd=old)
+        self.msi["510"] = harness.lumora_package(s, os.path.join(src, "510"), 0, "5.1.0", OLD_PRODUCT,
+                                                 TEXT_510, "{7A1E2B3C-4D5E-4F60-8172-93A4B5C6D700}")
         # Signed by the setup's publisher, by a publisher under an untrusted root (a SHA-1-issued
         # leaf: the only kind whose chain Wine checks), by another publisher whose root the
         # prefix trusts.
