@@ -29,10 +29,8 @@ TEST_F(CommandLineTest, NextArgumentReportsBoundsAndQuoting) {
     const char16_t* last = nullptr;
     BOOL quoted = TRUE;
 
-    EXPECT_EQ(GetNextArgument(nullptr, &first, &last, &quoted),
-              static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-    EXPECT_EQ(GetNextArgument(u"  \t ", &first, &last, &quoted),
-              static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_EQ(GetNextArgument(nullptr, &first, &last, &quoted), DWORD{ERROR_NO_MORE_ITEMS});
+    EXPECT_EQ(GetNextArgument(u"  \t ", &first, &last, &quoted), DWORD{ERROR_NO_MORE_ITEMS});
 
     const char16_t* text = u"  abc def";
     ASSERT_EQ(GetNextArgument(text, &first, &last, &quoted), 0u);

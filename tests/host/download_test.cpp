@@ -16,10 +16,7 @@ class DownloadTest : public InstallFixture {
 protected:
     void SetUp() override {
         InstallFixture::SetUp();
-        SimWindows::Download download;
-        download.progress = {{0, 0}, {4096, 8192}, {8192, 8192}};
-        download.cachePath = kCache;
-        sim.downloads[kUrl] = download;
+        sim.downloads[kUrl] = {S_OK, {{0, 0}, {4096, 8192}, {8192, 8192}}, kCache};
         sim.trustFiles[kSetup] = SimTrustFile{0, {}, 7};
         sim.trustFiles[kCache] = SimTrustFile{0, {}, 7};
     }

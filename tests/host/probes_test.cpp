@@ -213,8 +213,7 @@ TEST_F(ProbesTest, FileVersionReadsTheFixedRecord) {
     }
     EXPECT_EQ(VersionNumber(0x00050001), 501u);
     EXPECT_EQ(sim.CallsNamed("GlobalAlloc")[0].substr(0, 17), "GlobalAlloc(0x40,");
-    EXPECT_EQ(GetFileVersionMS(u"C:\\missing.dll", nullptr),
-              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(GetFileVersionMS(u"C:\\missing.dll", nullptr), DWORD{ERROR_FILE_NOT_FOUND});
 }
 
 TEST_F(ProbesTest, VersionArithmeticComparesMajorTimesHundredPlusMinor) {

@@ -25,9 +25,7 @@ protected:
         sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;  // 1.20: too old
         sim.AddPackage(u"C:\\Down loads\\Lumora.Win32.msi", u"5.1");
         sim.messageBoxAnswers = {IDYES};
-        SimWindows::Download download;
-        download.cachePath = kCache;
-        sim.downloads[kUrl] = download;
+        sim.downloads[kUrl].cachePath = kCache;
     }
     // Another run with the given answers, seen afresh.
     void Again(std::deque<int> answers = {IDYES}) {
@@ -81,11 +79,10 @@ TEST_F(UpgradeTest, DownloadedRedistributableIsVerifiedByAChildSetup) {
 TEST_F(UpgradeTest, UrlmonIsLoadedOnceAndFreedAfterTheWorkerEnded) {
     Redistributable(kCache, 0x00020000);
     Children(0, 0);
-    const char16_t kPackageUrl[] =
-        u"https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.Win32.msi";
     const char16_t kPackageCache[] = u"C:\\Cache Dir\\Lumora.Win32[1].msi";
     sim.packages.clear();
-    sim.downloads[kPackageUrl].cachePath = kPackageCache;
+    sim.downloads[u"https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.Win32.msi"]
+        .cachePath = kPackageCache;
     sim.AddPackage(kPackageCache, u"5.1");
     sim.trustFiles[sim.modulePath] = SimTrustFile{0, {}, 7};
     sim.trustFiles[kPackageCache] = SimTrustFile{0, {}, 7};
@@ -134,8 +131,7 @@ TEST_F(UpgradeTest, VerifyChildVerdicts) {
 TEST_F(UpgradeTest, AChildWhoseStatusCannotBeReadIsNotTrusted) {
     Redistributable(kCache, 0x00020000);
     sim.exitCodeUnreadable = true;
-    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", kCache),
-              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", kCache), DWORD{ERROR_ACCESS_DENIED});
     EXPECT_EQ(Run(), 4);
     EXPECT_EQ(Boxes().back(), kNotTrustedText);
 }
@@ -147,8 +143,7 @@ TEST_F(UpgradeTest, ChildStartAndWaitFailuresAreErrors) {
     EXPECT_EQ(RunInstMsi(u"C:\\f.exe"), 5u);
     sim.createProcessFails = false;
     sim.waitFails = true;
-    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", u"C:\\f.exe"),
-              static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", u"C:\\f.exe"), DWORD{ERROR_INVALID_HANDLE});
     EXPECT_EQ(sim.openHandles(), 0);  // the child's handles are closed on every way out
 }
 
