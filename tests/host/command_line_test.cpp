@@ -11,15 +11,12 @@ TEST_F(CommandLineTest, ModeLooksAtTheFirstArgumentOnly) {
     EXPECT_EQ(GetSetupMode(nullptr), kModeInstall);
     EXPECT_EQ(GetSetupMode(u""), kModeInstall);
     EXPECT_EQ(GetSetupMode(u" \t  \t"), kModeInstall);
-
     for (const char16_t* usage : {u"/?", u"/x", u"-h", u"/ab", u"/", u"\"/a\"", u"a", u"//",
                                   u"\"\"", u"\"", u"--", u"/a\"b\"", u"x/a"})
         EXPECT_EQ(GetSetupMode(usage), kModeUsage) << Utf8(usage);
-
     for (const char16_t* admin : {u"/a", u"-a", u"/A", u"-A", u"  /a  ", u"/a C:\\Target",
                                   u"/a \"C:\\Some Dir\"", u"/a\tx"})
         EXPECT_EQ(GetSetupMode(admin), kModeAdmin) << Utf8(admin);
-
     for (const char16_t* verify : {u"/v", u"-v", u"/V", u"-V", u"/v file", u"\t/v a b"})
         EXPECT_EQ(GetSetupMode(verify), kModeVerify) << Utf8(verify);
 }
@@ -28,22 +25,18 @@ TEST_F(CommandLineTest, NextArgumentReportsBoundsAndQuoting) {
     const char16_t* first = nullptr;
     const char16_t* last = nullptr;
     BOOL quoted = TRUE;
-
     EXPECT_EQ(GetNextArgument(nullptr, &first, &last, &quoted), DWORD{ERROR_NO_MORE_ITEMS});
     EXPECT_EQ(GetNextArgument(u"  \t ", &first, &last, &quoted), DWORD{ERROR_NO_MORE_ITEMS});
-
     const char16_t* text = u"  abc def";
     ASSERT_EQ(GetNextArgument(text, &first, &last, &quoted), 0u);
     EXPECT_EQ(first, text + 2);
     EXPECT_EQ(last, text + 4);
     EXPECT_FALSE(quoted);
-
     const char16_t* spaced = u"\"C:\\My Dir\\f.exe\" next";
     ASSERT_EQ(GetNextArgument(spaced, &first, &last, &quoted), 0u);
     EXPECT_EQ(std::u16string(first, last + 1), u"C:\\My Dir\\f.exe");
     EXPECT_TRUE(quoted);
     EXPECT_EQ(last[1], u'"');
-
     // An empty pair of quotes at the end is the one-character argument made of the closing
     // quote; anything after the closing quote would belong to the same argument.
     const char16_t* empty = u"\"\"";
@@ -51,7 +44,6 @@ TEST_F(CommandLineTest, NextArgumentReportsBoundsAndQuoting) {
     EXPECT_EQ(first, empty + 1);
     EXPECT_EQ(last, empty + 1);
     EXPECT_TRUE(quoted);
-
     // Every output is optional.
     EXPECT_EQ(GetNextArgument(u"x", nullptr, nullptr, nullptr), 0u);
 }
@@ -105,12 +97,10 @@ TEST_F(CommandLineTest, ArgumentsEndingInCombiningMarksKeepThem) {
     EXPECT_EQ(*last, u'e');  // the base letter of the last character
     EXPECT_EQ(ArgumentEnd(last), quoted + 10);
     EXPECT_EQ(*ArgumentEnd(last), u'"');
-
     ExpectVerifyFiles({{u"/v \"D:\\My Files\\Cafe\u0301\"", 0, u"D:\\My Files\\Cafe\u0301"},
                        {u"/v D:\\Cafe\u0301", 0, u"D:\\Cafe\u0301"},
                        {u"/v D:\\Cafe\u0301 ", 0, u"D:\\Cafe\u0301"},
                        {u"/v \"D:\\Cafe\u0301\" more", ERROR_BAD_ARGUMENTS, nullptr}});
-
     for (const char16_t* arguments : {u"/a \"C:\\Dossier\\Re\u0301sume\u0301\"",
                                       u"/a C:\\Dossier\\Re\u0301sume\u0301 ignored"}) {
         std::u16string buffer(arguments);

@@ -57,14 +57,12 @@ TEST_F(DownloadTest, VerdictsDecideTheResult) {
     EXPECT_EQ(Run(), 4);
     EXPECT_EQ(Boxes(), Strings{kNotTrustedText});
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
-
     // Another publisher: the full UI decides; here the user accepts.
     sim.messageBoxes.clear();
     sim.trustFiles[kCache] = SimTrustFile{TRUST_E_SUBJECT_NOT_TRUSTED, {{WTD_UI_ALL, 0}}, 9};
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.trustCalls.back().uiChoice, static_cast<DWORD>(WTD_UI_ALL));
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
-
     sim.messageBoxes.clear();
     sim.modules.erase(u"c:\\windows\\system32\\wintrust.dll");
     EXPECT_EQ(Run(), 120);

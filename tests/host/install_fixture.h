@@ -32,6 +32,11 @@ protected:
         for (const auto& b : sim.messageBoxes) out.push_back(Utf8(b.text));
         return out;
     }
+    // Forgets the calls and boxes so far.
+    void Clear() {
+        sim.calls.clear();
+        sim.messageBoxes.clear();
+    }
     SimWindows sim;
 };
 
@@ -59,11 +64,6 @@ protected:
         sim.existingMutexes.clear();
         sim.commandLine = u"\"" + sim.modulePath + u"\" " + arguments;
         return theApp.WinMain();
-    }
-    // Forgets the calls and boxes of the runs so far.
-    void Clear() {
-        sim.calls.clear();
-        sim.messageBoxes.clear();
     }
     Strings EngineCalls(const std::string& name) const { return sim.CallsNamed(name); }
     // Presses Cancel on the progress window when a call containing `text` is made.

@@ -196,7 +196,6 @@ TEST_F(InstallPackageTest, AdministrativeInstallsWithAndWithoutTarget) {
               Strings{admin + " TARGETDIR=\"C:\\Some Dir\"\")"});
     EXPECT_NE(calls(u"/a C:\\Some Dir", "MsiInstallProductW")[0].find("TARGETDIR=\"C:\\Some\"\")"),
               std::string::npos);
-
     // A patch gets the target as its product and a network image install type.
     languages_[0] = Language(1033, u"English", nullptr, u"App.msp");
     sim.files[u"C:\\Downloads\\App.msp"] = SimFile{};
@@ -240,7 +239,6 @@ TEST_F(InstallPackageTest, ADirectoryBesideTheSetupCountsAsPresent) {
     EXPECT_EQ(RunRow(), 0);  // no version expected: handed to the engine as it lies
     EXPECT_EQ(sim.CountCalls("MsiOpenDatabaseW"), 0u);
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
-
     row_.expectedVersion = u"1.0";
     Clear();
     EXPECT_EQ(RunRow(), 2);  // the version cannot be read, and there is no download address
@@ -277,7 +275,6 @@ TEST_F(InstallPackageTest, RowsStopAtTheFirstFailureAndRowsWithoutLanguagesFailS
     row_.languages = nullptr;
     EXPECT_EQ(RunRow(), 160);
     EXPECT_TRUE(sim.messageBoxes.empty());
-
     row_.languages = languages_;
     rows_[0] = row_;
     rows_[1] = row_;
@@ -308,7 +305,6 @@ TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
     EXPECT_EQ(theApp.currentLangId, 1033);
     // The dialog is owned by the progress window.
     EXPECT_TRUE(StartsWith(sim.CallsNamed("DialogBoxParamW")[0], "DialogBoxParamW(129, 0x"));
-
     // The user picks the other language.
     sim.calls.clear();
     sim.onModalDialog = [](SimWindows& s, HWND dialog) {
@@ -329,7 +325,6 @@ TEST_F(InstallPackageTest, LanguageDialogCancelOrNoMatch) {
     };
     EXPECT_EQ(RunRow(), 1602);
     EXPECT_TRUE(sim.messageBoxes.empty());
-
     // No row matches the preselection: OK returns the first row of the list.
     sim.userLangId = 1031;
     sim.AddPackage(u"C:\\Downloads\\App.sl.msi", u"1.0");

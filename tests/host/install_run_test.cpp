@@ -11,13 +11,11 @@ TEST_F(InstallRunTest, LocalPackageWithTheExpectedVersionIsInstalledAsItLies) {
     sim.userLangId = 0x0409;
     sim.AddPackage(kLocalX64, u"5.1");
     EXPECT_EQ(Run(), 0);
-
     EXPECT_EQ(EngineCalls("MsiInstallProductW"),
               Strings{"MsiInstallProductW(\"C:\\Downloads\\Lumora.x64.msi\", \"\")"});
     EXPECT_EQ(EngineCalls("MsiSetInternalUI"), Strings{"MsiSetInternalUI(5, null)"});
     EXPECT_TRUE(sim.messageBoxes.empty());
     EXPECT_EQ(theApp.currentLangId, 1060);  // the only language of the row
-
     // The window showed the title text, was hidden before the engine ran, and is gone.
     HWND dialog = sim.DialogOf(IDD_PROGRESS);
     ASSERT_NE(dialog, nullptr);
@@ -30,7 +28,6 @@ TEST_F(InstallRunTest, LocalPackageWithTheExpectedVersionIsInstalledAsItLies) {
     EXPECT_LT(hide, sim.IndexOf("MsiInstallProductW"));
     EXPECT_FALSE(sim.windows[dialog].alive);
     EXPECT_EQ(sim.CountCalls("DialogBoxParamW"), 0u);  // one language: no dialog
-
     // The worker quit the main loop; shutdown waited for it before tearing down.
     EXPECT_EQ(sim.CallsNamed("GetMessageW"), Strings{"GetMessageW(quit)"});
     EXPECT_LT(sim.IndexOf("WaitForSingleObject"), sim.IndexOf("DestroyWindow"));
@@ -49,8 +46,7 @@ TEST_F(InstallRunTest, TheWorkerRunsSuspendedUntilOwnedAndThenResumed) {
 
 TEST_F(InstallRunTest, LocalCopyWithAnotherVersionIsNotUsed) {
     for (const char16_t* version : {u"5.1.0", u"5.10", u"", u"5.1 "}) {
-        sim.messageBoxes.clear();
-        sim.calls.clear();
+        Clear();
         sim.AddPackage(kLocalX64, version);
         EXPECT_EQ(Run(), 2) << Utf8(version);
         EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
@@ -151,7 +147,6 @@ TEST_F(InstallRunTest, NoProgressWindowNoRun) {
     EXPECT_EQ(sim.CountCalls("CreateThread"), 0u);
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
     EXPECT_TRUE(sim.messageBoxes.empty());
-
     sim.createDialogError = 0;  // the platform reports no reason
     EXPECT_EQ(Run(), 1603);
     EXPECT_EQ(sim.CountCalls("CreateThread"), 0u);
@@ -220,8 +215,7 @@ TEST_F(InstallRunTest, ARestartRequestedByThePackageEndsTheRunWithoutAQuestion) 
 TEST_F(InstallRunTest, RestartQuestionAfterAnEngineUpgradeComesLast) {
     sim.AddPackage(kLocalX64, u"5.1");
     for (bool strayQuit : {false, true}) {
-        sim.calls.clear();
-        sim.messageBoxes.clear();
+        Clear();
         sim.onCall = [strayQuit](SimWindows& s, const std::string& call) {
             // The upgrade step asked for a restart.
             if (call.rfind("CreateThread(", 0) == 0) theApp.restartPending = TRUE;
@@ -252,7 +246,6 @@ TEST_F(InstallRunTest, RestartOnSystemsThatAreNotNtNeedsNoPrivilege) {
     theApp.ExitInstance();
     EXPECT_EQ(sim.CountCalls("AdjustTokenPrivileges"), 0u);
     EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 1u);
-
     theApp.restartPending = TRUE;
     sim.messageBoxAnswers = {IDNO};
     theApp.ExitInstance();

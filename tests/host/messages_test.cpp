@@ -46,7 +46,6 @@ TEST_F(MessagesTest, ShowMessageShowsTheTextUnformatted) {
     EXPECT_EQ(ShowMessage(IDS_USAGE, MB_ICONINFORMATION), IDYES);
     EXPECT_EQ(Utf8(sim.messageBoxes.at(0).text), "50% of /? !d! %1");
     EXPECT_EQ(sim.CountCalls("FormatMessageW"), 0u);
-
     EXPECT_EQ(Utf8(LoadText(IDS_DOWNLOADING_INSTMSI).c_str()),
               "Downloading Windows Installer upgrade executable");
     EXPECT_TRUE(LoadText(14).empty());

@@ -19,10 +19,8 @@ TEST_F(ProbesTest, PlatformProbeReadsTheBaseRecordAndFallsBackToNotNt) {
     EXPECT_FALSE(ProbePlatform(&major));
     EXPECT_EQ(major, 10u);
     EXPECT_EQ(sim.CallsNamed("GetVersionExW"), Strings{"GetVersionExW(276)"});
-
     sim.SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4);
     EXPECT_TRUE(ProbePlatform(nullptr));
-
     sim.versionFails = true;
     major = 99;
     EXPECT_TRUE(ProbePlatform(&major));
@@ -45,10 +43,8 @@ TEST_F(ProbesTest, Nt5AsksCheckTokenMembershipFromTheSystemAdvapi) {
     // The caller's own effective token, and the Administrators group.
     EXPECT_EQ(sim.CallsNamed("CheckTokenMembership"),
               Strings{"CheckTokenMembership(null, 32-544)"});
-
     sim.adminMember = FALSE;
     EXPECT_FALSE(IsUserAdmin(false, 6));
-
     sim.adminMember = TRUE;
     sim.checkMembershipFails = true;
     EXPECT_FALSE(IsUserAdmin(false, 6));
@@ -61,7 +57,6 @@ TEST_F(ProbesTest, Nt5WithoutTheMembershipFunctionIsNoAdministrator) {
     EXPECT_FALSE(IsUserAdmin(false, 5));
     sim.modules.clear();
     EXPECT_FALSE(IsUserAdmin(false, 5));
-
     sim.allocateSidFails = true;
     EXPECT_FALSE(IsUserAdmin(false, 5));
 }
@@ -72,10 +67,8 @@ TEST_F(ProbesTest, BeforeNt5TheTokenGroupsDecideWhateverTheirAttributes) {
     EXPECT_EQ(sim.CountCalls("CheckTokenMembership"), 0u);
     EXPECT_EQ(sim.CallsNamed("OpenProcessToken")[0],
               "OpenProcessToken(0xffffffffffffffff, 0x20008)");
-
     sim.tokenGroups = {kUsers};
     EXPECT_FALSE(IsUserAdmin(false, 4));
-
     sim.openTokenFails = true;
     sim.tokenGroups = {kAdmins};
     EXPECT_FALSE(IsUserAdmin(false, 3));
@@ -105,7 +98,6 @@ TEST_F(ProbesTest, TerminalServerOnNt5FollowsTheSuiteMask) {
         EXPECT_EQ(IsTerminalServer(false, 5), c.expected) << c.mask;
     }
     EXPECT_EQ(sim.CallsNamed("GetVersionExW")[0], "GetVersionExW(284)");
-
     sim.SetVersion(VER_PLATFORM_WIN32_NT, 5, 0, VER_SUITE_TERMINAL);
     sim.versionFails = true;
     EXPECT_FALSE(IsTerminalServer(false, 5));
@@ -113,14 +105,12 @@ TEST_F(ProbesTest, TerminalServerOnNt5FollowsTheSuiteMask) {
 
 TEST_F(ProbesTest, TerminalServerBeforeNt5ReadsProductSuite) {
     EXPECT_FALSE(IsTerminalServer(false, 4));  // no key at all
-
     sim.SetMultiString(kProductOptions, u"ProductSuite",
                        {u"Enterprise", u"Terminal Server", u"BackOffice"});
     EXPECT_TRUE(IsTerminalServer(false, 4));
     EXPECT_EQ(sim.CallsNamed("RegOpenKeyExW").back(),
               "RegOpenKeyExW(0xffffffff80000002, "
               "System\\CurrentControlSet\\Control\\ProductOptions, 0, 0x20019)");
-
     // Case matters, whole names only, and strings after the first empty one are not part of
     // the list.
     for (const auto& suite :
@@ -185,7 +175,6 @@ TEST_F(ProbesTest, NativeMachineFailureIsNotCached) {
     sim.wowCallFails = false;
     sim.nativeMachine = IMAGE_FILE_MACHINE_AMD64;
     EXPECT_EQ(GetNativeMachine(), IMAGE_FILE_MACHINE_AMD64);
-
     ForgetNativeMachine();
     sim.kernel32Missing = true;
     EXPECT_EQ(GetNativeMachine(), 0);

@@ -72,7 +72,6 @@ TEST_F(ProgressDialogTest, ProgressDrawsRangeThenPositionAndAbortsOnceCancelled)
     int range = sim.IndexOf("SendMessageW", sim.calls.size() - 3);
     EXPECT_NE(sim.calls[range].find("0x406"), std::string::npos);
     EXPECT_NE(sim.calls[range + 1].find("0x402"), std::string::npos);
-
     sim.Click(window, IDCANCEL);
     EXPECT_EQ(callback->OnProgress(5000, 20000, 5, nullptr), E_ABORT);
     EXPECT_EQ(bar.position, 5000);  // still drawn

@@ -72,7 +72,6 @@ TEST_F(SignatureTest, OtherPublisherGetsTheFullUiAndItsVerdict) {
     sim.trustFiles[kFile].statusByUiChoice[WTD_UI_ALL] = 0;  // the user accepts in the UI
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrusted);
     EXPECT_EQ(Verifications().back(), "C:\\Cache\\Lumora.x64.msi ui=1 caller");
-
     sim.trustCalls.clear();
     sim.trustFiles[kFile].statusByUiChoice[WTD_UI_ALL] = TRUST_E_SUBJECT_NOT_TRUSTED;
     EXPECT_EQ(CompareSigners(kSetup, kFile, nullptr), kNotTrusted);
@@ -108,7 +107,6 @@ TEST_F(SignatureTest, UnknownProviderMeansVerificationNotAvailable) {
     Sign(kFile, 7, TRUST_E_PROVIDER_UNKNOWN);
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrustNotAvailable);
     EXPECT_EQ(Verifications().size(), 2u);  // no last verification
-
     sim.trustCalls.clear();
     Sign(kSetup, 7, TRUST_E_PROVIDER_UNKNOWN);
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrustNotAvailable);
@@ -122,7 +120,6 @@ TEST_F(SignatureTest, MissingLibrariesOrFunctionsMeanNotAvailable) {
                         {"CertDuplicateCertificateContext", "CertFreeCertificateContext"});
     EXPECT_EQ(CompareSigners(kSetup, kFile, kWindow), kTrustNotAvailable);
     EXPECT_TRUE(sim.trustCalls.empty());
-
     sim.AddTrustLibraries();
     sim.AddSystemModule(u"wintrust.dll", {"WinVerifyTrust", "WTHelperProvDataFromStateData",
                                           "WTHelperGetProvSignerFromChain"});
@@ -147,14 +144,12 @@ TEST_F(SignatureTest, ClosingCallsFollowTheStateRules) {
     EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr), kNotTrusted);
     EXPECT_EQ(isSigned, 1);
     EXPECT_EQ(sim.trustCalls.size(), 1u);
-
     sim.trustCalls.clear();
     sim.trustFiles.erase(kFile);
     EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr), kNotTrusted);
     EXPECT_EQ(isSigned, 0);
     ASSERT_EQ(sim.trustCalls.size(), 2u);
     EXPECT_EQ(sim.trustCalls[1].stateAction, static_cast<DWORD>(WTD_STATEACTION_CLOSE));
-
     sim.trustCalls.clear();
     Sign(kFile, 7, TRUST_E_PROVIDER_UNKNOWN);
     EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr),

@@ -16,8 +16,7 @@ protected:
 
 TEST_F(StartupTest, UsageArgumentsShowTheUsageBoxAndExitZero) {
     for (const char16_t* args : {u"/?", u"/x", u"-h", u"/ab", u"/", u"\"/a\""}) {
-        sim.messageBoxes.clear();
-        sim.calls.clear();
+        Clear();
         EXPECT_EQ(Run(args), 0) << Utf8(args);
         ASSERT_EQ(sim.messageBoxes.size(), 1u) << Utf8(args);
         const auto& box = sim.messageBoxes[0];
@@ -44,7 +43,6 @@ TEST_F(StartupTest, VerifyModeChecksTheFileAgainstItselfAndShowsNothing) {
     sim.modulePath = u"C:\\Program Files\\Setup\\setup.exe";
     sim.trustFiles[sim.modulePath] = SimTrustFile{0, {}, 3};
     sim.trustFiles[u"D:\\My Files\\package.msi"] = SimTrustFile{0, {}, 3};
-
     EXPECT_EQ(Run(u"/v \"D:\\My Files\\package.msi\""), 0);
     EXPECT_TRUE(sim.messageBoxes.empty());
     EXPECT_EQ(sim.CountCalls("CreateMutexW"), 0u);
@@ -53,11 +51,9 @@ TEST_F(StartupTest, VerifyModeChecksTheFileAgainstItselfAndShowsNothing) {
     EXPECT_EQ(Utf8(sim.trustCalls[0].path), "C:\\Program Files\\Setup\\setup.exe");
     EXPECT_EQ(Utf8(sim.trustCalls.back().path), "D:\\My Files\\package.msi");
     EXPECT_EQ(sim.trustCalls.back().window, nullptr);  // no window: full UI has no owner
-
     sim.trustCalls.clear();
     EXPECT_EQ(static_cast<DWORD>(Run(u"-V  D:\\unsigned.exe  ")), 0x800B0004u);
     EXPECT_EQ(Utf8(sim.trustCalls.back().path), "D:\\unsigned.exe");
-
     sim.modules.clear();  // no trust provider at all
     EXPECT_EQ(static_cast<DWORD>(Run(u"/V x")), 0x800B0001u);
     EXPECT_TRUE(sim.messageBoxes.empty());
@@ -80,7 +76,6 @@ TEST_F(StartupTest, SecondInstanceEndsSilentlyWith1618) {
     EXPECT_EQ(
         sim.CallsNamed("CreateMutexW"),
         Strings{"CreateMutexW(null, 0, Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA})"});
-
     sim.existingMutexes.clear();
     sim.createMutexFails = true;
     EXPECT_EQ(Run(u"/a"), 1618);
@@ -130,7 +125,6 @@ TEST_F(StartupTest, StartupRecordsPathsLanguageAndPlatform) {
     // ExitInstance released the paths; they were right while the run lasted.
     EXPECT_TRUE(theApp.exePath.IsNull());
     EXPECT_TRUE(theApp.exeDir.IsNull());
-
     // Start-up alone, as a fresh process (the run above took the mutex): the install run
     // starts, and the paths are kept until shutdown.
     theApp.m_lpCmdLine = nullptr;
@@ -140,7 +134,6 @@ TEST_F(StartupTest, StartupRecordsPathsLanguageAndPlatform) {
     EXPECT_EQ(Utf8(theApp.exePath.c_str()), "C:\\a/b\\Setup Dir\\setup.exe");
     theApp.ExitInstance();
     EXPECT_TRUE(theApp.exePath.IsNull());
-
     sim.modulePath = u"setup.exe";
     sim.existingMutexes.clear();
     ASSERT_TRUE(theApp.InitInstance());
