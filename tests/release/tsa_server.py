@@ -1,87 +1,53 @@
 #!/usr/bin/env python3
-"""An RFC 3161 time-stamp server on 127.0.0.1 for the release tests: answers each POSTed
-request with `openssl ts -reply`, signed by a throw-away time-stamping certificate it makes
-in --dir. Writes its port to --port-file once listening; ends after --lifetime seconds."""
-import argparse
+"""An RFC 3161 time-stamp server on 127.0.0.1 for the release tests: answers each POSTed request with
+`openssl ts -reply`, signed by a throw-away time-stamping certificate that it makes in a directory.
+run_release_tests.py calls serve(DIR); `tsa_server.py DIR` serves until interrupted, its URL printed."""
 import http.server
 import os
 import subprocess
 import sys
-import tempfile
 import threading
 
-CNF = """[req]
-distinguished_name = dn
-prompt = no
-[dn]
-CN = unused
-[tsa_ext]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = critical, timeStamping
-[tsa]
-default_tsa = tsa_config
-[tsa_config]
-serial = %(dir)s/serial
-signer_digest = sha256
-default_policy = 1.2.3.4.1
-digests = sha1, sha256
-accuracy = secs:1
-ess_cert_id_alg = sha256
-"""
+# The time-stamping unit: SHA-256 signatures, serial numbers counted in ./serial, times to the second.
+CNF = ("[tsa]\ndefault_tsa = tsa_config\n[tsa_config]\nserial = ./serial\nsigner_digest = sha256\n"
+       "default_policy = 1.2.3.4.1\ndigests = sha1, sha256\naccuracy = secs:1\ness_cert_id_alg = sha256\n")
+CERTIFICATE = ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "7",
+               "-config", "tsa.cnf", "-subj", "/CN=Kavrin Test TSA", "-keyout", "tsa.key", "-out", "tsa.pem",
+               "-addext", "basicConstraints=critical,CA:FALSE",
+               "-addext", "keyUsage=critical,digitalSignature",
+               "-addext", "extendedKeyUsage=critical,timeStamping"]
+REPLY = ["openssl", "ts", "-reply", "-config", "tsa.cnf", "-signer", "tsa.pem", "-inkey", "tsa.key",
+         "-queryfile", "/dev/stdin", "-out", "/dev/stdout"]
 
 
-def make_certificate(d):
-    for name, text in (("tsa.cnf", CNF % {"dir": d}), ("serial", "01\n")):
+def serve(d):
+    """Makes the certificate in d, then serves from a thread of this process; returns the URL."""
+    os.makedirs(d, exist_ok=True)
+    for name, text in (("tsa.cnf", CNF), ("serial", "01\n")):
         with open(os.path.join(d, name), "w") as f:
             f.write(text)
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "7",
-                    "-config", "tsa.cnf", "-extensions", "tsa_ext", "-subj", "/CN=Kavrin Test TSA",
-                    "-keyout", "tsa.key", "-out", "tsa.pem"], check=True, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, cwd=d, timeout=60)
-
-
-def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--dir", required=True)
-    p.add_argument("--port-file", required=True)
-    p.add_argument("--lifetime", type=float, default=300)
-    args = p.parse_args()
-    d = os.path.abspath(args.dir)
-    os.makedirs(d, exist_ok=True)
-    make_certificate(d)
+    subprocess.run(CERTIFICATE, check=True, capture_output=True, cwd=d, timeout=60)
 
     class Handler(http.server.BaseHTTPRequestHandler):
         def log_message(self, *a):
             pass
 
         def do_POST(self):
-            body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
-            with tempfile.TemporaryDirectory() as tmp:
-                query, reply = os.path.join(tmp, "q.tsq"), os.path.join(tmp, "r.tsr")
-                with open(query, "wb") as f:
-                    f.write(body)
-                proc = subprocess.run(["openssl", "ts", "-reply", "-config", os.path.join(d, "tsa.cnf"),
-                                       "-queryfile", query, "-signer", os.path.join(d, "tsa.pem"),
-                                       "-inkey", os.path.join(d, "tsa.key"), "-out", reply],
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-                data = open(reply, "rb").read() if proc.returncode == 0 else b""
+            query = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+            p = subprocess.run(REPLY, input=query, capture_output=True, cwd=d, timeout=60)
+            data = p.stdout if p.returncode == 0 else b""
             self.send_response(200 if data else 500)
             self.send_header("Content-Type", "application/timestamp-reply")
             self.send_header("Content-Length", str(len(data)))
             self.end_headers()
             self.wfile.write(data)
 
+    # One request at a time: each reply takes the next serial number from the file.
     server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
-    with open(args.port_file + ".tmp", "w") as f:
-        f.write(str(server.server_address[1]))
-    os.replace(args.port_file + ".tmp", args.port_file)
-    timer = threading.Timer(args.lifetime, lambda: threading.Thread(target=server.shutdown).start())
-    timer.daemon = True
-    timer.start()
-    server.serve_forever(poll_interval=0.2)
-    return 0
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return "http://127.0.0.1:%d/" % server.server_port
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    print(serve(os.path.abspath(sys.argv[1])), flush=True)
+    threading.Event().wait()
