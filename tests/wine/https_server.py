@@ -6,8 +6,9 @@ Serves files of one directory for the two address forms the setup uses:
   /MSI/2.0/NAME                     -> DIR/NAME
 Every request line (path and query) is appended to --log. Faults for tests:
   --status NAME=CODE     answer CODE (404, 500, ...) for NAME
-  --cut NAME             close the connection after half of NAME's body
-  --truncate NAME        announce the full length but send half of the body
+  --cut NAME             announce NAME's full length, send half of the body, close the connection
+  --truncate NAME        announce the full length, send half of the body, shut the sending side
+                         only (the client reads the end of the stream, the connection stays)
   --delay-ms N           sleep N ms after every 64 KiB sent (a slow server)
   --map FILE             JSON {"path and query": NAME}: serve DIR/NAME at exactly these
                          addresses and at no other (another product's download addresses)
@@ -18,6 +19,7 @@ import http.server
 import json
 import os
 import signal
+import socket
 import socketserver
 import ssl
 import sys
@@ -77,22 +79,19 @@ def main():
                     f.write(self.path + "\n")
             name = os.path.basename(self.file_name())
             path = os.path.join(args.dir, name)
+            code, kind = 200, "application/octet-stream"
             if name in statuses or not name or not os.path.isfile(path):
-                code = int(statuses.get(name, 404))
-                body = f"<html><body>{code}</body></html>".encode()
-                self.send_response(code)
-                self.send_header("Content-Type", "text/html")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-                return
-            with open(path, "rb") as f:
-                data = f.read()
-            self.send_response(200)
-            self.send_header("Content-Type", "application/octet-stream")
+                code, kind = int(statuses.get(name, 404)), "text/html"
+                data = f"<html><body>{code}</body></html>".encode()
+            else:
+                with open(path, "rb") as f:
+                    data = f.read()
+            self.send_response(code)
+            self.send_header("Content-Type", kind)
             self.send_header("Content-Length", str(len(data)))
             self.end_headers()
-            limit = len(data) // 2 if (name in args.cut or name in args.truncate) else len(data)
+            faulty = code == 200 and (name in args.cut or name in args.truncate)
+            limit = len(data) // 2 if faulty else len(data)
             sent = 0
             try:
                 while sent < limit:
@@ -104,10 +103,10 @@ def main():
                         time.sleep(args.delay_ms / 1000.0)
             except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
                 return
-            if name in args.cut or name in args.truncate:
+            if faulty:
                 self.close_connection = True
                 try:
-                    self.connection.shutdown(2)
+                    self.connection.shutdown(socket.SHUT_RDWR if name in args.cut else socket.SHUT_WR)
                 except OSError:
                     pass
 
