@@ -559,19 +559,19 @@ class Suite(Report):
 
     # --- helpers inside the prefix --------------------------------------------------------
 
-    def start_setup(self, exe, args, lang, kill_on_window=False, timeout_ms=T_CHILD_MS):
-        """Starts `launch.exe run` on `"EXE" ARGS`; returns (process, stop file, seen file)."""
+    def start_setup(self, exe, args, lang, kill_on_window=False, timeout_ms=T_CHILD_MS, overrides="",
+                    cwd=None):
+        """Starts `launch.exe run` on `"EXE" ARGS` (in cwd, with further WINEDLLOVERRIDES);
+        returns (process, stop file, seen file)."""
         stem = self.new_tmp("run")
         cmdfile, stopfile, seenfile = stem + ".cmd", stem + ".stop", stem + ".seen"
-        cmdline = '"%s"' % win_path(exe) + (" " + args if args else "")
         with open(cmdfile, "w", encoding="utf-8") as fh:
-            fh.write(cmdline)
-        argv = [self.tool("launch.exe"), "run",
-                "--stop", win_path(stopfile), "--seen", win_path(seenfile)]
-        if kill_on_window:
-            argv.append("--kill-on-window")
-        argv += [win_path(cmdfile), str(timeout_ms)]
-        return self.start_wine(argv, lang), stopfile, seenfile
+            fh.write('"%s"' % win_path(exe) + (" " + args if args else ""))
+        argv = [self.tool("launch.exe"), "run", "--stop", win_path(stopfile), "--seen", win_path(seenfile)]
+        argv += (["--kill-on-window"] if kill_on_window else []) + [win_path(cmdfile), str(timeout_ms)]
+        env = self.env(lang)
+        env["WINEDLLOVERRIDES"] += overrides and ";" + overrides
+        return self.start(["wine"] + argv, env, cwd), stopfile, seenfile
 
     def end_setup(self, proc, stopfile, stop_now=False):
         """Waits for launch.exe run; returns a dict of its report or raises SetupError."""

@@ -21,6 +21,7 @@ import harness
 from harness import texts, win_path
 
 PLANTED = ("msi", "wintrust", "crypt32", "msimsg", "version", "urlmon", "comctl32")
+OVERRIDES = ",".join(PLANTED) + "=n,b"  # Wine prefers the planted DLLs
 CORE_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 CAPTION_HEX = texts.title("en").encode().hex()
 INSTALLER_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer"
@@ -92,7 +93,7 @@ class Planting:
         """Starts a Wine command with the planted DLLs preferred, in cwd (a folder under
         planted/, default: this process's)."""
         env = self.suite.env("en")
-        env["WINEDLLOVERRIDES"] += ";" + ",".join(PLANTED) + "=n,b"
+        env["WINEDLLOVERRIDES"] += ";" + OVERRIDES
         return self.suite.start(["wine"] + argv, env, cwd and os.path.join(self.dir, cwd))
 
     def markers(self):
@@ -107,13 +108,10 @@ class Planting:
     def run_setup(self, exe, args, box_expected, cwd=None):
         """Runs one setup path; presses OK on its box. Returns (launch.exe's report, pressed)."""
         s = self.suite
-        stem = s.new_tmp("planted")
-        with open(stem + ".cmd", "w", encoding="utf-8") as fh:
-            fh.write('"%s"%s' % (win_path(os.path.join(self.dir, exe)), " " + args if args else ""))
-        proc = self.start([s.tool("launch.exe"), "run", "--stop", win_path(stem + ".stop"),
-                           win_path(stem + ".cmd"), "30000"], cwd)
+        proc, stop, _ = s.start_setup(os.path.join(self.dir, exe), args, "en", timeout_ms=30000,
+                                      overrides=OVERRIDES, cwd=cwd and os.path.join(self.dir, cwd))
         pressed = not box_expected or s.dialogs(["press", CAPTION_HEX, "1", "20000"], "en", 60)[0] == 0
-        return s.end_setup(proc, stem + ".stop", stop_now=not pressed), pressed
+        return s.end_setup(proc, stop, stop_now=not pressed), pressed
 
     def pe_header(self):
         problems = []
