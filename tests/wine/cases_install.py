@@ -151,14 +151,18 @@ def add_cases(suite):
     cases = [c for c in cases if suite.wanted(c[0])]
     if not cases and not any(suite.wanted("install: " + r[0]) for r in results):
         return
+    # One copy of the template prefix for the whole group; cases that install the product for
+    # real remove it again.
     try:
-        group.prepare()
-        for name, body, *args in cases:
-            suite.case(name, body, *args)
-        suite.table("install", results, group.scripted,
-                    ("both rows are handled when the first gives 0", lambda a: a + [None, 3010]))
+        with suite.own_prefix(group.prefix):
+            group.prepare()
+            for name, body, *args in cases:
+                suite.case(name, body, *args)
+            suite.table("install", results, group.scripted,
+                        ("both rows are handled when the first gives 0", lambda a: a + [None, 3010]))
     finally:
-        group.finish()
+        if not suite.keep:
+            shutil.rmtree(group.root, ignore_errors=True)
 
 
 def remove_product(s, problems):
@@ -186,7 +190,6 @@ class InstallRun:
         self.root = os.path.join(suite.work, "install")
         self.engines = {kind: os.path.join(self.root, kind) for kind in ("engine", "engine-noreinstall")}
         self.prefix = os.path.join(self.root, "prefix")
-        self.template = suite.prefix
         self.engine = None
 
     # --- environment ------------------------------------------------------------------
@@ -216,20 +219,8 @@ class InstallRun:
                 else:
                     with open(os.path.join(d, n), "wb") as f:
                         f.write(dummy)
-        s.log("install: package and variants ready after %.1f s" % (time.time() - t0))
-        # One copy of the template prefix for the whole group; cases that install the
-        # product for real remove it again.
-        s.prefix = s.copy_prefix(self.prefix)
         s.reg_add("HKCU\\Software\\Wine\\DllOverrides", "msi", "native,builtin")
-        s.log("install: prefix copy ready after %.1f s" % (time.time() - t0))
-
-    def finish(self):
-        s = self.s
-        if s.prefix == self.prefix:
-            s.stop_wineserver()
-            s.prefix = self.template
-        if not s.keep:
-            shutil.rmtree(self.root, ignore_errors=True)
+        s.log("install: package, variants and prefix ready after %.1f s" % (time.time() - t0))
 
     def use_engine(self, kind):
         """Registers the engine: "system" (Wine's, as the template has it), "engine" (the
