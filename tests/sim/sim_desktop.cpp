@@ -80,26 +80,29 @@ HWND SimWindows::DialogOf(UINT templateId) const {
     return found;
 }
 
-SimWindow& SimWindows::Control(HWND dialog, int id) {
+// The control of a dialog (which must exist) with an id, or null: a template's ids differ.
+HWND SimWindows::ChildOf(HWND dialog, int id) {
     for (HWND child : windows.at(dialog).children)
-        if (windows[child].id == id) return windows[child];
+        if (windows[child].id == id) return child;
+    return nullptr;
+}
+
+SimWindow& SimWindows::Control(HWND dialog, int id) {
+    if (HWND child = ChildOf(dialog, id)) return windows[child];
     static SimWindow none;
-    none = SimWindow();
-    return none;
+    return none = SimWindow();
 }
 
 void SimWindows::Click(HWND dialog, int id) {
-    for (HWND child : windows.at(dialog).children)
-        if (windows[child].id == id) SendMessageW(child, BM_CLICK, 0, 0);
+    if (HWND child = ChildOf(dialog, id)) SendMessageW(child, BM_CLICK, 0, 0);
 }
 
 void SimWindows::SelectItem(HWND dialog, int id, int index) {
-    for (HWND child : windows.at(dialog).children)
-        if (windows[child].id == id) {
-            windows[child].currentSelection = index;
-            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
-                         reinterpret_cast<LPARAM>(child));
-        }
+    HWND child = ChildOf(dialog, id);
+    if (!child) return;
+    windows[child].currentSelection = index;
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(child));
 }
 
 SimWindow* SimWindows::Find(HWND window, bool alive) {
@@ -172,11 +175,7 @@ BOOL SimWindows::IsWindow(HWND window) {
 
 HWND SimWindows::GetDlgItem(HWND dialog, int id) {
     Record("GetDlgItem", {dialog, id});
-    SimWindow* w = Find(dialog, false);
-    if (!w) return nullptr;
-    for (HWND child : w->children)
-        if (windows[child].id == id) return child;
-    return nullptr;
+    return Find(dialog, false) ? ChildOf(dialog, id) : nullptr;
 }
 
 BOOL SimWindows::SetWindowTextW(HWND window, const char16_t* text) {

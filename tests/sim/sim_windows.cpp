@@ -582,9 +582,7 @@ BOOL SimWindows::VerQueryValueW(const void* data, const char16_t* subBlock, LPVO
 
 // Like Windows, a character and the combining marks that follow it (U+0300 to U+036F) are
 // one step: "e" followed by U+0301 is stepped over as one character.
-namespace {
-bool IsCombiningMark(char16_t c) { return c >= 0x0300 && c <= 0x036F; }
-}  // namespace
+static bool IsCombiningMark(char16_t c) { return c >= 0x0300 && c <= 0x036F; }
 
 char16_t* SimWindows::CharNextW(const char16_t* p) {
     if (!*p) return const_cast<char16_t*>(p);
@@ -676,16 +674,13 @@ LONG SimWindows::WinVerifyTrust(HWND window, GUID* action, LPVOID data) {
     }
     auto f = trustFiles.find(call.path);
     SimTrustFile file = f != trustFiles.end() ? f->second : SimTrustFile{};
-    LONG status = file.status;
     auto byUi = file.statusByUiChoice.find(wd->dwUIChoice);
-    if (byUi != file.statusByUiChoice.end()) status = byUi->second;
     if (wd->dwStateAction == WTD_STATEACTION_VERIFY) {
         std::unique_ptr<TrustState> state(new TrustState{file.signer});
-        HANDLE h = state.get();
-        trustStates_[h] = std::move(state);
-        wd->hWVTStateData = h;
+        wd->hWVTStateData = state.get();
+        trustStates_[state.get()] = std::move(state);
     }
-    return status;
+    return byUi != file.statusByUiChoice.end() ? byUi->second : file.status;
 }
 
 CRYPT_PROVIDER_DATA* SimWindows::WTHelperProvDataFromStateData(HANDLE state) {

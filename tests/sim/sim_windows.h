@@ -332,7 +332,8 @@ private:
     HANDLE NewHandle(const std::string& kind);
     HWND NewWindow(SimWindow window);
     HWND CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, LPARAM param, bool modal);
-    SimWindow* Find(HWND window, bool alive);  // null when there is none (or it was destroyed)
+    SimWindow* Find(HWND window, bool alive);
+    HWND ChildOf(HWND dialog, int id);  // null when there is none (or it was destroyed)
     void Destroy(HWND window);
     LRESULT ControlMessage(SimWindow& window, UINT message, WPARAM wParam, LPARAM lParam);
     // Runs a resumed thread to its end while the main thread waits in the given way.
