@@ -143,6 +143,25 @@ def first_difference(got, want):
             % (n, short(got[n:n + 30]), short(want[n:n + 30]), short(got, 600)))
 
 
+class Once:
+    """A group's preparation, run by its first case; when it fails, that case and every later
+    one fails with its reason (a setup variant that does not build, say)."""
+
+    def __init__(self, prepare):
+        self.prepare, self.done, self.failed = prepare, False, None
+
+    def __call__(self):
+        if self.failed:
+            raise SetupError("preparation failed earlier: %s" % self.failed)
+        if not self.done:
+            try:
+                self.prepare()
+            except Exception as e:  # noqa: BLE001 - every case of the group reports it
+                self.failed = "%s: %s" % (type(e).__name__, e)
+                raise SetupError(self.failed)
+            self.done = True
+
+
 class Report:
     """Counts and prints cases. label names the platform of the run ("wine8 x64"); filt keeps
     only the cases whose name contains it."""

@@ -130,25 +130,13 @@ class Downloads:
     def __init__(self, suite):
         self.suite = suite
         self.dir = os.path.join(suite.work, "download")
-        self.ready = False
-        self.failed = None
+        self.prepare = harness.Once(self.prepare_once)  # by every case, first of all
         self.n = 0
         # The package of the run's architecture: what the server sends and what lies beside.
         self.pkg = suite.package_file
         self.query = QUERY + self.pkg
 
     # --- preparation ----------------------------------------------------------------------
-
-    def prepare(self):
-        if self.ready:
-            return
-        if self.failed:
-            raise SetupError("preparation failed earlier: %s" % self.failed)
-        try:
-            self.prepare_once()
-        except Exception as e:  # a failed step of the preparation fails every case
-            self.failed = "%s: %s" % (type(e).__name__, e)
-            raise SetupError(self.failed)
 
     def prepare_once(self):
         s = self.suite
@@ -170,7 +158,6 @@ class Downloads:
             s.sign("leaf", path, signed)
             self.setup[name] = signed
         self.template = s.prefix
-        self.ready = True
         s.log("download cases ready in %.1f s (port %d)" % (time.time() - t, self.port))
 
     def place_redistributables(self):

@@ -155,10 +155,9 @@ def add_cases(suite):
     # real remove it again.
     try:
         with suite.own_prefix(group.prefix):
-            group.prepare()
             for name, body, *args in cases:
-                suite.case(name, body, *args)
-            suite.table("install", results, group.scripted,
+                suite.case(name, group.prepared(body), *args)
+            suite.table("install", results, group.prepared(group.scripted),
                         ("both rows are handled when the first gives 0", lambda a: a + [None, 3010]))
     finally:
         if not suite.keep:
@@ -191,8 +190,13 @@ class InstallRun:
         self.engines = {kind: os.path.join(self.root, kind) for kind in ("engine", "engine-noreinstall")}
         self.prefix = os.path.join(self.root, "prefix")
         self.engine = None
+        self.ready = harness.Once(self.prepare)
 
     # --- environment ------------------------------------------------------------------
+
+    def prepared(self, body):
+        """body, run once the group is prepared."""
+        return lambda *args: (self.ready(), body(*args))[1]
 
     def prepare(self):
         s = self.s
