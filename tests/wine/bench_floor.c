@@ -1,15 +1,12 @@
-/* The floors of the bench: only the platform calls any installer of this kind must make,
-   built like the setup for its architecture and binding its libraries at run time.
-     bench_floor install PACKAGE [UILEVEL]   MsiInstallProductW at that user-interface level
-                                             (default full); exit status: the engine's result
-     bench_floor download URL SELF           the platform calls of the setup's download run:
-                                             the download into the cache
-                                             (URLDownloadToCacheFileW), WinVerifyTrust of SELF
-                                             (the signer to compare with), of the file for its
-                                             signer and again for the verdict, the install at
-                                             full level
-     bench_floor window                      shows a dialog at once (launch.exe run --kill-on-window
-                                             ends it): the floor of the time to the window */
+/* The floors of the bench: only the platform calls any installer of this kind must make, built
+   like the setup for its architecture and binding its libraries at run time.
+     bench_floor install PACKAGE [UILEVEL]  MsiInstallProductW at that user-interface level
+         (default full); exit status: the engine's result
+     bench_floor download URL SELF  the platform calls of the setup's download run: the download
+         into the cache (URLDownloadToCacheFileW), WinVerifyTrust of SELF (the signer to compare
+         with), of the file for its signer and again for the verdict, the install at full level
+     bench_floor window  shows a dialog at once (launch.exe run --kill-on-window ends it): the
+         floor of the time to the window */
 #include <windows.h>
 #include <wintrust.h>
 #include <softpub.h>

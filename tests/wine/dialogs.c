@@ -1,43 +1,41 @@
 /*
- * dialogs.exe - finds, reads and drives the dialogs and message boxes of other processes
- * from inside a Wine prefix. "The dialog" is a top-level dialog (class "#32770") captioned
- * exactly CAPTION, waited for (bounded) up to TIMEOUT_MS; CAPTION_HEX and ITEM_HEX are texts
- * as the hex of their UTF-8 bytes, so that they survive Wine's command-line conversion.
- * Output is one JSON line (UTF-8) on stdout.
+ * dialogs.exe - finds, reads and drives the dialogs and message boxes of other processes in a
+ * Wine prefix. "The dialog" is a top-level dialog (class "#32770") captioned exactly CAPTION,
+ * waited for (bounded) up to TIMEOUT_MS; CAPTION_HEX and ITEM_HEX are texts as the hex of
+ * their UTF-8 bytes, which survives Wine's command-line conversion. Output: one JSON line
+ * (UTF-8) on stdout.
  *
  *   dialogs inspect CAPTION_HEX TIMEOUT_MS [--press ID] [--box]
- *       The first visible, enabled dialog (with --box: only a message box, which holds the
- *       text control 0xFFFF): caption, message text (0xFFFF's, or null), the standard icon
- *       it shows, its buttons and all child controls. With --press, presses button ID after.
- *       Disabled dialogs are skipped: while a message box is up, the setup's progress window
- *       (same caption) is disabled, so the box is the one found.
+ *       The first visible, enabled dialog (--box: only a message box, which holds the text
+ *       control 0xFFFF): caption, message text (0xFFFF's, or null), the standard icon it
+ *       shows, its buttons and all child controls; with --press, then presses button ID.
+ *       While a message box is up, the setup's progress window (same caption) is disabled,
+ *       so skipping disabled dialogs finds the box.
  *   dialogs press CAPTION_HEX ID TIMEOUT_MS
  *       Presses button ID (BM_CLICK) of the first visible, enabled dialog that has it.
  *   dialogs list
  *       The visible top-level windows: [{"class":"...","caption":"...","pid":N},...]
- *   Exit status of these three: 0 found (and pressed), 1 not found within the time limit
- *   ({"found":false,"windows":[...]} is printed), 2 bad arguments, 3 the button is missing
- *   or could not be pressed.
+ *   Exit status of these three: 0 found (and pressed), 1 not found in time (prints
+ *   {"found":false,"windows":[...]}), 2 bad arguments, 3 the button is missing or could not
+ *   be pressed.
  *
  *   dialogs texts CAPTION_HEX TIMEOUT_MS
- *       The visible dialog's controls, without looking at icons:
- *         {"found":true,"pid":N,"controls":[{"id":N,"class":"...","text":"...",
- *          "visible":true},...]}
+ *       The visible dialog's controls, icons not looked at:
+ *         {"found":true,"pid":N,"controls":[{"id":N,"class":"...","text":"...","visible":true},...]}
  *   dialogs combo CAPTION_HEX CONTROL_ID TIMEOUT_MS [ITEM_HEX]
  *       The items of the visible dialog's combo box in list order and its selection:
  *         {"found":true,"items":["...",...],"cursel":N,"selected":"..."|null}
- *       With ITEM_HEX it then selects the item whose text is exactly ITEM the way a user's
- *       choice reaches the dialog: CB_SETCURSEL, then WM_COMMAND with CBN_SELCHANGE to the
- *       dialog.
+ *       With ITEM_HEX it then selects the item whose text is exactly ITEM as a user's choice
+ *       reaches the dialog: CB_SETCURSEL, then WM_COMMAND with CBN_SELCHANGE to the dialog.
  *   Exit status of these two: 0 done, 1 no such dialog or control ({"found":false}), 2 bad
  *   arguments, 3 ITEM is not in the list or a message could not be delivered.
  *
  *   dialogs find CAPTION_HEX TIMEOUT_MS
- *       Waits until a message box is up: a visible dialog that holds the control 0xFFFF.
- *       Prints nothing; exit status 0 when one is up, 1 when none came in time. The setup's
- *       progress window and its message boxes share class and caption; inspect takes the
- *       first dialog with the caption, the box (which stays above its owner) once one is up:
- *       waiting here first keeps inspect from reading the progress window instead.
+ *       Waits for a message box: a visible dialog holding the control 0xFFFF. Prints nothing;
+ *       exit status 0 when one is up, 1 when none came in time. The setup's progress window
+ *       and its boxes share class and caption, and inspect takes the first such dialog, the
+ *       box (above its owner) once it is up: waiting here first keeps inspect off the
+ *       progress window.
  *   dialogs progress CAPTION_HEX
  *       The progress window, the dialog without the control 0xFFFF, visible or not (no wait):
  *         {"found":true,"visible":B,"title":"...","status":"...","low":N,"high":N,"pos":N}
@@ -122,21 +120,6 @@ static BOOL CALLBACK find_icon_proc(HWND h, LPARAM lp)
     return FALSE;
 }
 
-static DWORD *new_dib(HDC dc, int w, int h, HBITMAP *bmp)
-{
-    BITMAPINFO bi = { { sizeof bi.bmiHeader, w, -h, 1, 32, BI_RGB } }; /* top-down, 32 bpp */
-    void *bits = NULL;
-    *bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
-    return (DWORD *)bits;
-}
-
-static int px_differs(DWORD a, DWORD b)
-{
-    for (int s = 0; s < 24; s += 8)
-        if (abs((int)((a >> s) & 0xff) - (int)((b >> s) & 0xff)) > 24) return 1;
-    return 0;
-}
-
 static const struct { const char *name; LPCWSTR id; } std_icons[] = {
     { "information", IDI_ASTERISK }, { "warning", IDI_EXCLAMATION }, { "error", IDI_HAND },
     { "question", IDI_QUESTION }, { "application", IDI_APPLICATION },
@@ -167,11 +150,15 @@ static int look_at_icon(void *p)
     int w = r.right, h = r.bottom;
     if (w <= 0 || h <= 0 || w > 512 || h > 512) return 0;
 
+    /* One top-down 32 bpp bitmap: the shot of the control in its upper half, each standard
+       icon drawn in its lower half. */
     HDC screen = GetDC(NULL), mem = CreateCompatibleDC(screen);
-    HBITMAP bmp_shot, bmp_ref;
-    DWORD *shot = new_dib(screen, w, h, &bmp_shot), *ref = new_dib(screen, w, h, &bmp_ref);
-    if (shot && ref) {
-        HGDIOBJ old = SelectObject(mem, bmp_shot);
+    BITMAPINFO bi = { { sizeof bi.bmiHeader, w, -2 * h, 1, 32, BI_RGB } };
+    DWORD *shot = NULL;
+    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, (void **)&shot, NULL, 0);
+    if (shot) {
+        DWORD *ref = shot + w * h;
+        HGDIOBJ old = SelectObject(mem, bmp);
         BitBlt(mem, 0, 0, w, h, screen, org.x, org.y, SRCCOPY);
         GdiFlush();
         int uniform = 1; /* nothing drawn yet: every pixel equal */
@@ -180,15 +167,16 @@ static int look_at_icon(void *p)
         /* The background is whatever surrounds the icon: the corner pixel, which the
            standard icons leave transparent. */
         DWORD bg = shot[0] & 0xffffff;
-        SelectObject(mem, bmp_ref);
         int best = -1, best_score = 1001, second = 1001;
         for (unsigned n = 0; n < N_ICONS && !uniform; n++) {
             HICON ic = LoadIconW(NULL, std_icons[n].id);
             for (int i = 0; i < w * h; i++) ref[i] = bg;
-            if (ic) DrawIconEx(mem, 0, 0, ic, w, h, 0, NULL, DI_NORMAL);
+            if (ic) DrawIconEx(mem, 0, h, ic, w, h, 0, NULL, DI_NORMAL);
             GdiFlush();
-            int diff = 0;
-            for (int i = 0; i < w * h; i++) diff += px_differs(shot[i], ref[i]);
+            int diff = 0; /* pixels of which a channel is off by more than 24 */
+            for (int i = 0; i < w * h; i++)
+                for (int s = 0; s < 24; s += 8)
+                    if (abs((int)(shot[i] >> s & 0xff) - (int)(ref[i] >> s & 0xff)) > 24) { diff++; break; }
             int score = k->scores[n] = (int)((diff * 1000LL) / (w * h));
             if (score < best_score) { second = best_score; best_score = score; best = (int)n; }
             else if (score < second) second = score;
@@ -198,8 +186,7 @@ static int look_at_icon(void *p)
            information and question icons differ in about 7% of their pixels). */
         if (best >= 0 && best_score <= 20 && second - best_score >= 40) k->name = std_icons[best].name;
     }
-    if (bmp_shot) DeleteObject(bmp_shot);
-    if (bmp_ref) DeleteObject(bmp_ref);
+    if (bmp) DeleteObject(bmp);
     DeleteDC(mem);
     ReleaseDC(NULL, screen);
     return strcmp(k->name, "blank") && strcmp(k->name, "unknown");

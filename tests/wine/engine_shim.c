@@ -51,7 +51,6 @@ static HMODULE real_engine;
 /* The results of MsiInstallProductW and MsiApplyPatchW, from shim.cfg. */
 static struct script { long item[MAX_SCRIPT]; int count, calls; } install_script, patch_script;
 static DWORD hold_open_ms;
-static int held_once;
 
 /* ---------- log: a line is collected in the helpers' output buffer ---------- */
 
@@ -86,19 +85,15 @@ static void parse_script(char *value, struct script *s)
         s->item[s->count++] = !strcmp(item, "fwd") ? FORWARD : strtol(item, NULL, 10);
 }
 
-static void read_config(void)
+/* Reads the configuration (its first 2047 bytes) and loads the real engine, once; every call
+ * comes from the setup's worker thread. */
+static void init(void)
 {
+    if (ready) return;
     WCHAR path[MAX_PATH + 16];
-    char text[2048];
-    DWORD got = 0;
-    HANDLE f = CreateFileW(in_dir(path, L"shim.cfg"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
-                           NULL);
-    if (f == INVALID_HANDLE_VALUE) return;
-    ReadFile(f, text, sizeof text - 1, &got, NULL);
-    CloseHandle(f);
-    text[got] = 0;
-    char *save = NULL;
-    for (char *ln = strtok_r(text, "\r\n", &save); ln; ln = strtok_r(NULL, "\r\n", &save)) {
+    DWORD got;
+    char *text = read_file(in_dir(path, L"shim.cfg"), 2047, &got), *save = NULL;
+    for (char *ln = text ? strtok_r(text, "\r\n", &save) : NULL; ln; ln = strtok_r(NULL, "\r\n", &save)) {
         char *eq = strchr(ln, '=');
         if (!eq) continue;
         *eq = 0;
@@ -106,15 +101,7 @@ static void read_config(void)
         else if (!strcmp(ln, "patch_results")) parse_script(eq + 1, &patch_script);
         else if (!strcmp(ln, "hold_open_ms")) hold_open_ms = (DWORD)strtoul(eq + 1, NULL, 10);
     }
-}
-
-/* Reads the configuration and loads the real engine, once; every call comes from the
- * setup's worker thread. */
-static void init(void)
-{
-    if (ready) return;
-    read_config();
-    WCHAR path[MAX_PATH + 16];
+    free(text);
     UINT n = GetSystemDirectoryW(path, MAX_PATH);
     if (n && n < MAX_PATH) real_engine = LoadLibraryW(lstrcatW(path, L"\\msi.dll"));
     if (!real_engine) {
@@ -135,16 +122,6 @@ static BOOL CALLBACK visible_proc(HWND h, LPARAM lp)
     out_fmt("%s", out_comma());
     out_json_n(cap, -1, 1);
     return TRUE;
-}
-
-/* With hold_open_ms, the first MsiOpenDatabaseW creates "held" and waits for "release". */
-static void hold_first_open(void)
-{
-    if (!hold_open_ms || held_once) return;
-    WCHAR held[MAX_PATH + 16], release[MAX_PATH + 16];
-    held_once = 1;
-    write_file(in_dir(held, L"held"), "");
-    wait_for(file_exists, in_dir(release, L"release"), hold_open_ms, 10);
 }
 
 /* ---------- the eleven functions ---------- */
@@ -234,12 +211,18 @@ static void arg_out(struct call *c, enum phase p, const char *name, DWORD *v)
 #define SHIM_3(p, a, ...) SHIM_ARG(p, a) SHIM_2(p, __VA_ARGS__)
 #define SHIM_4(p, a, ...) SHIM_ARG(p, a) SHIM_3(p, __VA_ARGS__)
 
-/* Before the call: the hold of the first MsiOpenDatabaseW; the windows visible when an
- * install or patch call arrives, and its scripted result. */
+/* Before the call: with hold_open_ms, the first MsiOpenDatabaseW creates "held" and waits
+ * for "release"; the windows visible when an install or patch call arrives, and its scripted
+ * result. */
 static void before(struct call *c)
 {
     init();
-    if (c->id == ID_MsiOpenDatabaseW) hold_first_open();
+    if (c->id == ID_MsiOpenDatabaseW && hold_open_ms) {
+        WCHAR held[MAX_PATH + 16], release[MAX_PATH + 16];
+        write_file(in_dir(held, L"held"), "");
+        wait_for(file_exists, in_dir(release, L"release"), hold_open_ms, 10);
+        hold_open_ms = 0; /* only the first one waits */
+    }
     c->script = c->id == ID_MsiInstallProductW ? &install_script
                 : c->id == ID_MsiApplyPatchW ? &patch_script : NULL;
     c->scripted = FORWARD;
@@ -296,14 +279,12 @@ KAVRIN_ENGINE_FUNCTIONS(SHIM_FORWARDER)
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
-        WCHAR module[MAX_PATH];
-        DWORD n = GetModuleFileNameW(instance, module, MAX_PATH);
+        DWORD n = GetModuleFileNameW(instance, shim_dir, MAX_PATH);
         if (!n || n >= MAX_PATH) return FALSE;
-        lstrcpyW(shim_dir, module);
-        WCHAR *slash = wcsrchr(shim_dir, L'\\');
+        out_fmt("{\"fn\":\"load\"");
+        field_w("module", shim_dir);
+        WCHAR *slash = wcsrchr(shim_dir, L'\\'); /* the module's path is cut to its directory */
         if (slash) slash[1] = 0;
-        out_fmt("{\"fn\":\"load\",\"module\":");
-        out_json_n(module, -1, 1);
         write_line();
     }
     return TRUE;

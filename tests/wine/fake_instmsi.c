@@ -3,25 +3,20 @@
  * in the Wine tests. It installs nothing. It appends its full command line, as one UTF-8
  * line, to C:\fake-instmsi\calls.log, and exits with the decimal number found in the file
  * "instmsi-exit.txt" beside it, or else in C:\fake-instmsi\instmsi-exit.txt (a downloaded
- * copy runs from the download cache, where no such file is), or 0 when neither exists.
+ * copy runs from the download cache, where no such file is), or 0 when neither can be read.
  * Its file version comes from fake_instmsi.rc (FAKE_VERSION_MAJOR/MINOR at build time).
  */
 #include "helper_common.h"
 
 #define CONTROL_DIR L"C:\\fake-instmsi"
 
-/* *CODE: the number that PATH begins with (its first 31 bytes); 0 when PATH cannot be opened. */
+/* *CODE: the number that PATH begins with (its first 31 bytes); 0 when PATH cannot be read. */
 static int read_code(const WCHAR *path, DWORD *code)
 {
-    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    char buf[32];
-    DWORD got = 0;
-    if (f == INVALID_HANDLE_VALUE) return 0;
-    if (!ReadFile(f, buf, sizeof buf - 1, &got, NULL)) got = 0;
-    CloseHandle(f);
-    buf[got] = 0;
-    *code = strtoul(buf, NULL, 10);
-    return 1;
+    DWORD got;
+    char *text = read_file(path, 31, &got);
+    if (text) *code = strtoul(text, NULL, 10);
+    return text != NULL;
 }
 
 int WINAPI wWinMain(HINSTANCE inst, HINSTANCE prev, LPWSTR args, int show)

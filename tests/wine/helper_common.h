@@ -53,18 +53,20 @@ HELPER WCHAR *from_hex_utf8(const WCHAR *hex)
     return w;
 }
 
-/* The whole of a UTF-8 text file as UTF-16; NULL when it cannot be read. */
-HELPER WCHAR *read_utf8_file(const WCHAR *path)
+/* At most MAX bytes of a file, NUL-terminated, in a new buffer (*GOT: how many); NULL when
+   it cannot be opened or read. */
+HELPER char *read_file(const WCHAR *path, DWORD max, DWORD *got)
 {
     HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (f == INVALID_HANDLE_VALUE) return NULL;
-    DWORD size = GetFileSize(f, NULL), got = 0;
-    char *bytes = malloc((size_t)size + 1);
-    BOOL ok = bytes && ReadFile(f, bytes, size, &got, NULL);
+    DWORD size = GetFileSize(f, NULL);
+    if (size > max) size = max;
+    char *bytes = calloc((size_t)size + 1, 1);
+    BOOL ok = bytes && ReadFile(f, bytes, size, got, NULL);
     CloseHandle(f);
-    WCHAR *w = ok ? from_utf8(bytes, (int)got) : NULL;
+    if (ok) return bytes;
     free(bytes);
-    return w;
+    return NULL;
 }
 
 /* Creates or replaces PATH holding TEXT (a marker file: ""); 0 when it cannot be created. */

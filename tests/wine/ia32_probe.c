@@ -21,23 +21,18 @@ static void on_signal(int sig) {
 }
 
 int main(void) {
-    unsigned char *code = mmap((void *)0x100000, 4096, PROT_READ | PROT_WRITE | PROT_EXEC,
+    /* The loop's page, and above it the handler's stack: both below 4 GiB, for a signal that
+       arrives while the CPU runs the 32-bit loop cannot be delivered on the usual stack above
+       it, and the kernel would kill the probe instead of reporting that the code ran. */
+    unsigned char *code = mmap((void *)0x100000, 4096 + 65536, PROT_READ | PROT_WRITE | PROT_EXEC,
                                MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
     if (code == MAP_FAILED) return 2;
     code[0] = 0xEB; /* jmp $ */
     code[1] = 0xFE;
-    /* The handler runs on a stack below 4 GiB: a signal that arrives while the CPU runs the
-       32-bit loop cannot be delivered on the usual stack above it, and the kernel would kill
-       the probe instead of reporting that the code ran. */
-    void *alt = mmap((void *)0x200000, 65536, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-    if (alt == MAP_FAILED) return 2;
-    stack_t ss = {.ss_sp = alt, .ss_size = 65536};
+    stack_t ss = {.ss_sp = code + 4096, .ss_size = 65536};
     struct sigaction sa = {.sa_handler = on_signal, .sa_flags = SA_ONSTACK};
     if (sigaltstack(&ss, 0)) return 2;
-    sigaction(SIGALRM, &sa, 0);
-    sigaction(SIGSEGV, &sa, 0);
-    sigaction(SIGBUS, &sa, 0);
+    for (int i = 0; i < 3; i++) sigaction((const int[]){SIGALRM, SIGSEGV, SIGBUS}[i], &sa, 0);
     alarm(1);
     struct __attribute__((packed)) { uint32_t offset; uint16_t selector; } target = {0x100000, USER32_CS};
     __asm__ volatile("ljmpl *%0" ::"m"(target));

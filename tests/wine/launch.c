@@ -49,25 +49,24 @@ static int fail(const char *what)
 }
 
 /* What a run watches, and why it was ended early (NULL: it ended by itself). */
-struct watch {
+static struct watch {
     PROCESS_INFORMATION pi;
     const WCHAR *stopfile, *seenfile;
     int kill_on_window;
     HANDLE job, port;
     const char *ended;
-};
+} watch;
 
-static int stop_asked(struct watch *w)
+static int stop_asked(void)
 {
-    if (w->stopfile && file_exists((void *)w->stopfile)) w->ended = "stopped";
-    return w->ended != NULL;
+    if (watch.stopfile && file_exists((void *)watch.stopfile)) watch.ended = "stopped";
+    return watch.ended != NULL;
 }
 
 /* ---------- run: the windows of the child ---------- */
 
 #define MAX_TRACKED 256
 
-static struct watch *run_w;
 static int window_seen, n_tracked, n_created;
 static WCHAR first_window[600];
 static HWND tracked[MAX_TRACKED];
@@ -81,7 +80,7 @@ static void note_window(HWND h, const WCHAR *how)
         GetWindowTextW(h, cap, 256);
     }
     _snwprintf(first_window, 599, L"%ls|%ls|%ls", cls, cap, how);
-    if (run_w->seenfile) write_file(run_w->seenfile, "");
+    if (watch.seenfile) write_file(watch.seenfile, "");
 }
 
 static void check_tracked(void)
@@ -95,7 +94,7 @@ static void CALLBACK event_proc(HWINEVENTHOOK hook, DWORD event, HWND h, LONG ob
 {
     if (obj != OBJID_WINDOW || child != CHILDID_SELF || !h || !IsWindow(h)) return;
     HWND parent = GetAncestor(h, GA_PARENT);
-    if (window_pid(h) != run_w->pi.dwProcessId || (parent && parent != GetDesktopWindow())) return;
+    if (window_pid(h) != watch.pi.dwProcessId || (parent && parent != GetDesktopWindow())) return;
     if (event == EVENT_OBJECT_CREATE && n_created++ < MAX_TRACKED) tracked[n_tracked++] = h;
     /* Wine delivers these events while the child waits, so a window that is still
        visible when it is destroyed is caught here however short its life was. */
@@ -105,7 +104,7 @@ static void CALLBACK event_proc(HWINEVENTHOOK hook, DWORD event, HWND h, LONG ob
 
 static BOOL CALLBACK scan_proc(HWND h, LPARAM lp)
 {
-    if (window_pid(h) != run_w->pi.dwProcessId || !IsWindowVisible(h)) return TRUE;
+    if (window_pid(h) != watch.pi.dwProcessId || !IsWindowVisible(h)) return TRUE;
     note_window(h, L"scan");
     return FALSE;
 }
@@ -115,14 +114,13 @@ static void pump(void) { MSG msg; while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOV
 /* One 5 ms round; true once the child has ended or must be ended. */
 static int run_round(void *p)
 {
-    struct watch *w = p;
-    DWORD r = MsgWaitForMultipleObjects(1, &w->pi.hProcess, FALSE, 5, QS_ALLINPUT);
+    DWORD r = MsgWaitForMultipleObjects(1, &watch.pi.hProcess, FALSE, 5, QS_ALLINPUT);
     pump();
     check_tracked();
     EnumWindows(scan_proc, 0);
     if (r == WAIT_OBJECT_0) return 1;
-    if (w->kill_on_window && window_seen) w->ended = "window";
-    return stop_asked(w);
+    if (watch.kill_on_window && window_seen) watch.ended = "window";
+    return stop_asked();
 }
 
 /* ---------- children: the processes of the job ---------- */
@@ -138,7 +136,6 @@ static struct child {
 static int n_children;
 
 typedef NTSTATUS(NTAPI *query_fn)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
-static query_fn query_process;
 
 /* N bytes at AT (not NULL) of another process, all of them. */
 static int peek(HANDLE process, const void *at, void *to, SIZE_T n)
@@ -154,7 +151,8 @@ static WCHAR *read_cmdline(HANDLE process)
     PEB peb;
     RTL_USER_PROCESS_PARAMETERS params;
     ULONG len = 0;
-    if (!query_process || query_process(process, ProcessBasicInformation, &pbi, sizeof pbi, &len) != 0
+    query_fn query = (query_fn)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess");
+    if (!query || query(process, ProcessBasicInformation, &pbi, sizeof pbi, &len) != 0
         || !peek(process, pbi.PebBaseAddress, &peb, sizeof peb)
         || !peek(process, peb.ProcessParameters, &params, sizeof params) || !params.CommandLine.Length)
         return NULL;
@@ -184,14 +182,14 @@ static void poll_children(void)
 }
 
 /* Takes every pending notification of new processes, waiting up to WAIT_MS for the first. */
-static void drain(struct watch *w, DWORD wait_ms)
+static void drain(DWORD wait_ms)
 {
     DWORD msg = 0;
     ULONG_PTR key = 0;
     LPOVERLAPPED ov = NULL;
-    while (GetQueuedCompletionStatus(w->port, &msg, &key, &ov, wait_ms)) {
+    while (GetQueuedCompletionStatus(watch.port, &msg, &key, &ov, wait_ms)) {
         DWORD pid = (DWORD)(ULONG_PTR)ov;
-        if (msg != JOB_OBJECT_MSG_NEW_PROCESS || pid == w->pi.dwProcessId || n_children >= MAX_CHILDREN)
+        if (msg != JOB_OBJECT_MSG_NEW_PROCESS || pid == watch.pi.dwProcessId || n_children >= MAX_CHILDREN)
             continue;
         children[n_children].pid = pid;
         children[n_children++].process =
@@ -201,24 +199,23 @@ static void drain(struct watch *w, DWORD wait_ms)
 
 static int children_round(void *p)
 {
-    struct watch *w = p;
-    drain(w, 5);
+    drain(5);
     poll_children();
-    if (WaitForSingleObject(w->pi.hProcess, 0) == WAIT_OBJECT_0) {
-        drain(w, 0); /* notifications that raced with the end */
+    if (WaitForSingleObject(watch.pi.hProcess, 0) == WAIT_OBJECT_0) {
+        drain(0); /* notifications that raced with the end */
         poll_children();
         return 1;
     }
-    return stop_asked(w);
+    return stop_asked();
 }
 
-static void report_children(struct watch *w)
+static void report_children(void)
 {
-    if (w->ended) poll_children();
+    if (watch.ended) poll_children();
     /* Children still running after the process ended are ended with the job. */
     int running = 0;
     for (int k = 0; k < n_children; k++) running |= children[k].process && !children[k].ended;
-    if (running) TerminateJobObject(w->job, 0xDEAD);
+    if (running) TerminateJobObject(watch.job, 0xDEAD);
     for (int k = 0; k < n_children; k++) {
         struct child *c = &children[k];
         out_fmt("child pid=%lu exit=", (unsigned long)c->pid);
@@ -237,46 +234,46 @@ static void report_children(struct watch *w)
 
 /* Runs CMDFILE's command line, started suspended: run watches its windows, children (JOB)
    the processes of its job. */
-static int launch(struct watch *w, const WCHAR *cmdfile, DWORD timeout, int job)
+static int launch(const WCHAR *cmdfile, DWORD timeout, int job)
 {
     STARTUPINFOW si = { sizeof si };
     HWINEVENTHOOK hook = NULL;
-    run_w = w;
     if (job) {
-        query_process = (query_fn)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess");
-        w->job = CreateJobObjectW(NULL, NULL);
-        w->port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, NULL, 0, 1);
-        JOBOBJECT_ASSOCIATE_COMPLETION_PORT assoc = { w->job, w->port };
-        if (!w->job || !w->port
-            || !SetInformationJobObject(w->job, JobObjectAssociateCompletionPortInformation, &assoc,
+        watch.job = CreateJobObjectW(NULL, NULL);
+        watch.port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, NULL, 0, 1);
+        JOBOBJECT_ASSOCIATE_COMPLETION_PORT assoc = { watch.job, watch.port };
+        if (!watch.job || !watch.port
+            || !SetInformationJobObject(watch.job, JobObjectAssociateCompletionPortInformation, &assoc,
                                         sizeof assoc))
             return fail("job set-up");
     }
-    WCHAR *cmd = read_utf8_file(cmdfile);
+    DWORD size = 0;
+    char *bytes = read_file(cmdfile, MAXDWORD, &size);
+    WCHAR *cmd = bytes ? from_utf8(bytes, (int)size) : NULL;
     if (!cmd) { out_fmt("launch: cannot read the command file\n"); return out_done(2); }
-    if (!CreateProcessW(NULL, cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &si, &w->pi))
+    if (!CreateProcessW(NULL, cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &si, &watch.pi))
         return fail("CreateProcess");
-    if (job && !AssignProcessToJobObject(w->job, w->pi.hProcess)) {
+    if (job && !AssignProcessToJobObject(watch.job, watch.pi.hProcess)) {
         fail("AssignProcessToJobObject");
-        TerminateProcess(w->pi.hProcess, 0xDEAD);
+        TerminateProcess(watch.pi.hProcess, 0xDEAD);
         return 2;
     }
     if (!job)
-        hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, NULL, event_proc, w->pi.dwProcessId, 0,
-                               WINEVENT_OUTOFCONTEXT);
-    ResumeThread(w->pi.hThread);
+        hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, NULL, event_proc, watch.pi.dwProcessId,
+                               0, WINEVENT_OUTOFCONTEXT);
+    ResumeThread(watch.pi.hThread);
     DWORD start = GetTickCount(), code = 0;
-    if (!wait_for(job ? children_round : run_round, w, timeout, 0)) w->ended = "timeout";
-    if (w->ended) {
-        if (job) TerminateJobObject(w->job, 0xDEAD);
-        else TerminateProcess(w->pi.hProcess, 0xDEAD);
-        WaitForSingleObject(w->pi.hProcess, 5000);
+    if (!wait_for(job ? children_round : run_round, NULL, timeout, 0)) watch.ended = "timeout";
+    if (watch.ended) {
+        if (job) TerminateJobObject(watch.job, 0xDEAD);
+        else TerminateProcess(watch.pi.hProcess, 0xDEAD);
+        WaitForSingleObject(watch.pi.hProcess, 5000);
     }
-    if (job) report_children(w);
+    if (job) report_children();
     else pump(); /* creation events that arrived at the very end */
     if (hook) UnhookWinEvent(hook);
-    GetExitCodeProcess(w->pi.hProcess, &code);
-    const char *ended = w->ended ? w->ended : "self";
+    GetExitCodeProcess(watch.pi.hProcess, &code);
+    const char *ended = watch.ended ? watch.ended : "self";
     if (job)
         out_fmt("exit=0x%08lX ended=%s children=%d ms=%lu\n", (unsigned long)code, ended, n_children,
                 (unsigned long)(GetTickCount() - start));
@@ -284,7 +281,7 @@ static int launch(struct watch *w, const WCHAR *cmdfile, DWORD timeout, int job)
         out_fmt("exit=0x%08lX window=%s ended=%s created=%d hook=%s ms=%lu first_window=\"%s\"\n",
                 (unsigned long)code, window_seen ? "yes" : "no", ended, n_created, hook ? "yes" : "no",
                 (unsigned long)(GetTickCount() - start), to_utf8(first_window));
-    return out_done(w->ended != NULL);
+    return out_done(watch.ended != NULL);
 }
 
 /* ---------- mutex ---------- */
@@ -310,18 +307,17 @@ static int hold_mutex(const WCHAR *name, const WCHAR *readyfile, WCHAR *stopfile
 int wmain(int argc, WCHAR **argv)
 {
     const WCHAR *verb = argc > 1 ? argv[1] : L"";
-    struct watch w = { { 0 } };
     int is_run = !lstrcmpW(verb, L"run"), i = 2;
     if (!lstrcmpW(verb, L"mutex") && argc >= 6)
         return hold_mutex(argv[2], argv[3], argv[4], (DWORD)_wtoi(argv[5]));
     for (; i < argc; i++) {
-        if (!lstrcmpW(argv[i], L"--stop") && i + 1 < argc) w.stopfile = argv[++i];
-        else if (is_run && !lstrcmpW(argv[i], L"--seen") && i + 1 < argc) w.seenfile = argv[++i];
-        else if (is_run && !lstrcmpW(argv[i], L"--kill-on-window")) w.kill_on_window = 1;
+        if (!lstrcmpW(argv[i], L"--stop") && i + 1 < argc) watch.stopfile = argv[++i];
+        else if (is_run && !lstrcmpW(argv[i], L"--seen") && i + 1 < argc) watch.seenfile = argv[++i];
+        else if (is_run && !lstrcmpW(argv[i], L"--kill-on-window")) watch.kill_on_window = 1;
         else break;
     }
     if (argc - i == 2 && (is_run || !lstrcmpW(verb, L"children")))
-        return launch(&w, argv[i], (DWORD)_wtoi(argv[i + 1]), !is_run);
+        return launch(argv[i], (DWORD)_wtoi(argv[i + 1]), !is_run);
     fputs("usage: launch run [--stop STOPFILE] [--seen SEENFILE] [--kill-on-window] CMDFILE TIMEOUT_MS\n"
           "     | launch children [--stop STOPFILE] CMDFILE TIMEOUT_MS\n"
           "     | launch mutex NAME READYFILE STOPFILE TIMEOUT_MS\n", stderr);
