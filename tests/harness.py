@@ -83,7 +83,14 @@ def cmake_build(source, build, arch, what, extra=(), timeout=900):
         p = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, timeout=timeout)
         if p.returncode != 0:
-            raise SetupError("building %s failed:\n%s" % (what, p.stdout.decode(errors="replace")[-3000:]))
+            # The case line names the first errors; the whole output is kept beside the build.
+            out = p.stdout.decode(errors="replace")
+            log = os.path.join(build, "failed-build.log")
+            os.makedirs(build, exist_ok=True)
+            with open(log, "w") as f:
+                f.write(out)
+            errors = [line.strip() for line in out.splitlines() if "error" in line.lower()][:3]
+            raise SetupError("building %s failed: %s (%s)" % (what, " | ".join(errors) or out[-300:], log))
 
 
 def build_helpers(arch):
@@ -157,7 +164,7 @@ class Once:
             try:
                 self.prepare()
             except Exception as e:  # noqa: BLE001 - every case of the group reports it
-                self.failed = "%s: %s" % (type(e).__name__, e)
+                self.failed = str(e) if isinstance(e, SetupError) else "%s: %s" % (type(e).__name__, e)
                 raise SetupError(self.failed)
             self.done = True
 
@@ -179,7 +186,9 @@ class Report:
     def report(self, name, problems):
         if problems:
             self.failed += 1
-            print("FAIL%s %s: %s" % (self.tag(), name, "; ".join(problems)), flush=True)
+            # One line per case, whatever a problem holds.
+            print("FAIL%s %s: %s" % (self.tag(), name, "; ".join(problems).replace("\n", " / ")),
+                  flush=True)
         else:
             self.passed += 1
             print("PASS%s %s" % (self.tag(), name), flush=True)
@@ -557,6 +566,7 @@ class Suite(Report):
         src = src or self.prefix
         self.stop_wineserver(src)
         shutil.rmtree(dst, ignore_errors=True)
+        os.makedirs(os.path.dirname(dst), exist_ok=True)
         self.run(["cp", "-a", src, dst], 300, what="copying the prefix")
         return dst
 
