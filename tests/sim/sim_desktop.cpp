@@ -227,8 +227,7 @@ LRESULT SimWindows::ControlMessage(SimWindow& w, UINT message, WPARAM wParam, LP
 }
 
 LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    Record("SendMessageW",
-           {window, Hex(message), Hex(wParam), Hex(static_cast<uintptr_t>(lParam))});
+    Record("SendMessageW", {window, Hex(message), Hex(wParam), Hex(lParam)});
     CrossThreadCall("SendMessageW", window);
     auto it = windows.find(window);
     if (it == windows.end() || !it->second.alive) return 0;
@@ -313,8 +312,7 @@ BOOL SimWindows::TranslateMessage(const MSG*) { return FALSE; }
 LRESULT SimWindows::DispatchMessageW(const MSG*) { return 0; }
 
 BOOL SimWindows::PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-    Record("PostThreadMessageW",
-           {threadId, Hex(message), Hex(wParam), Hex(static_cast<uintptr_t>(lParam))});
+    Record("PostThreadMessageW", {threadId, Hex(message), Hex(wParam), Hex(lParam)});
     if (message == WM_QUIT && threadId == mainThreadId_) ++quitMessages;
     return TRUE;
 }

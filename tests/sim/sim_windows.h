@@ -28,8 +28,7 @@ using Strings = std::vector<std::string>;
 
 struct SimMessageBox {
     HWND owner;
-    std::u16string text;
-    std::u16string caption;
+    std::u16string text, caption;
     UINT style;
 };
 
@@ -39,8 +38,7 @@ struct SimRegistryValue {
 };
 
 struct SimFile {
-    bool hasVersionResource = true;
-    bool hasFixedRecord = true;
+    bool hasVersionResource = true, hasFixedRecord = true;
     DWORD fileVersionMS = 0;
     bool versionInfoReadFails = false;
 };
@@ -54,21 +52,16 @@ struct SimModule {
 struct SimWindow {
     int id = 0;
     UINT templateId = 0;
-    std::u16string className;
-    std::u16string text;
+    std::u16string className, text;
     HWND parent = nullptr;
-    bool visible = true;
-    bool alive = true;
+    bool visible = true, alive = true;
     HANDLE thread = nullptr;  // the simulated thread that created it; null: the main thread
-    bool modal = false;
-    bool ended = false;
+    bool modal = false, ended = false;
     INT_PTR endResult = 0;
     DLGPROC proc = nullptr;
-    LONG_PTR user = 0;
-    LONG_PTR msgResult = 0;
+    LONG_PTR user = 0, msgResult = 0;
     std::vector<HWND> children;
-    HICON smallIcon = nullptr;
-    HICON bigIcon = nullptr;
+    HICON smallIcon = nullptr, bigIcon = nullptr;
     // progress bar
     int rangeLow = 0, rangeHigh = 100, position = 0;
     // drop-down list, kept sorted by text
@@ -95,10 +88,7 @@ struct SimTrustFile {
 struct SimTrustCall {
     std::u16string path;
     HWND window;
-    DWORD uiChoice;
-    DWORD stateAction;
-    DWORD cbStruct;
-    DWORD fileCbStruct;
+    DWORD uiChoice, stateAction, cbStruct, fileCbStruct;
     bool actionIsGenericVerifyV2;
 };
 
@@ -278,21 +268,17 @@ private:
         int references = 0;
     };
     struct TrustState {
-        int signer;
-        int dataTag = 0;
-        int signerTag = 0;
+        int signer, dataTag = 0, signerTag = 0;
     };
     struct LoadedModule {
-        std::u16string path;
-        std::u16string originalPath;
+        std::u16string path, originalPath;
         int references;
     };
 
     struct Thread {
         LPTHREAD_START_ROUTINE start;
         LPVOID parameter;
-        bool resumed = false;
-        bool finished = false;
+        bool resumed = false, finished = false;
         DWORD exitCode = 0;
     };
     // What the main thread is doing while a simulated thread runs.
@@ -355,8 +341,7 @@ private:
     std::map<HKEY, std::u16string> keys_;
     std::map<HMODULE, LoadedModule> loaded_;
     int liveSids_ = 0;
-    std::set<void*> globalBlocks_;
-    std::set<void*> localBlocks_;
+    std::set<void*> globalBlocks_, localBlocks_;
     std::map<int, std::unique_ptr<Cert>> certs_;
     std::map<HANDLE, std::unique_ptr<TrustState>> trustStates_;
     std::map<HANDLE, Thread> threads_;
