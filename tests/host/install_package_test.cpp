@@ -22,7 +22,6 @@ protected:
         InstallFixture::SetUp();
         languages_[0] = Language(1033, u"English", u"App.msi", u"App.msp", u"App32.msi");
         row_ = PackageEntry{nullptr, u"INSTALL", u"App", nullptr, nullptr, 0, 3, languages_};
-        rows_[0] = row_;
         config_ = SetupConfig{u"https://r/", u"A.exe", u"W.exe", 200, rows_};
         theApp.config = &config_;
         sim.AddPackage(u"C:\\Downloads\\App.msi", u"1.0", u"{CODE}");
@@ -32,15 +31,10 @@ protected:
         languages_[0] = Language(1060, u"Slovenščina", u"App.sl.msi");
         languages_[1] = Language(1033, u"English", u"App.msi");
     }
-    // Runs the setup with the current row.
-    int RunRow(const std::u16string& arguments = u"") {
-        rows_[0] = row_;
-        return Run(arguments);
-    }
     // Both lists end at their first empty entry.
     LanguageEntry languages_[4]{};
-    PackageEntry row_{};
     PackageEntry rows_[3]{};
+    PackageEntry& row_ = rows_[0];  // the row a case changes
     SetupConfig config_{};
 };
 
@@ -63,7 +57,7 @@ TEST_F(InstallPackageTest, KeywordsAreCheckedForTheKindOfFile) {
         Clear();
         sim.productStates[u"{CODE}"] = c.productPresent ? 5 : -1;
         row_.operation = c.operation;
-        EXPECT_EQ(RunRow(), c.result) << Utf8(c.operation);
+        EXPECT_EQ(Run(), c.result) << Utf8(c.operation);
         if (!c.install.empty()) {
             EXPECT_EQ(EngineCalls("MsiInstallProductW"), Strings{c.install}) << Utf8(c.operation);
         } else {
@@ -78,13 +72,13 @@ TEST_F(InstallPackageTest, KeywordsAreCheckedForTheKindOfFile) {
 TEST_F(InstallPackageTest, AdvertisedProductsAreReinstalledToo) {
     row_.operation = u"INSTALLUPD";
     sim.productStates[u"{CODE}"] = 1;
-    RunRow();
+    Run();
     EXPECT_EQ(EngineCalls("MsiQueryProductStateW"), Strings{"MsiQueryProductStateW(\"{CODE}\")"});
     EXPECT_NE(EngineCalls("MsiInstallProductW")[0].find("vomus"), std::string::npos);
     // The row's own properties replace the reinstall properties, whatever the state.
     row_.properties = u"FOO=1";
     sim.calls.clear();
-    RunRow();
+    Run();
     EXPECT_EQ(EngineCalls("MsiInstallProductW"),
               Strings{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"FOO=1\")"});
 }
@@ -101,13 +95,13 @@ TEST_F(InstallPackageTest, PatchesOfTheSameColumnOnly) {
     for (const auto& c : cases) {
         sim.calls.clear();
         row_.operation = c.operation;
-        EXPECT_EQ(RunRow(), 0);
+        EXPECT_EQ(Run(), 0);
         EXPECT_EQ(EngineCalls("MsiApplyPatchW"), Strings{c.call});
         EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);  // never the x86 package
     }
     row_.operation = u"INSTALL";
     sim.messageBoxes.clear();
-    EXPECT_EQ(RunRow(), 87);
+    EXPECT_EQ(Run(), 87);
 }
 
 TEST_F(InstallPackageTest, NoFileForThisMachine) {
@@ -115,7 +109,7 @@ TEST_F(InstallPackageTest, NoFileForThisMachine) {
         ForgetNativeMachine();
         sim.nativeMachine = machine;
         sim.messageBoxes.clear();
-        EXPECT_EQ(RunRow(), 1602);
+        EXPECT_EQ(Run(), 1602);
         EXPECT_EQ(Boxes(), Strings{"The setup was unable to find appropriate install "
                                    "package for your operating system."});
     }
@@ -141,7 +135,7 @@ TEST_F(InstallPackageTest, EachMachineTypeTakesItsOwnColumn) {
         ForgetNativeMachine();
         sim.nativeMachine = c.machine;
         sim.calls.clear();
-        EXPECT_EQ(RunRow(), 0) << c.file;
+        EXPECT_EQ(Run(), 0) << c.file;
         EXPECT_EQ(
             EngineCalls("MsiInstallProductW"),
             Strings{"MsiInstallProductW(\"C:\\Downloads\\" + std::string(c.file) + "\", \"\")"});
@@ -150,7 +144,7 @@ TEST_F(InstallPackageTest, EachMachineTypeTakesItsOwnColumn) {
     languages_[0].packageFiles[kColumnArm64] = nullptr;
     row_.operation = nullptr;
     sim.calls.clear();
-    EXPECT_EQ(RunRow(), 0);
+    EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
     ASSERT_EQ(EngineCalls("MsiApplyPatchW").size(), 1u);
     EXPECT_TRUE(StartsWith(EngineCalls("MsiApplyPatchW")[0],
@@ -160,7 +154,7 @@ TEST_F(InstallPackageTest, EachMachineTypeTakesItsOwnColumn) {
 TEST_F(InstallPackageTest, ExpectedVersionsCompareIgnoringCaseUnderEnglishUs) {
     row_.expectedVersion = u"5.1b-RC";
     sim.AddPackage(u"C:\\Downloads\\App.msi", u"5.1B-rc", u"{CODE}");
-    EXPECT_EQ(RunRow(), 0);
+    EXPECT_EQ(Run(), 0);
     EXPECT_EQ(EngineCalls("MsiInstallProductW"), Strings{kInstallApp});
     EXPECT_EQ(sim.CallsNamed("CompareStringW").back(),
               "CompareStringW(1033, 0x1, 5.1b-RC, -1, 5.1B-rc, 7)");
@@ -168,7 +162,7 @@ TEST_F(InstallPackageTest, ExpectedVersionsCompareIgnoringCaseUnderEnglishUs) {
     // download address).
     sim.AddPackage(u"C:\\Downloads\\App.msi", u"5.1c-rc", u"{CODE}");
     sim.calls.clear();
-    EXPECT_EQ(RunRow(), 2);
+    EXPECT_EQ(Run(), 2);
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
 }
 
@@ -188,7 +182,7 @@ TEST_F(InstallPackageTest, AdministrativeInstallsWithAndWithoutTarget) {
     const std::string patch = "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", ";
     auto calls = [&](const char16_t* arguments, const char* name) {
         sim.calls.clear();
-        EXPECT_EQ(RunRow(arguments), 0) << Utf8(arguments);
+        EXPECT_EQ(Run(arguments), 0) << Utf8(arguments);
         return EngineCalls(name);
     };
     EXPECT_EQ(calls(u"/a", "MsiInstallProductW"), Strings{admin + "\")"});
@@ -236,12 +230,12 @@ TEST_F(InstallPackageTest, AdminTargetRule) {
 TEST_F(InstallPackageTest, ADirectoryBesideTheSetupCountsAsPresent) {
     sim.packages.clear();
     sim.directories.insert(u"C:\\Downloads\\App.msi");
-    EXPECT_EQ(RunRow(), 0);  // no version expected: handed to the engine as it lies
+    EXPECT_EQ(Run(), 0);  // no version expected: handed to the engine as it lies
     EXPECT_EQ(sim.CountCalls("MsiOpenDatabaseW"), 0u);
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
     row_.expectedVersion = u"1.0";
     Clear();
-    EXPECT_EQ(RunRow(), 2);  // the version cannot be read, and there is no download address
+    EXPECT_EQ(Run(), 2);  // the version cannot be read, and there is no download address
     EXPECT_EQ(
         Boxes(),
         Strings{"Setup was unable to find the MSI package or patch 'C:\\Downloads\\App.msi'."});
@@ -252,7 +246,7 @@ TEST_F(InstallPackageTest, CancelBeforeTheFileIsChosen) {
         if (call.find("Please wait while") != std::string::npos)
             s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
     };
-    EXPECT_EQ(RunRow(), 1602);
+    EXPECT_EQ(Run(), 1602);
     EXPECT_EQ(Boxes(), Strings{"Setup was cancelled."});
     EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_ICONWARNING));
     EXPECT_EQ(sim.CountCalls("GetFileAttributesW"), 0u);
@@ -261,22 +255,21 @@ TEST_F(InstallPackageTest, CancelBeforeTheFileIsChosen) {
 TEST_F(InstallPackageTest, ConsentQuestionNamesTheProductTwice) {
     row_.askFirst = 1;
     sim.messageBoxAnswers = {IDNO};
-    EXPECT_EQ(RunRow(), 0);  // skipped, which is success
+    EXPECT_EQ(Run(), 0);  // skipped, which is success
     EXPECT_EQ(Boxes(),
               Strings{"This installation requires package 'App'. Do you wish to install it "
                       "now?\nIf you already installed 'App', you can choose 'No'."});
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
     sim.messageBoxAnswers = {IDYES};
-    EXPECT_EQ(RunRow(), 0);
+    EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
 }
 
 TEST_F(InstallPackageTest, RowsStopAtTheFirstFailureAndRowsWithoutLanguagesFailSilently) {
     row_.languages = nullptr;
-    EXPECT_EQ(RunRow(), 160);
+    EXPECT_EQ(Run(), 160);
     EXPECT_TRUE(sim.messageBoxes.empty());
     row_.languages = languages_;
-    rows_[0] = row_;
     rows_[1] = row_;
     config_.packages = rows_;
     sim.installResults = {1602};
@@ -297,7 +290,7 @@ TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
         selectedAtOpening = list.currentSelection;
         s.Click(dialog, IDOK);
     };
-    EXPECT_EQ(RunRow(), 0);
+    EXPECT_EQ(Run(), 0);
     ASSERT_NE(seen, nullptr);
     EXPECT_EQ(shown, (Strings{"English", "Slovenščina"}));
     EXPECT_EQ(selectedAtOpening, 0);
@@ -312,7 +305,7 @@ TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
         s.Click(dialog, IDOK);
     };
     sim.AddPackage(u"C:\\Downloads\\App.sl.msi", u"1.0");
-    EXPECT_EQ(RunRow(), 0);
+    EXPECT_EQ(Run(), 0);
     EXPECT_TRUE(StartsWith(EngineCalls("MsiInstallProductW")[0], kSlovenianCall));
     EXPECT_EQ(theApp.currentLangId, 1060);
 }
@@ -323,7 +316,7 @@ TEST_F(InstallPackageTest, LanguageDialogCancelOrNoMatch) {
         s.SelectItem(dialog, IDC_LANGUAGE_LIST, 0);
         s.Click(dialog, IDCANCEL);
     };
-    EXPECT_EQ(RunRow(), 1602);
+    EXPECT_EQ(Run(), 1602);
     EXPECT_TRUE(sim.messageBoxes.empty());
     // No row matches the preselection: OK returns the first row of the list.
     sim.userLangId = 1031;
@@ -333,7 +326,7 @@ TEST_F(InstallPackageTest, LanguageDialogCancelOrNoMatch) {
         selection = s.Control(dialog, IDC_LANGUAGE_LIST).currentSelection;
         s.Click(dialog, IDOK);
     };
-    EXPECT_EQ(RunRow(), 0);
+    EXPECT_EQ(Run(), 0);
     EXPECT_EQ(selection, -1);
     EXPECT_TRUE(StartsWith(EngineCalls("MsiInstallProductW").back(), kSlovenianCall));
 }
@@ -358,7 +351,7 @@ TEST_F(InstallPackageTest, EngineResultsAreReportedInTheEnginesWords) {
     for (const auto& c : cases) {
         Clear();
         sim.installResults = {c.result};
-        EXPECT_EQ(static_cast<UINT>(RunRow()), c.result);
+        EXPECT_EQ(static_cast<UINT>(Run()), c.result);
         if (c.message) {
             EXPECT_EQ(Boxes(), Strings{c.message}) << c.result;
             EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_ICONERROR));
@@ -372,7 +365,7 @@ TEST_F(InstallPackageTest, EngineResultsAreReportedInTheEnginesWords) {
     sim.modules.erase(u"c:\\windows\\system32\\msimsg.dll");
     sim.messageBoxes.clear();
     sim.installResults = {2};
-    EXPECT_EQ(RunRow(), 2);
+    EXPECT_EQ(Run(), 2);
     EXPECT_EQ(
         Boxes(),
         Strings{"An error occured installing the package. Windows Installer returned '1619'."});
