@@ -13,6 +13,7 @@ import contextlib
 import hashlib
 import json
 import os
+import re
 import select
 import shutil
 import socket
@@ -89,7 +90,7 @@ def cmake_build(source, build, arch, what, extra=(), timeout=900):
             os.makedirs(build, exist_ok=True)
             with open(log, "w") as f:
                 f.write(out)
-            errors = [line.strip() for line in out.splitlines() if "error" in line.lower()][:3]
+            errors = [line.strip() for line in out.splitlines() if re.search(r"\berror:", line)][:3]
             raise SetupError("building %s failed: %s (%s)" % (what, " | ".join(errors) or out[-300:], log))
 
 
