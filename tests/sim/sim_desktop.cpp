@@ -1,7 +1,8 @@
-// The simulated desktop: dialogs from the setup's two templates with their controls,
-// threads that run when resumed, the message loop, icons and cursors.
+// The simulated desktop: dialogs from the setup's two templates with their controls, threads
+// that run when resumed, child processes, the message loop and waits, icons and cursors.
 #include <string.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "res/resource.h"
@@ -272,7 +273,7 @@ LONG_PTR SimWindows::SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
     return std::exchange(index == DWLP_USER ? w->user : w->msgResult, value);
 }
 
-// ---- the message loop and threads ------------------------------------------------------
+// ---- the message loop, threads and child processes ------------------------------------
 //
 // A resumed thread runs to its end when the main thread next waits: in GetMessageW, in
 // MsgWaitForMultipleObjects (both serve the main thread's messages meanwhile) or in
@@ -369,6 +370,86 @@ BOOL SimWindows::GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
         return Fail(exitCodeThreadUnreadable ? exitCodeThreadError : ERROR_INVALID_HANDLE, FALSE);
     *exitCode = it->second.finished ? it->second.exitCode : 259 /* STILL_ACTIVE */;
     return TRUE;
+}
+
+BOOL SimWindows::CreateProcessW(const char16_t* application, char16_t* line16,
+                                void* processAttributes, void* threadAttributes,
+                                BOOL inheritHandles, DWORD flags, void* environment,
+                                const char16_t* directory, STARTUPINFOW* startup,
+                                PROCESS_INFORMATION* process) {
+    Record("CreateProcessW",
+           {application, Utf8(line16), processAttributes ? "sa" : "null",
+            threadAttributes ? "sa" : "null", inheritHandles, Hex(flags),
+            environment ? "env" : "null", directory,
+            "cb=" + std::to_string(startup->cb) + " flags=" + std::to_string(startup->dwFlags) +
+                " show=" + std::to_string(startup->wShowWindow)});
+    if (createProcessFails) return Fail(createProcessError, FALSE);
+    std::u16string line = line16 ? line16 : u"";
+    processes.push_back(line);
+    DWORD exitCode = onProcess ? onProcess(*this, line) : 0;
+    process->hProcess = NewHandle("process");
+    process->hThread = NewHandle("process thread");
+    process->dwProcessId = 100 + static_cast<DWORD>(processes.size());
+    process->dwThreadId = 200 + static_cast<DWORD>(processes.size());
+    processExitCodes_[process->hProcess] = exitCode;
+    return TRUE;
+}
+
+BOOL SimWindows::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
+    Record("GetExitCodeProcess", {handles_.count(process) ? "process" : "bad"});
+    if (exitCodeUnreadable || !processExitCodes_.count(process))
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    *exitCode = processExitCodes_[process];
+    return TRUE;
+}
+
+// As on Windows, a signalled handle is reported before queued input, and a wake for input
+// comes only for input that arrived since the thread last looked at its queue (PeekMessageW):
+// messages left behind by a look wake nothing. A child process has ended once nothing new is
+// waiting. A thread waited for runs to its end meanwhile, while the waiting thread serves its
+// messages; what it posts before it ends is still queued when the wait reports its end.
+DWORD SimWindows::MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                            DWORD milliseconds, DWORD wakeMask) {
+    Record("MsgWaitForMultipleObjects", {count, waitAll, Hex(milliseconds), Hex(wakeMask)});
+    if (waitFails) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
+    bool mainThread = !runningThread_;
+    pendingSeen_ = std::min(pendingSeen_, pendingMessages);
+    auto inputWaiting = [&] {
+        return pendingMessages > pendingSeen_ || (mainThread && quitMessages > 0);
+    };
+    auto thread = count == 1 ? threads_.find(handles[0]) : threads_.end();
+    bool isThread = thread != threads_.end();
+    if (isThread && thread->second.finished) return WAIT_OBJECT_0;
+    if (inputWaiting()) return WAIT_OBJECT_0 + count;
+    if (!isThread) return WAIT_OBJECT_0;
+    RunThread(thread->first, MainThread::kServingMessages);
+    if (thread->second.finished) return WAIT_OBJECT_0;
+    if (inputWaiting()) return WAIT_OBJECT_0 + count;
+    if (milliseconds == INFINITE)
+        faults.push_back("MsgWaitForMultipleObjects on a thread that never ends");
+    return WAIT_TIMEOUT;
+}
+
+// The main thread's quit messages come first; the other waiting messages are WM_NULL. A
+// message range (first and last not both 0) takes only the messages inside it.
+BOOL SimWindows::PeekMessageW(MSG* msg, HWND, UINT first, UINT last, UINT remove) {
+    Record("PeekMessageW", {Hex(remove)});
+    memset(msg, 0, sizeof(*msg));
+    auto wanted = [&](UINT message) {
+        return (first == 0 && last == 0) || (first <= message && message <= last);
+    };
+    BOOL found = FALSE;
+    if (!runningThread_ && quitMessages > 0 && wanted(WM_QUIT)) {
+        if (remove & PM_REMOVE) --quitMessages;
+        msg->message = WM_QUIT;
+        found = TRUE;
+    } else if (pendingMessages > 0 && wanted(WM_NULL)) {
+        if (remove & PM_REMOVE) --pendingMessages;
+        msg->message = WM_NULL;
+        found = TRUE;
+    }
+    pendingSeen_ = pendingMessages;  // a look sees everything queued
+    return found;
 }
 
 // ---- icons, cursors, painting ----------------------------------------------------------

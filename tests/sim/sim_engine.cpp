@@ -1,8 +1,9 @@
 // The simulated Windows Installer engine (msi.dll) and the other functions the setup looks
-// up by name: common controls, the shutdown privilege.
+// up by name: common controls, the shutdown privilege, downloads.
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -180,4 +181,31 @@ UINT SimWindows::MsiCloseHandle(DWORD handle) {
     if (h == engineHandles_.end()) return 6;
     engineHandles_.erase(h);
     return 0;
+}
+
+HRESULT SimWindows::URLDownloadToCacheFileW(void* caller, const char16_t* url, char16_t* path,
+                                            DWORD size, DWORD reserved,
+                                            IBindStatusCallback* callback) {
+    Record("URLDownloadToCacheFileW",
+           {caller ? "caller" : "null", Utf8(url), size, reserved, callback ? "callback" : "null"});
+    auto it = downloads.find(url ? url : u"");
+    if (it == downloads.end())
+        return static_cast<HRESULT>(0x800C0005);  // INET_E_RESOURCE_NOT_FOUND
+    Download download = it->second;
+    if (callback) callback->AddRef();
+    HRESULT result = download.result;
+    for (const auto& step : download.progress) {
+        if (callback && callback->OnProgress(step.first, step.second, 5, nullptr) == E_ABORT) {
+            result = E_ABORT;
+            break;
+        }
+    }
+    if (callback) callback->Release();
+    if (result >= 0) {
+        size_t n = std::min<size_t>(download.cachePath.size(), size - 1);
+        memcpy(path, download.cachePath.data(), n * sizeof(char16_t));
+        path[n] = 0;
+        files[download.cachePath];
+    }
+    return result;
 }

@@ -336,6 +336,10 @@ int SimWindows::lstrcmpW(const char16_t* a, const char16_t* b) {
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
+int SimWindows::lstrlenW(const char16_t* text) {
+    return text ? static_cast<int>(std::u16string(text).size()) : 0;
+}
+
 HANDLE SimWindows::CreateMutexW(void* attributes, BOOL initialOwner, const char16_t* name) {
     Record("CreateMutexW", {attributes, initialOwner, name});
     if (createMutexFails) return Fail(ERROR_ACCESS_DENIED, nullptr);

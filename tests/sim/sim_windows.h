@@ -138,8 +138,7 @@ public:
 
     // Token of the process: its groups as (sub-authority list) SIDs.
     std::vector<std::vector<DWORD>> tokenGroups;
-    bool openTokenFails = false;
-    bool allocateSidFails = false;
+    bool openTokenFails = false, allocateSidFails = false;
     BOOL adminMember = FALSE;  // what CheckTokenMembership reports
     bool checkMembershipFails = false;
 
@@ -165,8 +164,7 @@ public:
     DWORD exitCodeThreadError = ERROR_INVALID_HANDLE;
     bool iconic = false;
     std::set<std::u16string> comboRejects;  // names the drop-down list cannot take
-    bool privilegeNotAssigned = false;
-    bool exitWindowsFails = false;
+    bool privilegeNotAssigned = false, exitWindowsFails = false;
 
     // The engine: package databases by path, product states by code, scripted results of
     // the install and patch calls (0 when none is left).
@@ -179,8 +177,7 @@ public:
     std::vector<std::u16string> processes;  // command lines, in start order
     bool createProcessFails = false;
     DWORD createProcessError = ERROR_FILE_NOT_FOUND;
-    bool exitCodeUnreadable = false;
-    bool waitFails = false;
+    bool exitCodeUnreadable = false, waitFails = false;
     int pendingMessages = 0;  // messages waiting in the worker's queue while it waits
 
     // Downloads by URL: progress steps (progress, maximum), the result, the cache file.
