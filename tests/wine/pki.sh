@@ -1,16 +1,6 @@
 #!/usr/bin/env bash
-# Makes the throw-away code-signing PKI of the Wine tests in DIR:
-#   ca.pem/ca.key        "Test Root CA", which the test prefix trusts
-#   leaf.pem/leaf.key    code-signing certificate issued by it with SHA-256 ("Test Publisher"),
-#                        as vendors sign today; leaf-chain.pem is leaf + CA
-#   leaf3.pem/leaf3.key  a second SHA-256 code-signing certificate of the same CA
-#                        ("Third Publisher"); leaf3-chain.pem
-#   leaf1.pem/leaf1.key  a SHA-1-issued code-signing certificate of the same CA; leaf1-chain.pem
-#   ca2.pem/ca2.key      "Untrusted Root CA", never trusted
-#   leaf2.pem/leaf2.key  SHA-1-issued code-signing certificate of it ("Other Publisher");
-#                        leaf2-chain.pem
-#   server.pem/.key      TLS server certificate of the local HTTPS server, issued by the CA with
-#                        SHA-256, DNS names localhost and 127.0.0.1, server-auth usage
+# Makes the throw-away code-signing PKI of the Wine tests in DIR: NAME.pem and NAME.key for each
+# certificate below, and NAME-chain.pem (the certificate, then its CA) for each issued one.
 #
 # Neither Wine 8 nor Wine 10 checks the chain of a leaf issued with SHA-2: such a leaf comes
 # back trusted under any root. Both do check SHA-1-issued leaves, so leaf1 and leaf2 are the
@@ -54,19 +44,17 @@ make_ca() { # name subject
         -extensions ca_ext -subj "$2" -keyout "$1.key" -out "$1.pem" 2>/dev/null
 }
 
-make_leaf() { # name ca subject serial digest [extensions]
-    openssl req -new -newkey rsa:2048 -nodes -config openssl.cnf -subj "$3" \
-        -keyout "$1.key" -out "$1.csr" 2>/dev/null
-    openssl x509 -req "-$5" -days 30 -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" \
-        -set_serial "$4" -extfile openssl.cnf -extensions "${6:-leaf_ext}" -out "$1.pem" 2>/dev/null
+make_leaf() { # name ca subject serial digest [extensions]: the request goes straight to the CA
+    openssl req -new -newkey rsa:2048 -nodes -config openssl.cnf -subj "$3" -keyout "$1.key" 2>/dev/null \
+        | openssl x509 -req "-$5" -days 30 -CA "$2.pem" -CAkey "$2.key" -set_serial "$4" \
+            -extfile openssl.cnf -extensions "${6:-leaf_ext}" -out "$1.pem" 2>/dev/null
     cat "$1.pem" "$2.pem" > "$1-chain.pem"
-    rm -f "$1.csr"
 }
 
-make_ca ca "/CN=Quorvex Test Root CA/O=Quorvex Test"
-make_leaf leaf ca "/CN=Quorvex Test Publisher/O=Quorvex Test" 4097 sha256
+make_ca ca "/CN=Quorvex Test Root CA/O=Quorvex Test"  # trusted by the test prefix
+make_leaf leaf ca "/CN=Quorvex Test Publisher/O=Quorvex Test" 4097 sha256  # as vendors sign today
 make_leaf leaf3 ca "/CN=Quorvex Third Publisher/O=Quorvex Test" 4098 sha256
 make_leaf leaf1 ca "/CN=Quorvex SHA-1 Publisher/O=Quorvex Test" 4099 sha1
-make_leaf server ca "/CN=localhost" 24577 sha256 server_ext
-make_ca ca2 "/CN=Untrusted Test Root CA/O=Elsewhere Test"
+make_leaf server ca "/CN=localhost" 24577 sha256 server_ext  # TLS certificate of the local HTTPS server
+make_ca ca2 "/CN=Untrusted Test Root CA/O=Elsewhere Test"  # never trusted
 make_leaf leaf2 ca2 "/CN=Other Test Publisher/O=Elsewhere Test" 8193 sha1
