@@ -54,9 +54,11 @@ protected:
         ForgetNativeMachine();
         theApp.config = &setupConfig;
     }
-    void TearDown() override {
+    void TearDown() override {  // the application object outlives the case
         SimTest::TearDown();
         theApp.config = &setupConfig;
+        theApp.restartPending = theApp.notNt = FALSE;
+        theApp.progress.cancelRequested = 0;
     }
 
     // One run of the setup as a fresh process (the previous run's mutex went with it).

@@ -250,8 +250,6 @@ TEST_F(InstallRunTest, RestartOnSystemsThatAreNotNtNeedsNoPrivilege) {
     sim.messageBoxAnswers = {IDNO};
     theApp.ExitInstance();
     EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 1u);
-    theApp.restartPending = FALSE;
-    theApp.notNt = FALSE;
 }
 
 TEST_F(InstallRunTest, ShutdownPrivilegeReportsWhatTheTokenSays) {

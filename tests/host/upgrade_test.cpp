@@ -275,7 +275,6 @@ TEST_F(UpgradeTest, CancelDuringTheRedistributableDownload) {
     EXPECT_EQ(Run(), 1602);
     EXPECT_EQ(Boxes().back(), "Setup was cancelled.");
     EXPECT_TRUE(sim.processes.empty());
-    theApp.progress.cancelRequested = 0;
 }
 
 TEST_F(UpgradeTest, CancelAtEachCheckOfTheRedistributableDownload) {
@@ -295,7 +294,6 @@ TEST_F(UpgradeTest, CancelAtEachCheckOfTheRedistributableDownload) {
         EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), moment[0] == 'D' ? 0u : 1u) << moment;
         EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u) << moment;
     }
-    theApp.progress.cancelRequested = 0;
 }
 
 TEST_F(UpgradeTest, FailedRedistributableDownloadNamesTheAddress) {

@@ -62,14 +62,12 @@ struct SimWindow {
     LONG_PTR user = 0, msgResult = 0;
     std::vector<HWND> children;
     HICON smallIcon = nullptr, bigIcon = nullptr;
-    // progress bar
-    int rangeLow = 0, rangeHigh = 100, position = 0;
-    // drop-down list, kept sorted by text
+    int rangeLow = 0, rangeHigh = 100, position = 0;  // progress bar
     struct Item {
         std::u16string text;
         LPARAM data;
     };
-    std::vector<Item> items;
+    std::vector<Item> items;  // drop-down list, kept sorted by text
     int currentSelection = -1;
 };
 
