@@ -60,8 +60,8 @@ ensure() {
     echo "making the $rel root in $r"
     rm -rf "$r.new"
     mkdir -p "$roots"
-    local m; m=$(mirror)
-    local attempt
+    local m attempt
+    m=$(mirror)
     for attempt in 1 2 3; do
         debootstrap --variant=minbase "$rel" "$r.new" "$m" >"$roots/$rel-debootstrap.log" 2>&1 && break
         echo "debootstrap $rel failed (attempt $attempt), see $roots/$rel-debootstrap.log"
@@ -79,10 +79,8 @@ ensure() {
         export DEBIAN_FRONTEND=noninteractive
         chroot "$r" dpkg --add-architecture i386
         for attempt in 1 2 3; do
-            if chroot "$r" apt-get update -q && chroot "$r" apt-get install -y -q \
-                --no-install-recommends wine wine32:i386 wine64 ca-certificates; then
-                exit 0
-            fi
+            chroot "$r" apt-get update -q && chroot "$r" apt-get install -y -q \
+                --no-install-recommends wine wine32:i386 wine64 ca-certificates && exit 0
             sleep $((attempt * 10))
         done
         exit 1' _ "$r.new" >"$roots/$rel-packages.log" 2>&1 \
@@ -109,9 +107,8 @@ run)
     [ $# -ge 3 ] || die "usage: roots.sh run RELEASE CMD..."
     rel=$2; shift 2
     ensure "$rel" || exit 1
-    export KAVRIN_WINE_ROOT=$roots/$rel KAVRIN_WINE_RELEASE=$rel
     KAVRIN_WINE_VERSION=$(wine_version "$roots/$rel")
-    export KAVRIN_WINE_VERSION
+    export KAVRIN_WINE_ROOT=$roots/$rel KAVRIN_WINE_RELEASE=$rel KAVRIN_WINE_VERSION
     export PATH=$top/tests/wine/bin:$PATH
     # shellcheck disable=SC2016
     exec unshare --mount --propagation private bash -c '
