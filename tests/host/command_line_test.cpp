@@ -44,8 +44,7 @@ TEST_F(CommandLineTest, NextArgumentReportsBoundsAndQuoting) {
     EXPECT_EQ(first, empty + 1);
     EXPECT_EQ(last, empty + 1);
     EXPECT_TRUE(quoted);
-    // Every output is optional.
-    EXPECT_EQ(GetNextArgument(u"x", nullptr, nullptr, nullptr), 0u);
+    EXPECT_EQ(GetNextArgument(u"x", nullptr, nullptr, nullptr), 0u);  // every output is optional
 }
 
 struct VerifyCase {

@@ -32,8 +32,7 @@ TEST_F(ProgressDialogTest, CreationLoadsIconsSetsTitleAndFocusesCancel) {
     EXPECT_EQ(sim.CallsNamed("LoadCursorW"), Strings{"LoadCursorW(null, 32514)"});
     EXPECT_EQ(sim.focus, dialog.cancelButton.m_hWnd);
     EXPECT_FALSE(dialog.CancelRequested());
-    // Created before initialised.
-    EXPECT_LT(sim.IndexOf("LoadImageW"), sim.IndexOf("GetDlgItem"));
+    EXPECT_LT(sim.IndexOf("LoadImageW"), sim.IndexOf("GetDlgItem"));  // created before initialised
 }
 
 TEST_F(ProgressDialogTest, CancelEscAndCloseOnlyRecordTheRequest) {

@@ -64,8 +64,7 @@ HWND SimWindows::CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, 
         control.parent = h;
         windows[h].children.push_back(NewWindow(control));
     }
-    // The owner of a top-level dialog is kept apart from the parent of a control.
-    (void)parent;
+    (void)parent;  // the owner of a top-level dialog is kept apart from the parent of a control
     proc(h, WM_SETFONT, 0, 0);
     if (!windows[h].alive) return nullptr;
     INT_PTR focusDefault =

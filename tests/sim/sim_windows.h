@@ -206,11 +206,10 @@ public:
     std::map<HWND, SimWindow> windows;
     HWND focus = nullptr;
     HCURSOR cursor = nullptr;
-    // WM_QUIT messages waiting in the main thread's queue.
-    int quitMessages = 0;
-    HWND DialogOf(UINT templateId) const;             // the latest dialog of a template, or null
-    SimWindow& Control(HWND dialog, int id);          // a control of a dialog
-    void Click(HWND dialog, int id);                  // the user presses a button
+    int quitMessages = 0;                     // WM_QUIT messages waiting in the main thread's queue
+    HWND DialogOf(UINT templateId) const;     // the latest dialog of a template, or null
+    SimWindow& Control(HWND dialog, int id);  // a control of a dialog
+    void Click(HWND dialog, int id);          // the user presses a button
     void SelectItem(HWND dialog, int id, int index);  // the user picks a list item
 
     // ---- what happened ------------------------------------------------------------------
@@ -252,8 +251,7 @@ public:
     KAVRIN_ENGINE_FUNCTIONS(KAVRIN_SIM_MEMBER)
 #undef KAVRIN_SIM_MEMBER
 
-    // Certificate object for an id (created on first use).
-    PCCERT_CONTEXT Certificate(int id);
+    PCCERT_CONTEXT Certificate(int id);  // certificate object for an id (created on first use)
 
 private:
     struct Cert {
