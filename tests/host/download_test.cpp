@@ -20,9 +20,6 @@ protected:
         sim.trustFiles[kSetup] = SimTrustFile{0, {}, 7};
         sim.trustFiles[kCache] = SimTrustFile{0, {}, 7};
     }
-    std::string Status() {
-        return Utf8(sim.Control(sim.DialogOf(IDD_PROGRESS), IDC_PROGRESS_STATUS).text);
-    }
 };
 
 TEST_F(DownloadTest, TrustedDownloadIsInstalledFromTheCache) {
@@ -42,7 +39,8 @@ TEST_F(DownloadTest, TrustedDownloadIsInstalledFromTheCache) {
     auto& bar = sim.Control(sim.DialogOf(IDD_PROGRESS), IDC_PROGRESS_BAR);
     EXPECT_EQ(bar.rangeHigh, 8192);
     EXPECT_EQ(bar.position, 8192);
-    EXPECT_EQ(Status(), "Verifying digital signature of 'Lumora.x64.msi'...");
+    EXPECT_EQ(Utf8(sim.Control(sim.DialogOf(IDD_PROGRESS), IDC_PROGRESS_STATUS).text),
+              "Verifying digital signature of 'Lumora.x64.msi'...");
     int downloading = sim.IndexOf("SetWindowTextW", 0, "Downloading package");
     ASSERT_GE(downloading, 0);
     EXPECT_NE(sim.calls[downloading].find("Downloading package 'Lumora.x64.msi' ..."),

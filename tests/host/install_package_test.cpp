@@ -6,7 +6,6 @@
 
 namespace {
 
-const char16_t kDir[] = u"C:\\Downloads\\";
 const char kAppCall[] = "MsiInstallProductW(\"C:\\Downloads\\App.msi\"";
 const char kSlovenianCall[] = "MsiInstallProductW(\"C:\\Downloads\\App.sl.msi\"";
 const std::string kInstallApp = kAppCall + std::string(", \"\")");
@@ -122,7 +121,7 @@ TEST_F(InstallPackageTest, EachMachineTypeTakesItsOwnColumn) {
                                   {u"App9x.msi", u"App32.msi", u"App64.msi", u"AppArm.msi"},
                                   {u"App9x.msp", u"App32.msp", u"App64.msp", u"AppArm.msp"}};
     for (const char16_t* file : {u"App32.msi", u"App64.msi", u"AppArm.msi", u"AppArm.msp"})
-        sim.AddPackage(kDir + std::u16string(file), u"1.0", u"{CODE}");
+        sim.AddPackage(u"C:\\Downloads\\" + std::u16string(file), u"1.0", u"{CODE}");
     const struct {
         WORD machine;
         const char* file;

@@ -158,9 +158,8 @@ void SimWindows::Record(const char* name, std::initializer_list<Arg> arguments) 
     Record(call + ")");
 }
 
-std::vector<std::string> SimWindows::CallsNamed(const std::string& name,
-                                                const std::string& text) const {
-    std::vector<std::string> out;
+Strings SimWindows::CallsNamed(const std::string& name, const std::string& text) const {
+    Strings out;
     for (int i = IndexOf(name, 0, text); i >= 0; i = IndexOf(name, i + 1, text))
         out.push_back(calls[i]);
     return out;

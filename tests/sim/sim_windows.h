@@ -213,12 +213,11 @@ public:
     void SelectItem(HWND dialog, int id, int index);  // the user picks a list item
 
     // ---- what happened ------------------------------------------------------------------
-    std::vector<std::string> calls;  // "Name(arg, arg, ...)" in call order
+    Strings calls;  // "Name(arg, arg, ...)" in call order
     std::vector<SimMessageBox> messageBoxes;
     std::vector<SimTrustCall> trustCalls;
     // The calls named `name`, or only those whose record contains `text`.
-    std::vector<std::string> CallsNamed(const std::string& name,
-                                        const std::string& text = "") const;
+    Strings CallsNamed(const std::string& name, const std::string& text = "") const;
     size_t CountCalls(const std::string& name, const std::string& text = "") const {
         return CallsNamed(name, text).size();
     }
@@ -230,7 +229,7 @@ public:
     // end, a wait for a thread that never runs, a worker's call on a window of the main thread
     // while that thread waits without serving messages. The simulation carries on; the test
     // fails through Leaks().
-    std::vector<std::string> faults;
+    Strings faults;
 
     // Everything still open: handles, keys, modules, SIDs, memory blocks, certificate
     // references, trust states and engine handles, as a few counts and as the list Leaks()
