@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
 """Include rule of the product folders: no two folders include each other, directly or
-through other folders, and the seam includes nothing outside itself.
-
-Reads every '#include "folder/file"' of the product sources and prints one PASS or FAIL line
-per rule, with the cycles or the offending includes, then "layers: N passed, M failed". Exit
-status 0 only when both rules hold.
+through other folders, and the seam includes nothing outside itself. Prints one PASS or FAIL
+line per rule, with the cycles or the offending includes, then "layers: N passed, M failed";
+exits 0 only when both rules hold.
 
     python3 tests/layers/check_layers.py [REPO]
 """
@@ -37,17 +35,15 @@ def cycles(graph):
     """Every elementary cycle, once, as a list of folders starting at its smallest name."""
     found = set()
 
-    def walk(start, node, path, on_path):
+    def walk(start, node, path):
         for nxt in graph.get(node, {}):
             if nxt == start:
                 found.add(tuple(path))
-            elif nxt not in on_path and nxt > start:
-                on_path.add(nxt)
-                walk(start, nxt, path + [nxt], on_path)
-                on_path.discard(nxt)
+            elif nxt not in path and nxt > start:
+                walk(start, nxt, path + [nxt])
 
     for start in sorted(graph):
-        walk(start, start, [start], {start})
+        walk(start, start, [start])
     return sorted(found)
 
 
