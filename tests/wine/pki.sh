@@ -15,11 +15,6 @@ mkdir -p "$dir"
 cd "$dir"
 
 cat > openssl.cnf <<'EOF'
-[req]
-distinguished_name = dn
-prompt = no
-[dn]
-CN = unused
 [ca_ext]
 basicConstraints = critical, CA:TRUE
 keyUsage = critical, keyCertSign, cRLSign
