@@ -54,13 +54,12 @@ wine_version() {
 }
 
 ensure() {
-    local rel=$1 r=$roots/$1
+    local rel=$1 r=$roots/$1 m attempt
     healthy "$r" && return 0
     command -v debootstrap >/dev/null || die "debootstrap is missing (scripts/install-deps.sh installs it)"
     echo "making the $rel root in $r"
     rm -rf "$r.new"
     mkdir -p "$roots"
-    local m attempt
     m=$(mirror)
     for attempt in 1 2 3; do
         debootstrap --variant=minbase "$rel" "$r.new" "$m" >"$roots/$rel-debootstrap.log" 2>&1 && break
