@@ -14,8 +14,7 @@ const char kNoSignatures[] = "This version of Windows does not support digital s
 
 class DownloadTest : public InstallFixture {
 protected:
-    void SetUp() override {
-        InstallFixture::SetUp();
+    void World() override {
         sim.downloads[kUrl] = {S_OK, {{0, 0}, {4096, 8192}, {8192, 8192}}, kCache};
         sim.trustFiles[kSetup] = SimTrustFile{0, {}, 7};
         sim.trustFiles[kCache] = SimTrustFile{0, {}, 7};

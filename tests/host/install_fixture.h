@@ -53,7 +53,9 @@ protected:
         sim.adminMember = TRUE;
         ForgetNativeMachine();
         theApp.config = &setupConfig;
+        World();
     }
+    virtual void World() {}     // what a suite adds to the machine
     void TearDown() override {  // the application object outlives the case
         SimTest::TearDown();
         theApp.config = &setupConfig;

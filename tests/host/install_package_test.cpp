@@ -17,8 +17,7 @@ LanguageEntry Language(LANGID id, const char16_t* name, const char16_t* x64Packa
 
 class InstallPackageTest : public InstallFixture {
 protected:
-    void SetUp() override {
-        InstallFixture::SetUp();
+    void World() override {
         languages_[0] = Language(1033, u"English", u"App.msi", u"App.msp", u"App32.msi");
         row_ = PackageEntry{nullptr, u"INSTALL", u"App", nullptr, nullptr, 0, 3, languages_};
         config_ = SetupConfig{u"https://r/", u"A.exe", u"W.exe", 200, rows_};

@@ -5,11 +5,13 @@ namespace {
 
 const char16_t kLocalX64[] = u"C:\\Downloads\\Lumora.x64.msi";
 
-class InstallRunTest : public InstallFixture {};
+// With the package beside the setup, in the expected version.
+class InstallRunTest : public InstallFixture {
+    void World() override { sim.AddPackage(kLocalX64, u"5.1"); }
+};
 
 TEST_F(InstallRunTest, LocalPackageWithTheExpectedVersionIsInstalledAsItLies) {
     sim.userLangId = 0x0409;
-    sim.AddPackage(kLocalX64, u"5.1");
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(EngineCalls("MsiInstallProductW"),
               Strings{"MsiInstallProductW(\"C:\\Downloads\\Lumora.x64.msi\", \"\")"});
@@ -35,7 +37,6 @@ TEST_F(InstallRunTest, LocalPackageWithTheExpectedVersionIsInstalledAsItLies) {
 }
 
 TEST_F(InstallRunTest, TheWorkerRunsSuspendedUntilOwnedAndThenResumed) {
-    sim.AddPackage(kLocalX64, u"5.1");
     Run();
     auto created = sim.CallsNamed("CreateThread");
     ASSERT_EQ(created.size(), 1u);
@@ -72,6 +73,7 @@ TEST_F(InstallRunTest, AVersionTooLongForTheBufferIsNeverUsedNorReadPastItsEnd) 
 }
 
 TEST_F(InstallRunTest, SystemsThatAreNotNtHaveNoPackage) {
+    sim.packages.clear();
     sim.SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 90);
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00020000;
     EXPECT_EQ(Run(), 1602);
@@ -83,6 +85,7 @@ TEST_F(InstallRunTest, SystemsThatAreNotNtHaveNoPackage) {
 }
 
 TEST_F(InstallRunTest, AWorkerThatCannotStartNeverEndsAsSuccess) {
+    sim.packages.clear();
     sim.createThreadFails = true;
     EXPECT_EQ(Run(), ERROR_NOT_ENOUGH_MEMORY);
     HWND dialog = sim.DialogOf(IDD_PROGRESS);
@@ -95,7 +98,6 @@ TEST_F(InstallRunTest, AWorkerThatCannotStartNeverEndsAsSuccess) {
 // or GetMessageW fails. Shutdown then waits for the worker while serving the messages of the
 // progress window, which the worker's texts and hiding wait for.
 TEST_F(InstallRunTest, AMainLoopThatEndsBeforeTheWorkerStillEndsWithTheWorkersResult) {
-    sim.AddPackage(kLocalX64, u"5.1");
     for (int way = 0; way < 2; ++way) {
         sim.calls.clear();
         if (way == 0) {
@@ -123,7 +125,6 @@ TEST_F(InstallRunTest, AMainLoopThatEndsBeforeTheWorkerStillEndsWithTheWorkersRe
 }
 
 TEST_F(InstallRunTest, AFailedShutdownWaitFallsBackToAPlainWait) {
-    sim.AddPackage(kLocalX64, u"5.1");
     sim.waitFails = true;
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.CallsNamed("WaitForSingleObject").size(), 1u);
@@ -131,7 +132,6 @@ TEST_F(InstallRunTest, AFailedShutdownWaitFallsBackToAPlainWait) {
 }
 
 TEST_F(InstallRunTest, AWorkerResultThatCannotBeReadIsNeverSuccess) {
-    sim.AddPackage(kLocalX64, u"5.1");
     sim.exitCodeThreadUnreadable = true;
     EXPECT_EQ(Run(), ERROR_INVALID_HANDLE);
     sim.exitCodeThreadError = 0;  // the platform reports no reason
@@ -140,7 +140,6 @@ TEST_F(InstallRunTest, AWorkerResultThatCannotBeReadIsNeverSuccess) {
 }
 
 TEST_F(InstallRunTest, NoProgressWindowNoRun) {
-    sim.AddPackage(kLocalX64, u"5.1");
     sim.createDialogFails = true;
     sim.createDialogError = ERROR_NOT_ENOUGH_MEMORY;
     EXPECT_EQ(Run(), ERROR_NOT_ENOUGH_MEMORY);
@@ -153,6 +152,7 @@ TEST_F(InstallRunTest, NoProgressWindowNoRun) {
 }
 
 TEST_F(InstallRunTest, EngineTooOldAndUserNoAdministrator) {
+    sim.packages.clear();
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;  // 1.20
     sim.adminMember = FALSE;
     EXPECT_EQ(Run(), 1603);
@@ -164,6 +164,7 @@ TEST_F(InstallRunTest, EngineTooOldAndUserNoAdministrator) {
 }
 
 TEST_F(InstallRunTest, EngineTooOldAndTheUserDeclinesTheUpgrade) {
+    sim.packages.clear();
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;
     sim.messageBoxAnswers = {IDNO};
     EXPECT_EQ(Run(), 1602);
@@ -178,7 +179,6 @@ TEST_F(InstallRunTest, EngineTooOldAndTheUserDeclinesTheUpgrade) {
 
 TEST_F(InstallRunTest, EngineVersionTwoIsRecentEnough) {
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00020000;
-    sim.AddPackage(kLocalX64, u"5.1");
     EXPECT_EQ(Run(), 0);
     // A registered directory is used even when it holds no engine: then it counts as too old.
     sim.registry[u"software\\microsoft\\windows\\currentversion\\installer"][u"InstallerLocation"] =
@@ -192,7 +192,6 @@ TEST_F(InstallRunTest, EngineVersionTwoIsRecentEnough) {
 
 TEST_F(InstallRunTest, AnEngineWithoutOneOfItsElevenFunctionsIsNotBound) {
     sim.AddEngine({"MsiReinstallProductW"});
-    sim.AddPackage(kLocalX64, u"5.1");
     EXPECT_EQ(Run(), 1603);
     EXPECT_EQ(Boxes(), Strings{"Setup was unable to upgrade the Windows Installer."});
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
@@ -202,7 +201,6 @@ TEST_F(InstallRunTest, AnEngineWithoutOneOfItsElevenFunctionsIsNotBound) {
 }
 
 TEST_F(InstallRunTest, ARestartRequestedByThePackageEndsTheRunWithoutAQuestion) {
-    sim.AddPackage(kLocalX64, u"5.1");
     sim.installResults = {3010};
     EXPECT_EQ(Run(), 3010);
     EXPECT_TRUE(sim.messageBoxes.empty());
@@ -213,7 +211,6 @@ TEST_F(InstallRunTest, ARestartRequestedByThePackageEndsTheRunWithoutAQuestion) 
 // then sees the worker end before the worker's own quit message, which stays queued and must
 // not close the question before the user answers it.
 TEST_F(InstallRunTest, RestartQuestionAfterAnEngineUpgradeComesLast) {
-    sim.AddPackage(kLocalX64, u"5.1");
     for (bool strayQuit : {false, true}) {
         Clear();
         sim.onCall = [strayQuit](SimWindows& s, const std::string& call) {

@@ -7,8 +7,7 @@ namespace {
 
 class ProgressDialogTest : public InstallFixture {
 protected:
-    void SetUp() override {
-        InstallFixture::SetUp();
+    void World() override {
         theApp.LoadAppName();
         ASSERT_TRUE(dialog.Create(sim.GetDesktopWindow()));
         window = dialog.m_hWnd;

@@ -18,8 +18,7 @@ const char kRestart[] =
 
 class UpgradeTest : public InstallFixture {
 protected:
-    void SetUp() override {
-        InstallFixture::SetUp();
+    void World() override {
         sim.modulePath = u"C:\\Down loads\\setup.exe";
         sim.nativeMachine = IMAGE_FILE_MACHINE_I386;
         sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00010014;  // 1.20: too old
