@@ -25,6 +25,7 @@ protected:
         sim.AddPackage(u"C:\\Down loads\\Lumora.Win32.msi", u"5.1");
         sim.messageBoxAnswers = {IDYES};
         sim.downloads[kUrl].cachePath = kCache;
+        Children(0, 0);  // what the children exit with when nothing is scripted
     }
     // Another run with the given answers, seen afresh.
     void Again(std::deque<int> answers = {IDYES}) {
@@ -45,7 +46,6 @@ protected:
 
 TEST_F(UpgradeTest, LocalRedistributableRunsWithoutVerification) {
     Redistributable(kLocal, 0x00020000);
-    Children(0, 0);
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.processes, std::vector<std::u16string>{
                                  u"\"C:\\Down loads\\InstMSIW.exe\" /c:\"msiinst /delayreboot\""});
@@ -58,7 +58,6 @@ TEST_F(UpgradeTest, LocalRedistributableRunsWithoutVerification) {
 
 TEST_F(UpgradeTest, DownloadedRedistributableIsVerifiedByAChildSetup) {
     Redistributable(kCache, 0x00020000);
-    Children(0, 0);
     EXPECT_EQ(Run(), 0);
     ASSERT_EQ(sim.processes.size(), 2u);
     EXPECT_EQ(Utf8(sim.processes[0]),
@@ -77,7 +76,6 @@ TEST_F(UpgradeTest, DownloadedRedistributableIsVerifiedByAChildSetup) {
 // messages after a download: urlmon is loaded once and freed only after the worker has ended.
 TEST_F(UpgradeTest, UrlmonIsLoadedOnceAndFreedAfterTheWorkerEnded) {
     Redistributable(kCache, 0x00020000);
-    Children(0, 0);
     const char16_t kPackageCache[] = u"C:\\Cache Dir\\Lumora.Win32[1].msi";
     sim.packages.clear();
     sim.downloads[u"https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.Win32.msi"]
@@ -150,7 +148,6 @@ TEST_F(UpgradeTest, ChildStartAndWaitFailuresAreErrors) {
 // is served before the next wait, and the wait ends with the child.
 TEST_F(UpgradeTest, WaitingServesEveryWaitingMessageAtEachWake) {
     sim.pendingMessages = 3;
-    Children(0, 0);
     EXPECT_EQ(VerifyInChildProcess(u"C:\\setup.exe", u"C:\\f.exe"), 0u);
     EXPECT_EQ(sim.pendingMessages, 0);
     const std::string wait = "MsgWaitForMultipleObjects(1, 0, 0xffffffff, 0x4ff)";
@@ -259,7 +256,6 @@ TEST_F(UpgradeTest, SystemsWithoutWow64FunctionsGetTheX86RedistributableAndPacka
     sim.AddSystemModule(u"kernel32.dll", {});
     ForgetNativeMachine();
     Redistributable(kLocal, 0x00020000);
-    Children(0, 0);
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.processes, std::vector<std::u16string>{
                                  u"\"C:\\Down loads\\InstMSIW.exe\" /c:\"msiinst /delayreboot\""});
@@ -279,7 +275,6 @@ TEST_F(UpgradeTest, CancelDuringTheRedistributableDownload) {
 TEST_F(UpgradeTest, CancelAtEachCheckOfTheRedistributableDownload) {
     Redistributable(kCache, 0x00020000);
     sim.downloads[kUrl].progress = {{10, 100}, {20, 100}};
-    Children(0, 0);
     // Before the transfer, during it, and after it before the verification.
     for (const char* moment :
          {"Downloading Windows Installer", "0x402, 0xa", "Verifying digital"}) {
