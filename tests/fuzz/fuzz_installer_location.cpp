@@ -1,8 +1,7 @@
 // "InstallerLocation" reads of arbitrary value types and bytes.
-#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_common.h"
 
 #include "engine/installer_location.h"
-#include "tests/fuzz/fuzz_common.h"
 #include "tests/sim/sim_windows.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,8 +1,7 @@
 // Formatting the table's texts with arbitrary inserted text: the insert comes out verbatim.
-#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_common.h"
 
 #include "res/resource.h"
-#include "tests/fuzz/fuzz_common.h"
 #include "tests/sim/sim_windows.h"
 #include "ui/messages.h"
 
@@ -12,13 +11,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::u16string insert = FuzzArguments(data, size);
     for (UINT id :
          {IDS_PACKAGE_NOT_FOUND, IDS_REQUIRES_PACKAGE, IDS_NOT_TRUSTED, IDS_INVALID_OPERATION}) {
-        OwnedText text = FormatById(id, insert.c_str());
-        std::u16string out = text.c_str();
+        std::u16string out = FormatById(id, insert.c_str()).c_str(), format = sim.strings[id];
         FUZZ_CHECK(out.find(insert) != std::u16string::npos);
-        std::u16string format = sim.strings[id];
         size_t inserts = 0;
-        for (size_t at = format.find(u"%1"); at != std::u16string::npos;
-             at = format.find(u"%1", at + 2))
+        for (size_t at = 0; (at = format.find(u"%1", at)) != std::u16string::npos; at += 2)
             ++inserts;
         FUZZ_CHECK(out.size() == format.size() - 2 * inserts + insert.size() * inserts);
     }

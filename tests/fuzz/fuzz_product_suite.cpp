@@ -1,10 +1,9 @@
 // The "ProductSuite" reader on arbitrary multi-strings, also through the registry probe.
+#include "tests/fuzz/fuzz_common.h"
+
 #include <memory>
 
-#include "tests/fuzz/fuzz_check.h"
-
 #include "probes/probes.h"
-#include "tests/fuzz/fuzz_common.h"
 #include "tests/sim/sim_windows.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
