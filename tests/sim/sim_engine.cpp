@@ -26,12 +26,6 @@ void* ExportOf(Result (SimWindows::*)(Parameters...)) {
     return reinterpret_cast<void*>(&Export<Member, Result, Parameters...>);
 }
 
-const char* const kEngineFunctions[] = {
-#define KAVRIN_ENGINE_NAME(result, name, parameters, arguments) #name,
-    KAVRIN_ENGINE_FUNCTIONS(KAVRIN_ENGINE_NAME)
-#undef KAVRIN_ENGINE_NAME
-};
-
 }  // namespace
 
 FARPROC SimExport(const std::string& name) {
@@ -50,8 +44,10 @@ FARPROC SimExport(const std::string& name) {
 
 void SimWindows::AddEngine(const std::set<std::string>& missing) {
     std::set<std::string> exports;
-    for (const char* f : kEngineFunctions)
-        if (!missing.count(f)) exports.insert(f);
+#define SIM_ENGINE_NAME(result, name, ...) \
+    if (!missing.count(#name)) exports.insert(#name);
+    KAVRIN_ENGINE_FUNCTIONS(SIM_ENGINE_NAME)
+#undef SIM_ENGINE_NAME
     AddSystemModule(u"msi.dll", exports);
     files[systemDirectory + u"\\msi.dll"] = SimFile{true, true, 0x00050000, false};
 }
