@@ -9,8 +9,6 @@ namespace {
 const char16_t kUrl[] = u"https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi";
 const char16_t kCache[] = u"C:\\users\\u\\INetCache\\IE\\ab12\\Lumora.x64[1].msi";
 const char16_t kSetup[] = u"C:\\Downloads\\setup.exe";
-const std::string kNotTrustedText = "Installation failed. '" + Utf8(kCache) + "' is not trusted.";
-const char kNoSignatures[] = "This version of Windows does not support digital signatures.";
 
 class DownloadTest : public InstallFixture {
 protected:
@@ -52,7 +50,7 @@ TEST_F(DownloadTest, TrustedDownloadIsInstalledFromTheCache) {
 TEST_F(DownloadTest, VerdictsDecideTheResult) {
     sim.trustFiles[kCache] = SimTrustFile{};  // unsigned
     EXPECT_EQ(Run(), 4);
-    EXPECT_EQ(Boxes(), Strings{kNotTrustedText});
+    EXPECT_EQ(Boxes(), Strings{"Installation failed. '" + Utf8(kCache) + "' is not trusted."});
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
     // Another publisher: the full UI decides; here the user accepts.
     sim.messageBoxes.clear();
@@ -63,7 +61,7 @@ TEST_F(DownloadTest, VerdictsDecideTheResult) {
     sim.messageBoxes.clear();
     sim.modules.erase(u"c:\\windows\\system32\\wintrust.dll");
     EXPECT_EQ(Run(), 120);
-    EXPECT_EQ(Boxes(), Strings{kNoSignatures});
+    EXPECT_EQ(Boxes(), Strings{"This version of Windows does not support digital signatures."});
 }
 
 TEST_F(DownloadTest, OnlyATrustedVerdictLetsTheDownloadedFileRun) {
@@ -74,11 +72,11 @@ TEST_F(DownloadTest, OnlyATrustedVerdictLetsTheDownloadedFileRun) {
     for (int verdict : {static_cast<int>(kNotTrusted), 3, -1, static_cast<int>(0x800B0004)}) {
         sim.messageBoxes.clear();
         EXPECT_EQ(AcceptVerdict(verdict, choice.packagePath.c_str()), 4u) << verdict;
-        EXPECT_EQ(Boxes(), Strings{kNotTrustedText});
+        EXPECT_EQ(Boxes(), Strings{"Installation failed. '" + Utf8(kCache) + "' is not trusted."});
     }
     sim.messageBoxes.clear();
     EXPECT_EQ(AcceptVerdict(kTrustNotAvailable, choice.packagePath.c_str()), 120u);
-    EXPECT_EQ(Boxes(), Strings{kNoSignatures});
+    EXPECT_EQ(Boxes(), Strings{"This version of Windows does not support digital signatures."});
 }
 
 TEST_F(DownloadTest, FailedDownloadsNameTheAddress) {

@@ -24,11 +24,6 @@ protected:
         theApp.config = &config_;
         sim.AddPackage(u"C:\\Downloads\\App.msi", u"1.0", u"{CODE}");
     }
-    // Slovenian first, then English, each with its own package.
-    void TwoLanguages() {
-        languages_[0] = Language(1060, u"Slovenščina", u"App.sl.msi");
-        languages_[1] = Language(1033, u"English", u"App.msi");
-    }
     // Both lists end at their first empty entry.
     LanguageEntry languages_[4]{};
     PackageEntry rows_[3]{};
@@ -276,7 +271,8 @@ TEST_F(InstallPackageTest, RowsStopAtTheFirstFailureAndRowsWithoutLanguagesFailS
 }
 
 TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
-    TwoLanguages();
+    languages_[0] = Language(1060, u"Slovenščina", u"App.sl.msi");
+    languages_[1] = Language(1033, u"English", u"App.msi");
     sim.userLangId = 1033;
     HWND seen = nullptr;
     Strings shown;
@@ -309,7 +305,8 @@ TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
 }
 
 TEST_F(InstallPackageTest, LanguageDialogCancelOrNoMatch) {
-    TwoLanguages();
+    languages_[0] = Language(1060, u"Slovenščina", u"App.sl.msi");
+    languages_[1] = Language(1033, u"English", u"App.msi");
     sim.onModalDialog = [](SimWindows& s, HWND dialog) {
         s.SelectItem(dialog, IDC_LANGUAGE_LIST, 0);
         s.Click(dialog, IDCANCEL);
