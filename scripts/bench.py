@@ -62,12 +62,7 @@ class Bench:
 
     def prepare(self):
         s = self.s
-        s.check_tools()
-        os.makedirs(s.tmp, exist_ok=True)
-        s.start_xvfb()
-        s.build_helpers()
-        s.make_files()
-        s.make_prefix()
+        s.prepare()
         self.small = harness.lumora_package(s, os.path.join(self.work, "small"))
         self.large = harness.lumora_package(s, os.path.join(self.work, "large"), 20)
         self.local_dir = os.path.join(self.work, "local")

@@ -71,13 +71,9 @@ def wine_part(arch):
     s.shots = os.path.join(WORK, "screenshots")
     ok = True
     try:
-        s.check_tools()
-        s.start_xvfb()
         log("helpers, the demo CA and publisher (build/demo/pki), Wine %s %s prefix"
             % (s.wine_version, "win64" if arch == "x64" else "win32"))
-        s.build_helpers()
-        s.make_files()
-        s.make_prefix()
+        s.prepare()
         template = s.prefix
         port = harness.free_port()
         serve = os.path.join(WORK, "serve")

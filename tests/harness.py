@@ -130,14 +130,13 @@ def expect_exit(problems, res, want):
                                                                           want, want))
 
 
-def list_difference(what, got, want):
-    """None when equal, else a short text naming the entries that differ."""
-    if got == want:
-        return None
-    parts = ["#%d got %r, expected %r" % (i + 1, g, w) for i, (g, w) in enumerate(
-        (got[i] if i < len(got) else "(none)", want[i] if i < len(want) else "(none)")
-        for i in range(max(len(got), len(want)))) if g != w]
-    return "%s differ (%d, expected %d): %s" % (what, len(got), len(want), "; ".join(parts))
+def expect_list(problems, what, got, want):
+    """Lists that must be equal: a difference names the entries that differ."""
+    if got != want:
+        parts = ["#%d got %r, expected %r" % (i + 1, g, w) for i, (g, w) in enumerate(
+            (got[i] if i < len(got) else "(none)", want[i] if i < len(want) else "(none)")
+            for i in range(max(len(got), len(want)))) if g != w]
+        problems.append("%s differ (%d, expected %d): %s" % (what, len(got), len(want), "; ".join(parts)))
 
 
 def short(text, limit=400):
@@ -395,6 +394,15 @@ class Suite(Report):
         return os.path.join(self.tmp, "%03d-%s" % (self.seq, stem))
 
     # --- environment --------------------------------------------------------------------
+
+    def prepare(self):
+        """The environment of a run: tools, Xvfb, the helpers, the test PKI and files, the prefix."""
+        self.check_tools()
+        os.makedirs(self.tmp, exist_ok=True)
+        self.start_xvfb()
+        self.build_helpers()
+        self.make_files()
+        self.make_prefix()
 
     def check_tools(self):
         missing = [t for t in ("wine", "wineboot", "wineserver", "cmake", ARCH_TRIPLET[self.arch] + "-gcc",

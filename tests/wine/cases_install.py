@@ -290,13 +290,12 @@ class InstallRun:
     @staticmethod
     def of(calls, fn):
         return [c for c in calls if c["fn"] == fn]
+
     def check_installs(self, calls, want, problems, level=None):
         """want: [(package file name, command line)] in order, each call with no visible
         window of the setup (the progress window is hidden before the engine runs)."""
         got = [(c["package"], c["cmdline"]) for c in self.of(calls, "MsiInstallProductW")]
-        diff = harness.list_difference("MsiInstallProductW (package, command line)", got, want)
-        if diff:
-            problems.append(diff)
+        harness.expect_list(problems, "MsiInstallProductW (package, command line)", got, want)
         for c in self.of(calls, "MsiInstallProductW") + self.of(calls, "MsiApplyPatchW"):
             if c["visible"]:
                 problems.append("windows still visible when the engine was called: %s"
@@ -304,10 +303,8 @@ class InstallRun:
                 break
         if level is not None:
             levels = [(c["level"], c["window"]) for c in self.of(calls, "MsiSetInternalUI")]
-            diff = harness.list_difference("MsiSetInternalUI (level, window)", levels,
-                                   [(level, None)] * len(want))
-            if diff:
-                problems.append(diff)
+            harness.expect_list(problems, "MsiSetInternalUI (level, window)", levels,
+                                [(level, None)] * len(want))
 
     def check_handles(self, calls, problems):
         """Every handle the engine gave out is closed, exactly once."""
@@ -508,9 +505,7 @@ class InstallRun:
                 got.append((c["fn"], c["level"], c["window"]))
             elif c["fn"] == "MsiApplyPatchW":
                 got.append((c["fn"], c["patch"], c["product"], c["type"], c["cmdline"]))
-        diff = harness.list_difference("MsiSetInternalUI and MsiApplyPatchW", got, want)
-        if diff:
-            problems.append(diff)
+        harness.expect_list(problems, "MsiSetInternalUI and MsiApplyPatchW", got, want)
         other = [c["fn"] for c in calls if c["fn"] not in ("MsiSetInternalUI", "MsiApplyPatchW")]
         if other:
             problems.append("other engine calls for patches: %s" % other)

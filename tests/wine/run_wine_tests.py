@@ -142,12 +142,7 @@ class Suite(harness.Suite):
     def main(self):
         t0 = time.time()
         try:
-            self.check_tools()
-            os.makedirs(self.tmp, exist_ok=True)
-            self.start_xvfb()
-            self.build_helpers()
-            self.make_files()
-            self.make_prefix()
+            self.prepare()
             self.trust_probe()
             self.log("environment ready after %.1f s" % (time.time() - t0))
             self.cases()
