@@ -22,29 +22,26 @@ def file_name(lang, cpu):
     return "Tessa-%s-%s.%s.msi" % (VERSION, lang, cpu)
 
 
-def wxs(lang, cpu, version):
-    code = PRODUCT_CODES[(lang, cpu)]
-    return harness.package_wxs("Quorvex Tessa", code, "{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6200}",
-                                code.replace("6C1D2E55", "7D2E3F66"), version, ("Quorvex", "Tessa"),
-                                [("ReadMe", "tessa-%s-%s.txt" % (lang, cpu), "tessa.txt"),
-                                 ("Pad", "tessa.dat", "tessa.dat")],
-                                language=LANG_IDS[lang], cabinet="tessa.cab", x64=cpu == "x64")
+def write(directory, name, content):  # text or bytes; returns the path
+    path = os.path.join(directory, name)
+    with open(path, "wb" if isinstance(content, bytes) else "w") as f:
+        f.write(content)
+    return path
 
 
 def build_packages(directory, version_of=lambda lang, cpu: VERSION, pad_bytes=1 << 20):
     """The four packages in directory; version_of gives each one's ProductVersion. Each
     carries pad_bytes of random data, so that a slowed-down download takes a while."""
-    os.makedirs(directory, exist_ok=True)
     src = os.path.join(directory, "src")
     os.makedirs(src, exist_ok=True)
-    with open(os.path.join(src, "tessa.dat"), "wb") as f:
-        f.write(os.urandom(pad_bytes))
-    for (lang, cpu) in PRODUCT_CODES:
-        with open(os.path.join(src, "tessa.txt"), "w") as f:
-            f.write("Quorvex Tessa %s, %s, %s\n" % (VERSION, lang, cpu))
-        source = os.path.join(src, "tessa-%s-%s.wxs" % (lang, cpu))
-        with open(source, "w") as f:
-            f.write(wxs(lang, cpu, version_of(lang, cpu)))
+    write(src, "tessa.dat", os.urandom(pad_bytes))
+    for (lang, cpu), code in PRODUCT_CODES.items():
+        write(src, "tessa.txt", "Quorvex Tessa %s, %s, %s\n" % (VERSION, lang, cpu))
+        source = write(src, "tessa-%s-%s.wxs" % (lang, cpu), harness.package_wxs(
+            "Quorvex Tessa", code, "{6C1D2E55-3A2F-4D9B-8F62-2E5B1C8D6200}",
+            code.replace("6C1D2E55", "7D2E3F66"), version_of(lang, cpu), ("Quorvex", "Tessa"),
+            [("ReadMe", "tessa-%s-%s.txt" % (lang, cpu), "tessa.txt"), ("Pad", "tessa.dat", "tessa.dat")],
+            language=LANG_IDS[lang], cabinet="tessa.cab", x64=cpu == "x64"))
         subprocess.run(["wixl", "-a", cpu, "-o", os.path.join(directory, file_name(lang, cpu)), source],
                        cwd=src, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT, timeout=120)
 

@@ -1,16 +1,13 @@
 #!/usr/bin/env python3
-"""Tests of `make try` on a generated product (tests/try/product.py: two languages, x86 and
-x64). Without Wine: packages that do not match the tables (a missing file, another
-ProductVersion, a file that is no package) are reported and nothing runs; the variant and
-the helpers are built for the default architecture (x86 where the kernel runs 32-bit x86
-code, else x64), and where it does not, ARCH=x86 stops with the probe's reason. Under Wine
-(make try enters tests/wine/roots.sh itself), downloaded and from beside the setup: the x64
-setup installs the x64 package; where 32-bit code runs, the x86 setup installs the x64
-package on 64-bit Windows (WOW64) and the x86 package with WINEARCH=win32.
+"""Tests of `make try` on the product of tests/try/product.py (two languages, x86 and x64).
+Without Wine: packages that do not match the tables are reported and nothing runs; the variant
+and helpers are built for the default architecture (x86 where the kernel runs 32-bit x86 code,
+else x64), and elsewhere ARCH=x86 stops with the probe's reason. Under Wine, downloaded and from
+beside the setup: the x64 setup installs the x64 package; where 32-bit code runs, the x86 setup
+installs the x64 package on 64-bit Windows (WOW64) and the x86 package with WINEARCH=win32.
 
-    run_try_tests.py [--no-wine]
-
-Ends with "try: N passed, M failed, K skipped"."""
+    run_try_tests.py [--no-wine]        ends with "try: N passed, M failed, K skipped"
+"""
 import json
 import os
 import shutil
@@ -28,9 +25,12 @@ import product  # noqa: E402
 trypy = __import__("try")  # scripts/try.py: its HTTPS server
 
 WORK = os.path.join(REPO, "build", "try-tests")
-TRY = os.path.join(REPO, "build", "try")
 REPORT = harness.Report("try")
 check = REPORT.report
+
+
+def tried(*parts):  # where make try leaves the variant, its PKI, the served copies and the runs
+    return os.path.join(REPO, "build", "try", *parts)
 
 
 def make_try(packages, tables, prepare_only=False, **env):
@@ -39,53 +39,49 @@ def make_try(packages, tables, prepare_only=False, **env):
     e = dict({k: v for k, v in os.environ.items() if k not in own}, PACKAGES=packages, TABLES=tables, **env)
     cmd = ([sys.executable, os.path.join(REPO, "scripts", "try.py"), "--prepare-only"] if prepare_only
            else ["make", "--no-print-directory", "-C", REPO, "try"])
-    proc = subprocess.run(cmd, env=e, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                          timeout=1800)
+    proc = subprocess.run(cmd, env=e, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                          stdin=subprocess.DEVNULL, timeout=1800)
     return proc.returncode, proc.stdout.decode(errors="replace")
 
 
 def refused(name, packages, tables, wants, **env):
     code, out = make_try(packages, tables, **env)
     problems = [] if code != 0 else ["exit 0"]
-    for want in wants + ["nothing was run"]:
-        if want not in out:
-            problems.append("no %r in: %s" % (want, out[-800:]))
-    if "Wine prefix" in out:
-        problems.append("it went on to Wine")
-    check(name, problems)
+    problems += ["no %r in: %s" % (w, out[-800:]) for w in wants + ["nothing was run"] if w not in out]
+    check(name, problems + (["it went on to Wine"] if "Wine prefix" in out else []))
 
 
 def prepare_only(name, packages, tables, **settings):
     """try.py --prepare-only; a failure fails case `name` with its output. True when it succeeded."""
     code, out = make_try(packages, tables, True, **settings)
-    if code != 0:
-        check(name, [out[-1500:]])
-    return code == 0
+    return code == 0 or check(name, [out[-1500:]])
+
+
+def verify(path, ca):
+    """osslsigncode's report on path's signature; its exit status is 0 when it holds under ca."""
+    return subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", path], stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, timeout=60)
 
 
 def prepared(packages, tables, arch):
-    """try.py --prepare-only: the signed variant and the helpers are built for arch (the
-    default), the variant asks the local server for the vendor's paths, and the server
-    answers exactly those addresses with the signed copies."""
+    """try.py --prepare-only: the signed variant and the helpers are built for arch, the variant asks the
+    local server for the vendor's paths, and the server answers exactly those with the signed copies."""
     if not prepare_only("try prepares a signed variant and its server", packages, tables, TRY_PORT="47902"):
         return
-    exe, ca = os.path.join(TRY, "setup.exe"), os.path.join(TRY, "pki", "ca.pem")
-    bins = [os.path.join(TRY, "bin", f) for f in sorted(os.listdir(os.path.join(TRY, "bin")))]
+    exe, ca = tried("setup.exe"), tried("pki", "ca.pem")
+    bins = [tried("bin", f) for f in sorted(os.listdir(tried("bin")))]
     problems = ["%s is not %s" % (f, arch) for f in [exe] + bins if harness.pe_arch(f) != arch]
-    port = json.load(open(os.path.join(TRY, "state.json")))["port"]
-    prefix = "https://localhost:%d/tessa/2.4/" % port
-    if prefix.encode("utf-16-le") not in open(exe, "rb").read():
+    prefix = "https://localhost:%d/tessa/2.4/" % json.load(open(tried("state.json")))["port"]
+    image = open(exe, "rb").read()
+    if prefix.encode("utf-16-le") not in image:
         problems.append("setup.exe does not hold %s" % prefix)
-    if b"dl.quorvex.example" in open(exe, "rb").read().replace(b"\0", b""):
+    if b"dl.quorvex.example" in image.replace(b"\0", b""):
         problems.append("setup.exe still holds the vendor's host")
     names = sorted(product.file_name(l, c) for (l, c) in product.PRODUCT_CODES)
-    if sorted(os.listdir(os.path.join(TRY, "serve"))) != names:
-        problems.append("serve/ holds %s" % os.listdir(os.path.join(TRY, "serve")))
-    for f in [exe] + [os.path.join(TRY, "serve", n) for n in names]:
-        v = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", f], stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
-        if v.returncode != 0:
-            problems.append("%s does not verify" % os.path.basename(f))
+    if sorted(os.listdir(tried("serve"))) != names:
+        problems.append("serve/ holds %s" % os.listdir(tried("serve")))
+    problems += ["%s does not verify" % os.path.basename(f)
+                 for f in [exe] + [tried("serve", n) for n in names] if verify(f, ca).returncode != 0]
     log = os.path.join(WORK, "requests.log")
     server = trypy.start_server(0, log)  # try.py's own: the signed copies at the variant's addresses
     try:
@@ -93,7 +89,7 @@ def prepared(packages, tables, arch):
         context = ssl.create_default_context(cafile=ca)
         name = product.file_name("fr", "x64")
         got = urllib.request.urlopen(base + "/tessa/2.4/" + name, context=context, timeout=30).read()
-        if got != open(os.path.join(TRY, "serve", name), "rb").read():
+        if got != open(tried("serve", name), "rb").read():
             problems.append("the server sent something else for %s" % name)
         for wrong in ("/tessa/2.4" + name, "/tessa/" + name, "/prenos/?verzija=5.1&paket=" + name):
             try:
@@ -119,21 +115,17 @@ def vendor_signed(packages, tables):
     if not prepare_only("try signs with the vendor's certificate", packages, tables,
                         CERT=os.path.join(pki, "leaf2-chain.pem"), KEY=os.path.join(pki, "leaf2.key")):
         return
-    problems = []
-    for f in [os.path.join(TRY, "setup.exe"), os.path.join(TRY, "serve", product.file_name("de", "x86"))]:
-        v = subprocess.run(["osslsigncode", "verify", "-CAfile", os.path.join(pki, "ca2.pem"), "-in", f],
-                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60).stdout.decode(errors="replace")
-        if "Subject: /CN=Other Test Publisher" not in v or "Signature verification: ok" not in v:
-            problems.append("%s is not signed by the vendor's certificate" % os.path.basename(f))
+    problems = ["%s is not signed by the vendor's certificate" % os.path.basename(f)
+                for f in (tried("setup.exe"), tried("serve", product.file_name("de", "x86")))
+                if not all(w in verify(f, os.path.join(pki, "ca2.pem")).stdout.decode(errors="replace")
+                           for w in ("Subject: /CN=Other Test Publisher", "Signature verification: ok"))]
+
     def thumb(path):
         return subprocess.run(["openssl", "x509", "-in", path, "-noout", "-fingerprint", "-sha1"],
                               stdout=subprocess.PIPE, timeout=60).stdout.decode().split("=")[1].strip()
-    # The CAs try.py hands to the harness's make_prefix.
-    told = [thumb(path) for path in json.load(open(os.path.join(TRY, "pki", "cas.json")))]
-    for ca in ("ca.pem", "ca2.pem"):
-        path = os.path.join(TRY, "pki", ca) if ca == "ca.pem" else os.path.join(pki, ca)
-        if thumb(path) not in told:
-            problems.append("the prefix is not told to trust %s" % ca)
+    told = [thumb(path) for path in json.load(open(tried("pki", "cas.json")))]  # what make_prefix gets
+    problems += ["the prefix is not told to trust %s" % os.path.basename(path)
+                 for path in (tried("pki", "ca.pem"), os.path.join(pki, "ca2.pem")) if thumb(path) not in told]
     check("try signs with the vendor's certificate", problems)
 
 
@@ -143,60 +135,50 @@ def installs(cpu, packages, tables, **env):
     # 1 MiB sent 64 KiB at a time with 250 ms pauses: about 4 s, long enough for screenshots.
     code, out = make_try(packages, tables, TRY_DELAY_MS="250", **env)
     problems = [] if code == 0 else ["exit %d: %s" % (code, out[-1500:])]
-    if harness.pe_arch(os.path.join(TRY, "setup.exe")) != env["ARCH"]:
+    if harness.pe_arch(tried("setup.exe")) != env["ARCH"]:
         problems.append("the variant is not an %s setup" % env["ARCH"])
     # The language dialog's OK without a match takes the first row.
     want, want_code = product.file_name("de", cpu), product.PRODUCT_CODES[("de", cpu)]
-    for run in ("download", "beside"):
-        path = os.path.join(TRY, run, "result.json")
-        if not os.path.exists(path):
+    text = "Program Files/Quorvex/Tessa/tessa-de-%s.txt" % cpu
+    for run, requests in (("download", ["/tessa/2.4/" + want]), ("beside", [])):
+        if not os.path.exists(tried(run, "result.json")):
             problems.append("%s: no result" % run)
             continue
-        r = json.load(open(path))
+        r = json.load(open(tried(run, "result.json")))
         if r["exit"] != 0:
             problems.append("%s: exit %s" % (run, r["exit"]))
-        expected_requests = ["/tessa/2.4/" + want] if run == "download" else []
-        if r["requests"] != expected_requests:
-            problems.append("%s: requests %s, expected %s" % (run, r["requests"], expected_requests))
-        for (lang, c), pc in product.PRODUCT_CODES.items():
-            state = r["states"].get(pc)
-            if (pc == want_code) != (state == 5):
-                problems.append("%s: %s-%s has state %s" % (run, lang, c, state))
-        text = "Program Files/Quorvex/Tessa/tessa-de-%s.txt" % cpu
+        if r["requests"] != requests:
+            problems.append("%s: requests %s, expected %s" % (run, r["requests"], requests))
+        problems += ["%s: %s-%s has state %s" % (run, lang, c, r["states"].get(pc))
+                     for (lang, c), pc in product.PRODUCT_CODES.items()
+                     if (pc == want_code) != (r["states"].get(pc) == 5)]
         if text not in r["files"]:
             problems.append("%s: no %s among %s" % (run, text, r["files"]))
-        if not os.path.exists(os.path.join(TRY, run, "progress.png")) and run == "download":
+        if run == "download" and not os.path.exists(tried(run, "progress.png")):
             problems.append("download: no contact sheet")
-    check("make try %s installs the %s package" % (" ".join("%s=%s" % e for e in sorted(env.items())), cpu), problems)
+    settings = " ".join("%s=%s" % e for e in sorted(env.items()))
+    check("make try %s installs the %s package" % (settings, cpu), problems)
 
 
 def main():
-    wine = "--no-wine" not in sys.argv
     shutil.rmtree(WORK, ignore_errors=True)
     packages = os.path.join(WORK, "packages")
     product.build_packages(packages)
-    tables = os.path.join(WORK, "tessa_tables.cpp")
-    with open(tables, "w") as f:
-        f.write(product.tables_source())
+    tables = product.write(WORK, "tessa_tables.cpp", product.tables_source())
 
-    partial = os.path.join(WORK, "partial")
-    shutil.copytree(packages, partial)
-    os.remove(os.path.join(partial, product.file_name("fr", "x64")))
-    refused("a file name missing from PACKAGES", partial, tables,
-            ["problem: %s (Quorvex Tessa, Fran\u00e7ais, x64) is not in" % product.file_name("fr", "x64")])
-
-    other = os.path.join(WORK, "other-version")
-    product.build_packages(other, lambda lang, cpu: "2.4.0" if (lang, cpu) == ("de", "x86") else "2.4")
-    refused("a package with another ProductVersion", other, tables,
-            ["%s (Quorvex Tessa, Deutsch, x86) has ProductVersion '2.4.0', the tables expect '2.4'"
-             % product.file_name("de", "x86")])
-
-    junk = os.path.join(WORK, "junk")
-    shutil.copytree(packages, junk)
-    with open(os.path.join(junk, product.file_name("fr", "x86")), "w") as f:
-        f.write("not a package\n")
-    refused("a file that is not a package", junk, tables,
-            ["%s (Quorvex Tessa, Fran\u00e7ais, x86) is not a Windows Installer package" % product.file_name("fr", "x86")])
+    fr64, fr86, de86 = (product.file_name(*k) for k in (("fr", "x64"), ("fr", "x86"), ("de", "x86")))
+    junk = "%s (Quorvex Tessa, Fran\u00e7ais, x86) is not a Windows Installer package" % fr86
+    for name, directory, change, want in [  # a copy of the packages, then changed
+            ("a file name missing from PACKAGES", "partial", lambda d: os.remove(os.path.join(d, fr64)),
+             "problem: %s (Quorvex Tessa, Fran\u00e7ais, x64) is not in" % fr64),
+            ("a package with another ProductVersion", "other-version",
+             lambda d: product.build_packages(d, lambda *key: "2.4.0" if key == ("de", "x86") else "2.4"),
+             "%s (Quorvex Tessa, Deutsch, x86) has ProductVersion '2.4.0', the tables expect '2.4'" % de86),
+            ("a file that is not a package", "junk",
+             lambda d: product.write(d, fr86, "not a package\n"), junk)]:
+        shutil.copytree(packages, os.path.join(WORK, directory))
+        change(os.path.join(WORK, directory))
+        refused(name, os.path.join(WORK, directory), tables, [want])
 
     refusal = harness.ia32_refused()  # None where the kernel runs 32-bit x86 code
     prepared(packages, tables, "x64" if refusal else "x86")
@@ -204,7 +186,7 @@ def main():
     if refusal:
         refused("make try ARCH=x86 stops with the ia32 probe's reason", packages, tables,
                 ["Wine cannot start the x86 setup.exe on this machine: " + refusal], ARCH="x86")
-    if wine:  # on 64-bit Windows the x86 setup takes the native x64 column, as the x64 one
+    if "--no-wine" not in sys.argv:  # on 64-bit Windows the x86 setup, as the x64 one, takes the x64 column
         installs("x64", packages, tables, ARCH="x64")
         for cpu, winearch in (("x64", "win64"), ("x86", "win32")):
             if refusal:
