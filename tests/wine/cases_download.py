@@ -122,9 +122,6 @@ class Box:
         self.text, self.icon, self.buttons, self.press = text, icon, buttons, press
         self.while_up, self.got = while_up, None
 
-    def describe(self):
-        return getattr(self.text, "pattern", self.text)
-
 
 class Downloads:
     def __init__(self, suite):
@@ -312,7 +309,7 @@ class Downloads:
             state = self.wait_box_or_end(run, T_BOX)
             if state != "box":
                 problems.append("expected a box %s, but the setup %s" % (
-                    json.dumps(box.describe()), "ended" if state == "ended"
+                    json.dumps(getattr(box.text, "pattern", box.text)), "ended" if state == "ended"
                     else "showed none within %d s" % T_BOX))
                 return self.end(run, stop_now=state != "ended")
             # inspect takes the first dialog with the caption, which is the box now that one

@@ -2,23 +2,15 @@
 
 Every case runs setup.exe without arguments (or with /a) and looks at its full exit status,
 at what the user sees (progress window, language dialog, message boxes) and at what reached
-the engine or the machine. Packages and tables name the file in the column of the setup's
-architecture (x86: Lumora.Win32.msi, x64: an x64 package, Lumora.x64.msi).
+the engine or the machine, with the files of the setup's architecture's column.
 
-The engine: a copy of the template prefix registers engine_shim.c's msi.dll (built by
-tests/wine/CMakeLists.txt for the setup's bitness) through HKLM\\...\\Installer
-"InstallerLocation". The shim forwards every call to Wine's own engine, records each call
-with its arguments in shim.log, can hold the first MsiOpenDatabaseW until the test has
-looked at the progress window (the real install takes ~60 ms), and can return scripted
-results for MsiInstallProductW and MsiApplyPatchW instead of forwarding them. A second build
-lacks MsiReinstallProductW. Both carry a file version of 5.0: setup.exe reads the registered
-engine's version first and would try to upgrade one below 2.0. The copy prefers native
-msi.dll (DllOverrides msi=native,builtin), without which Wine would load its builtin engine
-under the shim's path; Wine's own engine is still the builtin one, as it is loaded from the
-system directory where only Wine's placeholder lies.
-
-Further executables come from tables sources below (harness.build_variants); none of their
-rows has a download address, so nothing is ever fetched.
+The engine: the group's prefix copy registers engine_shim.c's msi.dll (of the setup's
+bitness) through "InstallerLocation". It forwards every call to Wine's engine, records each
+call in shim.log, can hold the first MsiOpenDatabaseW until the test has looked at the
+progress window, and can return scripted results for MsiInstallProductW and MsiApplyPatchW. A
+second build lacks MsiReinstallProductW. Both carry file version 5.0 (below 2.0 the setup would
+upgrade the engine). The copy prefers native msi.dll (DllOverrides), or Wine would load its
+builtin engine under the shim's path. No variant's row has a download address.
 """
 import json
 import os

@@ -1,14 +1,11 @@
 """A DLL planted beside setup.exe under a system library's name is never loaded.
 
-setup.exe usually runs from a downloads folder. Every library it loads besides the core
-system DLLs comes from the system directory; these cases plant marker DLLs (planted_dll.c,
-built for the setup's bitness) under those names beside it, ask Wine to prefer them
-(WINEDLLOVERRIDES=name=n,b), run the paths that load each library, and look for markers.
-A relative "InstallerLocation" must not make the setup load an msi.dll planted under the
-folder it would name from the setup's folder or the current directory: the setup falls back
-to the system's engine, which installs the product. Control cases load the planted DLLs by
-bare name and by relative path and must find their markers, so the check itself is known to
-work. The executable's PE header is checked too: imports, GUI subsystem, ASLR and DEP.
+setup.exe usually runs from a downloads folder, and every library it loads besides the core
+system DLLs comes from the system directory. Marker DLLs (planted_dll.c, of the setup's
+bitness) lie beside it under those names, Wine is asked to prefer them, and the paths that load
+each library run. A relative "InstallerLocation" must not load an msi.dll planted under the
+folder it names: the system's engine installs instead. Control cases load the planted DLLs by
+bare name and by relative path and must find their markers. The PE header is checked too.
 """
 import os
 import re
