@@ -325,10 +325,9 @@ private:
     int CertIdOf(PCCERT_CONTEXT cert) const;
 
     SimWindows* previous_ = nullptr;
-    DWORD lastError_ = 0;
-    DWORD mainThreadId_ = 1;
+    DWORD lastError_ = 0, mainThreadId_ = 1, nextEngineHandle_ = 100;
     std::u16string commandLineCopy_;
-    uintptr_t nextHandle_ = 0x1000;
+    uintptr_t nextHandle_ = 0x1000, nextWindow_ = 0x20000;
     std::map<HANDLE, std::string> handles_;
     std::map<HKEY, std::u16string> keys_;
     std::map<HMODULE, LoadedModule> loaded_;
@@ -341,9 +340,7 @@ private:
     MainThread mainThread_ = MainThread::kRunning;
     std::map<HANDLE, DWORD> processExitCodes_;
     int pendingSeen_ = 0;  // waiting messages the last PeekMessageW saw
-    uintptr_t nextWindow_ = 0x20000;
     bool inHook_ = false;
     std::map<DWORD, EngineHandle> engineHandles_;
-    DWORD nextEngineHandle_ = 100;
     int uiLevel_ = 1;
 };
