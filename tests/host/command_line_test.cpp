@@ -3,7 +3,6 @@
 #include "tests/host/install_fixture.h"
 
 namespace {
-
 // The text stepping goes through the simulated platform.
 using CommandLineTest = SimTest;
 
@@ -109,5 +108,4 @@ TEST_F(CommandLineTest, ArgumentsEndingInCombiningMarksKeepThem) {
         EXPECT_EQ(std::u16string(target), u"C:\\Dossier\\Re\u0301sume\u0301") << Utf8(arguments);
     }
 }
-
 }  // namespace

@@ -5,7 +5,6 @@
 #include "trust/signature.h"
 
 namespace {
-
 const char16_t kUrl[] = u"https://prenos.quorvex.com/prenos/?verzija=5.1&paket=Lumora.x64.msi";
 const char16_t kCache[] = u"C:\\users\\u\\INetCache\\IE\\ab12\\Lumora.x64[1].msi";
 const char16_t kSetup[] = u"C:\\Downloads\\setup.exe";
@@ -123,5 +122,4 @@ TEST_F(DownloadTest, ALocalCopyWithoutDownloadAddressNamesTheLocalPath) {
                                "'C:\\Downloads\\Lumora.x64.msi'."});
     EXPECT_EQ(sim.CountCalls("URLDownloadToCacheFileW"), 0u);
 }
-
 }  // namespace

@@ -6,7 +6,6 @@
 #include "tests/host/install_fixture.h"
 
 namespace {
-
 const char16_t kKey[] = u"software\\microsoft\\windows\\currentversion\\installer";
 
 SimRegistryValue Value(DWORD type, const std::u16string& text, int dropBytes = 0) {
@@ -161,5 +160,4 @@ TEST_F(EngineBindingTest, FunctionsAreLookedUpInOrderUntilOneIsMissing) {
     EXPECT_NE(lookups[0].find("MsiSetInternalUI"), std::string::npos);
     EXPECT_NE(lookups[7].find("MsiViewExecute"), std::string::npos);
 }
-
 }  // namespace

@@ -5,7 +5,6 @@
 #include "tests/host/install_fixture.h"
 
 namespace {
-
 const char kAppCall[] = "MsiInstallProductW(\"C:\\Downloads\\App.msi\"";
 const char kSlovenianCall[] = "MsiInstallProductW(\"C:\\Downloads\\App.sl.msi\"";
 const std::string kInstallApp = kAppCall + std::string(", \"\")");
@@ -365,5 +364,4 @@ TEST_F(InstallPackageTest, EngineResultsAreReportedInTheEnginesWords) {
         Boxes(),
         Strings{"An error occured installing the package. Windows Installer returned '1619'."});
 }
-
 }  // namespace

@@ -2,7 +2,6 @@
 #include "tests/host/install_fixture.h"
 
 namespace {
-
 const char16_t kLocalX64[] = u"C:\\Downloads\\Lumora.x64.msi";
 
 // With the package beside the setup, in the expected version.
@@ -258,5 +257,4 @@ TEST_F(InstallRunTest, ShutdownPrivilegeReportsWhatTheTokenSays) {
     sim.AddSystemModule(u"advapi32.dll", {"OpenProcessToken", "AdjustTokenPrivileges"});
     EXPECT_FALSE(EnableShutdownPrivilege());
 }
-
 }  // namespace

@@ -5,7 +5,6 @@
 #include "tests/host/install_fixture.h"
 
 namespace {
-
 const LanguageEntry kRows[] = {
     {1060, u"Slovenščina", {}, {}}, {1033, u"English", {}, {}}, {1033, u"English (second)", {}, {}},
     {1040, u"Italiano", {}, {}},    {0, nullptr, {}, {}},
@@ -52,5 +51,4 @@ TEST_F(LanguageDialogTest, IconIsTheBigOneOnlyAndIsPaintedCentredWhenMinimised) 
     EXPECT_LT(sim.IndexOf("DrawIcon"), sim.IndexOf("EndPaint"));
     EXPECT_EQ(sim.CountCalls("DestroyIcon"), 0u);  // a shared icon is never destroyed
 }
-
 }  // namespace

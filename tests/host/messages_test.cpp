@@ -5,7 +5,6 @@
 #include "tests/host/install_fixture.h"
 
 namespace {
-
 class MessagesTest : public SimTest {
 protected:
     void SetUp() override {
@@ -66,5 +65,4 @@ TEST_F(MessagesTest, TheApplicationNameFallsBackToTheFileName) {
     ShowMessage(IDS_CANCELLED, MB_ICONWARNING);
     EXPECT_EQ(Utf8(sim.messageBoxes.at(0).caption), "Lumora.Setup");
 }
-
 }  // namespace

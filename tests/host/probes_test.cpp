@@ -3,7 +3,6 @@
 #include "tests/host/install_fixture.h"
 
 namespace {
-
 const std::vector<DWORD> kAdmins = {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS};
 const std::vector<DWORD> kUsers = {SECURITY_BUILTIN_DOMAIN_RID, 545};
 const char16_t kProductOptions[] = u"System\\CurrentControlSet\\Control\\ProductOptions";
@@ -212,5 +211,4 @@ TEST_F(ProbesTest, VersionArithmeticComparesMajorTimesHundredPlusMinor) {
     EXPECT_LT(VersionNumber(0x00010014), 200u);
     EXPECT_EQ(VersionNumber(0xFFFFFFFF), 65535u * 100u + 65535u);
 }
-
 }  // namespace

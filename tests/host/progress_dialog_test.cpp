@@ -4,7 +4,6 @@
 #include "tests/host/install_fixture.h"
 
 namespace {
-
 class ProgressDialogTest : public InstallFixture {
 protected:
     void World() override {
@@ -114,5 +113,4 @@ TEST_F(ProgressDialogTest, TextsFromTheWorkerReachTheControls) {
     EXPECT_EQ(Utf8(sim.Control(window, IDC_PROGRESS_STATUS).text), "Status");
     EXPECT_FALSE(sim.windows[window].visible);
 }
-
 }  // namespace

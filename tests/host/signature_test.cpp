@@ -3,7 +3,6 @@
 #include "tests/host/install_fixture.h"
 
 namespace {
-
 const char16_t kSetup[] = u"C:\\Downloads\\setup.exe";
 const char16_t kFile[] = u"C:\\Cache\\Lumora.x64.msi";
 HWND const kWindow = reinterpret_cast<HWND>(0x4242);
@@ -172,5 +171,4 @@ TEST_F(SignatureTest, VerifyModeStatusMapsTheVerdict) {
     EXPECT_EQ(VerifyModeStatus(kNotTrusted), 0x800B0004u);
     EXPECT_EQ(VerifyModeStatus(5), 0x800B0004u);
 }
-
 }  // namespace

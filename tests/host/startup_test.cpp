@@ -1,7 +1,6 @@
 #include "tests/host/install_fixture.h"
 
 namespace {
-
 class StartupTest : public SimTest {
 protected:
     void SetUp() override {
@@ -147,5 +146,4 @@ TEST_F(StartupTest, UnreadableModulePathEndsStartupWithAnError) {
     EXPECT_EQ(Run(u""), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(sim.CountCalls("CreateMutexW"), 0u);
 }
-
 }  // namespace

@@ -6,7 +6,6 @@
 #include "trust/verify_child.h"
 
 namespace {
-
 const char16_t kLocal[] = u"C:\\Down loads\\InstMSIW.exe";
 const char16_t kUrl[] = u"https://msi.quorvex.com/MSI/2.0/InstMSIW.exe";
 const char16_t kCache[] = u"C:\\Cache Dir\\InstMSIW[1].exe";
@@ -295,5 +294,4 @@ TEST_F(UpgradeTest, FailedRedistributableDownloadNamesTheAddress) {
     EXPECT_EQ(Run(), 2);
     EXPECT_EQ(Boxes().back(), "Setup was unable to find the InstMSI file '" + Utf8(kUrl) + "'.");
 }
-
 }  // namespace

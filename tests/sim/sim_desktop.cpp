@@ -9,7 +9,6 @@
 #include "tests/sim/sim_windows.h"
 
 namespace {
-
 struct TemplateControl {
     int id;
     const char16_t* className;
@@ -32,7 +31,6 @@ const std::vector<TemplateControl>* TemplateControls(UINT templateId) {
     if (templateId == IDD_LANGUAGE) return &language;
     return nullptr;
 }
-
 }  // namespace
 
 HWND SimWindows::NewWindow(SimWindow window) {

@@ -11,7 +11,6 @@
 #include "tests/sim/sim_windows.h"
 
 namespace {
-
 std::string Q(const char16_t* s) { return s ? "\"" + Utf8(s) + "\"" : "null"; }
 
 SimWindows& S() { return SimWindows::Current(); }
@@ -25,7 +24,6 @@ template <auto Member, typename Result, typename... Parameters>
 void* ExportOf(Result (SimWindows::*)(Parameters...)) {
     return reinterpret_cast<void*>(&Export<Member, Result, Parameters...>);
 }
-
 }  // namespace
 
 FARPROC SimExport(const std::string& name) {

@@ -9,7 +9,6 @@
 #include "trust/signature.h"
 
 namespace {
-
 SimWindows* g_current = nullptr;
 
 // The SIDs of this simulation: a tag, the authority and up to eight sub-authorities.
@@ -34,7 +33,6 @@ struct SimVersionBlock {
     VS_FIXEDFILEINFO fixed;
 };
 const DWORD kVersionTag = 0x56455253;
-
 }  // namespace
 
 std::u16string Lower(std::u16string s) {
