@@ -42,6 +42,7 @@ protected:
 };
 
 TEST_F(EngineBindingTest, LocationReadToleratesBadlyStoredValues) {
+    // An expandable value is not expanded, and a text ends at its first NUL.
     const std::u16string nul(1, u'\0');
     const struct {
         SimRegistryValue value;
@@ -52,7 +53,7 @@ TEST_F(EngineBindingTest, LocationReadToleratesBadlyStoredValues) {
         {Sz(REG_EXPAND_SZ, u"%SystemRoot%\\System32"), "%SystemRoot%\\System32", true},
         {Sz(REG_SZ, u""), "", true},
         {Value(REG_SZ, u""), "", true},
-        {Sz(REG_SZ, u"C:\\A" + nul + u"junk"), "C:\\A", true},  // up to the first NUL
+        {Sz(REG_SZ, u"C:\\A" + nul + u"junk"), "C:\\A", true},
         {Value(REG_SZ, u"C:\\NoTerminator"), "", false},
         {Value(REG_SZ, u"C:\\X" + nul, 1), "", false},
         {Value(REG_DWORD, u"\x0001\x0000"), "", false},
