@@ -245,6 +245,7 @@ class Report:
                                                       self.failed, self.skipped), flush=True)
         return 0 if self.failed == 0 and self.passed > 0 else 1
 
+
 class Wine:
     """The Wine of a Debian root (tests/wine/roots.sh run names it in KAVRIN_WINE_ROOT and
     KAVRIN_WINE_VERSION) for one architecture of the setup: x86 in a win32 prefix, x64 in a
@@ -491,8 +492,7 @@ class Suite(Report):
         f["blanks"] = os.path.join(blanks, "same signed.exe")
         shutil.copyfile(f["same"], f["blanks"])
         # The signatures themselves, checked on the host first.
-        ca = os.path.join(self.pki, "ca.pem")
-        ca2 = os.path.join(self.pki, "ca2.pem")
+        ca, ca2 = (os.path.join(self.pki, name) for name in ("ca.pem", "ca2.pem"))
         for path, root in ((self.setup_signed, ca), (f["same"], ca), (f["third"], ca),
                            (f["sha1"], ca), (f["other"], ca2)):
             self.run(["osslsigncode", "verify", "-CAfile", root, "-in", path], 60,
@@ -508,10 +508,8 @@ class Suite(Report):
         self.boot_prefix()
         self.wine_of_run.trust_after_boot(self, cas, self.env())
         # Wine's virtual desktop, so that screenshots show window captions.
-        self.wine(["reg", "add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop",
-                   "/d", "Default", "/f"])
-        self.wine(["reg", "add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default",
-                   "/d", "1024x768", "/f"])
+        self.reg_add("HKCU\\Software\\Wine\\Explorer", "Desktop", "Default")
+        self.reg_add("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", "1024x768")
         self.run(["wineserver", "-w"], T_WINE_CMD, env=self.env(), what="wineserver -w")
         self.log("prefix ready in %.1f s" % (time.time() - t))
         return added
