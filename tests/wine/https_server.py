@@ -38,9 +38,8 @@ def parse_args():
     p.add_argument("--port", type=int, default=0, help="0 picks a free port")
     p.add_argument("--port-file", help="write the port here once listening")
     p.add_argument("--log", help="append each request's path and query here")
-    p.add_argument("--status", action="append", default=[], metavar="NAME=CODE")
-    p.add_argument("--cut", action="append", default=[], metavar="NAME")
-    p.add_argument("--truncate", action="append", default=[], metavar="NAME")
+    for fault, metavar in (("--status", "NAME=CODE"), ("--cut", "NAME"), ("--truncate", "NAME")):
+        p.add_argument(fault, action="append", default=[], metavar=metavar)
     p.add_argument("--delay-ms", type=int, default=0)
     p.add_argument("--lifetime", type=float, default=600.0)
     p.add_argument("--map", help="JSON file mapping request paths with their query to file names")

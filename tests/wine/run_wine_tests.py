@@ -156,13 +156,11 @@ class Suite(harness.Suite):
 
 def cleanup(work, made, keep):
     """Removes the work dir, but keeps its screenshots/ when there are any."""
+    shots = os.path.join(work, "screenshots")
     if keep:
         return
-    shots = os.path.join(work, "screenshots")
-    has_shots = os.path.isdir(shots) and os.listdir(shots)
-    if made and not has_shots:
+    if made and not (os.path.isdir(shots) and os.listdir(shots)):
         shutil.rmtree(work, ignore_errors=True)
-        return
     for entry in ("prefix", "bin", "pki", "files", "tmp"):
         shutil.rmtree(os.path.join(work, entry), ignore_errors=True)
 
@@ -171,8 +169,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("setup", nargs="?", default=os.path.join(REPO, "out", "setup.exe"),
                     help="setup.exe to test (default: out/setup.exe)")
-    ap.add_argument("work", nargs="?", help="work directory (default: a fresh temp dir)")
-    ap.add_argument("--work", dest="work_opt", help="work directory")
+    ap.add_argument("--work", help="work directory (default: a fresh temp dir)")
     ap.add_argument("--arch", choices=("x86", "x64"),
                     help="the setup's architecture (default: read from its PE header)")
     ap.add_argument("--keep", action="store_true", help="keep the work directory")
@@ -180,14 +177,9 @@ def main():
     ap.add_argument("-v", "--verbose", action="store_true")
     a = ap.parse_args()
 
-    work = a.work_opt or a.work
-    made = False
-    if work:
-        work = os.path.abspath(work)
-        os.makedirs(work, exist_ok=True)
-    else:
-        work = tempfile.mkdtemp(prefix="setup-wine-tests-")
-        made = True
+    made = not a.work
+    work = tempfile.mkdtemp(prefix="setup-wine-tests-") if made else os.path.abspath(a.work)
+    os.makedirs(work, exist_ok=True)
     arch = a.arch or harness.pe_arch(a.setup) or "x86"
     suite = Suite(os.path.abspath(a.setup), work, a.keep, a.filter, a.verbose, arch)
 
