@@ -75,6 +75,13 @@ def free_port():
         return sock.getsockname()[1]
 
 
+def toolchain_major(arch):
+    """The major version of the mingw-w64 compiler for arch (12 on Debian 12, 14 on Debian 13)."""
+    out = subprocess.run([ARCH_TRIPLET[arch] + "-gcc", "-dumpversion"], stdout=subprocess.PIPE,
+                         stdin=subprocess.DEVNULL, text=True, timeout=60).stdout
+    return out.strip().split(".")[0].split("-")[0]
+
+
 def cmake_build(source, build, arch, what, extra=(), timeout=900):
     """Configures and builds the CMake project source for arch with its mingw toolchain;
     raises SetupError with the build output's tail when that fails."""
