@@ -46,8 +46,9 @@ TEST_F(ProgressDialogTest, CancelEscAndCloseOnlyRecordTheRequest) {
 }
 
 TEST_F(ProgressDialogTest, WaitCursorEverywhereButOverCancel) {
-    for (auto over : {std::make_pair(dialog.titleCtrl.m_hWnd, 1), std::make_pair(window, 2),
-                      std::make_pair(dialog.cancelButton.m_hWnd, 1)}) {
+    const std::pair<HWND, int> places[] = {
+        {dialog.titleCtrl.m_hWnd, 1}, {window, 2}, {dialog.cancelButton.m_hWnd, 1}};
+    for (const auto& over : places) {
         sim.cursor = nullptr;
         bool cancel = over.first == dialog.cancelButton.m_hWnd;
         EXPECT_EQ(sim.SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(over.first),
