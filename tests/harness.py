@@ -382,7 +382,10 @@ class Suite(Report):
     @staticmethod
     def finish(proc, timeout):
         """Waits for a started process; kills it (by its own pid) when it overruns.
-        Returns (exit status or None when killed, stdout bytes, stderr bytes)."""
+        Returns (exit status or None when killed, stdout bytes, stderr bytes); asked again,
+        the same answer (its output files are closed by then)."""
+        if getattr(proc, "ended", None):
+            return proc.ended
         rc = None
         try:
             rc = proc.wait(timeout)
@@ -394,7 +397,8 @@ class Suite(Report):
             fh.seek(0)
             data.append(fh.read())
             fh.close()
-        return (rc, *data)
+        proc.ended = (rc, *data)
+        return proc.ended
 
     def new_tmp(self, stem):
         os.makedirs(self.tmp, exist_ok=True)
