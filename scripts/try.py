@@ -288,10 +288,7 @@ def start_server(port, logfile):
                              os.path.join(WORK, "addresses.json"), "--lifetime", str(RUN_TIMEOUT_S + 120),
                              "--delay-ms", os.environ.get("TRY_DELAY_MS") or "0"],
                             stdin=subprocess.DEVNULL)
-    deadline = time.time() + 10
-    while not os.path.exists(port_file) and proc.poll() is None and time.time() < deadline:
-        time.sleep(0.1)
-    if not os.path.exists(port_file):
+    if not harness.wait_until(lambda: os.path.exists(port_file), 10, 0.1, lambda: proc.poll() is not None):
         proc.kill()
         proc.wait(timeout=30)
         die("the HTTPS server did not start on port %d" % port)

@@ -83,8 +83,9 @@ def toolchain_major(arch):
 
 
 def cmake_build(source, build, arch, what, extra=(), timeout=900):
-    """Configures and builds the CMake project source for arch with its mingw toolchain;
-    raises SetupError with the build output's tail when that fails."""
+    """Configures and builds the CMake project source for arch with its mingw toolchain. When
+    that fails, raises SetupError naming the compiler's error lines; the whole output stays in
+    BUILD/failed-build.log."""
     for cmd in (["cmake", "-S", source, "-B", build, "-G", "Ninja", "-DCMAKE_TOOLCHAIN_FILE="
                  + os.path.join(REPO, "cmake", ARCH_TOOLCHAIN[arch])] + list(extra),
                 ["cmake", "--build", build]):

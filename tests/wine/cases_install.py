@@ -188,7 +188,10 @@ class InstallRun:
 
     def prepared(self, body):
         """body, run once the group is prepared."""
-        return lambda *args: (self.ready(), body(*args))[1]
+        def run(*args):
+            self.ready()
+            return body(*args)
+        return run
 
     def prepare(self):
         s = self.s
