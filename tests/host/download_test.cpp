@@ -52,12 +52,10 @@ TEST_F(DownloadTest, VerdictsDecideTheResult) {
     EXPECT_EQ(Boxes(), Strings{"Installation failed. '" + Utf8(kCache) + "' is not trusted."});
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
     // Another publisher: the full UI decides; here the user accepts.
-    sim.messageBoxes.clear();
     sim.trustFiles[kCache] = SimTrustFile{TRUST_E_SUBJECT_NOT_TRUSTED, {{WTD_UI_ALL, 0}}, 9};
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.trustCalls.back().uiChoice, static_cast<DWORD>(WTD_UI_ALL));
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
-    sim.messageBoxes.clear();
     sim.modules.erase(u"c:\\windows\\system32\\wintrust.dll");
     EXPECT_EQ(Run(), 120);
     EXPECT_EQ(Boxes(), Strings{"This version of Windows does not support digital signatures."});
@@ -84,19 +82,15 @@ TEST_F(DownloadTest, FailedDownloadsNameTheAddress) {
     EXPECT_EQ(Boxes(),
               Strings{"Setup was unable to find the MSI package or patch '" + Utf8(kUrl) + "'."});
     // A success with an empty path is a failure too.
-    sim.messageBoxes.clear();
     sim.downloads[kUrl] = SimWindows::Download{};
     EXPECT_EQ(Run(), 2);
     EXPECT_EQ(Boxes().size(), 1u);
-    sim.messageBoxes.clear();
     sim.modules.erase(u"c:\\windows\\system32\\urlmon.dll");
     EXPECT_EQ(Run(), 2);
 }
 
 TEST_F(DownloadTest, CancelAtEachCheckIsACancellationNeverNotFound) {
     for (const char* moment : {"Downloading package", "OnProgress-abort", "Verifying digital"}) {
-        Clear();
-        sim.trustCalls.clear();
         theApp.progress.cancelRequested = 0;
         if (std::string(moment) == "OnProgress-abort")
             CancelAt("0x402, 0x1000");  // the bar reached 4096 bytes: Cancel during the transfer

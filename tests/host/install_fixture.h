@@ -26,16 +26,28 @@ inline ::testing::AssertionResult StartsWith(const std::string& text, const std:
 class SimTest : public ::testing::Test {
 protected:
     void TearDown() override { EXPECT_EQ(sim.Leaks(), ""); }
+    // One run of the setup as a fresh process: its records start empty, and the mutex it takes
+    // goes with it (one held by another instance stays).
+    int Run(const std::u16string& arguments = u"") {
+        Clear();
+        const std::set<std::u16string> heldByOthers = sim.existingMutexes;
+        sim.commandLine = u"\"" + sim.modulePath + u"\" " + arguments;
+        int result = theApp.WinMain();
+        sim.existingMutexes = heldByOthers;
+        return result;
+    }
     // Texts of the message boxes shown, in order.
     Strings Boxes() const {
         Strings out;
         for (const auto& b : sim.messageBoxes) out.push_back(Utf8(b.text));
         return out;
     }
-    // Forgets the calls and boxes so far.
+    // Forgets what happened so far: calls, boxes, verifications and child processes.
     void Clear() {
         sim.calls.clear();
         sim.messageBoxes.clear();
+        sim.trustCalls.clear();
+        sim.processes.clear();
     }
     SimWindows sim;
 };
@@ -63,12 +75,6 @@ protected:
         theApp.progress.cancelRequested = 0;
     }
 
-    // One run of the setup as a fresh process (the previous run's mutex went with it).
-    int Run(const std::u16string& arguments = u"") {
-        sim.existingMutexes.clear();
-        sim.commandLine = u"\"" + sim.modulePath + u"\" " + arguments;
-        return theApp.WinMain();
-    }
     Strings EngineCalls(const std::string& name) const { return sim.CallsNamed(name); }
     // Presses Cancel on the progress window when a call containing `text` is made.
     void CancelAt(const std::string& text) {

@@ -46,7 +46,6 @@ TEST_F(InstallPackageTest, KeywordsAreCheckedForTheKindOfFile) {
         {u"MINPATCH", true, 87, ""},
         {u"REMOVE", true, 87, ""}};
     for (const auto& c : cases) {
-        Clear();
         sim.productStates[u"{CODE}"] = c.productPresent ? 5 : -1;
         row_.operation = c.operation;
         EXPECT_EQ(Run(), c.result) << Utf8(c.operation);
@@ -69,7 +68,6 @@ TEST_F(InstallPackageTest, AdvertisedProductsAreReinstalledToo) {
     EXPECT_NE(EngineCalls("MsiInstallProductW")[0].find("vomus"), std::string::npos);
     // The row's own properties replace the reinstall properties, whatever the state.
     row_.properties = u"FOO=1";
-    sim.calls.clear();
     Run();
     EXPECT_EQ(EngineCalls("MsiInstallProductW"),
               Strings{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"FOO=1\")"});
@@ -85,14 +83,12 @@ TEST_F(InstallPackageTest, PatchesOfTheSameColumnOnly) {
         std::string call;
     } cases[] = {{u"MINPATCH", minor}, {nullptr, minor}, {u"majpatch", patch + "null)"}};
     for (const auto& c : cases) {
-        sim.calls.clear();
         row_.operation = c.operation;
         EXPECT_EQ(Run(), 0);
         EXPECT_EQ(EngineCalls("MsiApplyPatchW"), Strings{c.call});
         EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);  // never the x86 package
     }
     row_.operation = u"INSTALL";
-    sim.messageBoxes.clear();
     EXPECT_EQ(Run(), 87);
 }
 
@@ -100,7 +96,6 @@ TEST_F(InstallPackageTest, NoFileForThisMachine) {
     for (WORD machine : {static_cast<WORD>(IMAGE_FILE_MACHINE_ARM64), static_cast<WORD>(0)}) {
         ForgetNativeMachine();
         sim.nativeMachine = machine;
-        sim.messageBoxes.clear();
         EXPECT_EQ(Run(), 1602);
         EXPECT_EQ(Boxes(), Strings{"The setup was unable to find appropriate install "
                                    "package for your operating system."});
@@ -126,7 +121,6 @@ TEST_F(InstallPackageTest, EachMachineTypeTakesItsOwnColumn) {
     for (const auto& c : cases) {
         ForgetNativeMachine();
         sim.nativeMachine = c.machine;
-        sim.calls.clear();
         EXPECT_EQ(Run(), 0) << c.file;
         EXPECT_EQ(
             EngineCalls("MsiInstallProductW"),
@@ -135,7 +129,6 @@ TEST_F(InstallPackageTest, EachMachineTypeTakesItsOwnColumn) {
     // ARM64 without a package of its own takes its patch, never another column's package.
     languages_[0].packageFiles[kColumnArm64] = nullptr;
     row_.operation = nullptr;
-    sim.calls.clear();
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
     ASSERT_EQ(EngineCalls("MsiApplyPatchW").size(), 1u);
@@ -153,7 +146,6 @@ TEST_F(InstallPackageTest, ExpectedVersionsCompareIgnoringCaseUnderEnglishUs) {
     // Letters that differ are a different version: the copy is not used (and there is no
     // download address).
     sim.AddPackage(u"C:\\Downloads\\App.msi", u"5.1c-rc", u"{CODE}");
-    sim.calls.clear();
     EXPECT_EQ(Run(), 2);
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
 }
@@ -173,7 +165,6 @@ TEST_F(InstallPackageTest, AdministrativeInstallsWithAndWithoutTarget) {
     const std::string admin = "MsiInstallProductW(\"C:\\Downloads\\App.msi\", \" ACTION=ADMIN";
     const std::string patch = "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", ";
     auto calls = [&](const char16_t* arguments, const char* name) {
-        sim.calls.clear();
         EXPECT_EQ(Run(arguments), 0) << Utf8(arguments);
         return EngineCalls(name);
     };
@@ -226,7 +217,6 @@ TEST_F(InstallPackageTest, ADirectoryBesideTheSetupCountsAsPresent) {
     EXPECT_EQ(sim.CountCalls("MsiOpenDatabaseW"), 0u);
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 1u);
     row_.expectedVersion = u"1.0";
-    Clear();
     EXPECT_EQ(Run(), 2);  // the version cannot be read, and there is no download address
     EXPECT_EQ(
         Boxes(),
@@ -261,6 +251,7 @@ TEST_F(InstallPackageTest, RowsStopAtTheFirstFailureAndRowsWithoutLanguagesFailS
     row_.languages = nullptr;
     EXPECT_EQ(Run(), 160);
     EXPECT_TRUE(sim.messageBoxes.empty());
+    EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
     row_.languages = languages_;
     rows_[1] = row_;
     config_.packages = rows_;
@@ -292,7 +283,6 @@ TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
     // The dialog is owned by the progress window.
     EXPECT_TRUE(StartsWith(sim.CallsNamed("DialogBoxParamW")[0], "DialogBoxParamW(129, 0x"));
     // The user picks the other language.
-    sim.calls.clear();
     sim.onModalDialog = [](SimWindows& s, HWND dialog) {
         s.SelectItem(dialog, IDC_LANGUAGE_LIST, 1);
         s.Click(dialog, IDOK);
@@ -343,7 +333,6 @@ TEST_F(InstallPackageTest, EngineResultsAreReportedInTheEnginesWords) {
         {1259, nullptr},
         {1604, nullptr}};
     for (const auto& c : cases) {
-        Clear();
         sim.installResults = {c.result};
         EXPECT_EQ(static_cast<UINT>(Run()), c.result);
         if (c.message) {
@@ -357,7 +346,6 @@ TEST_F(InstallPackageTest, EngineResultsAreReportedInTheEnginesWords) {
     }
     // Without the message library, the setup's own text names the code.
     sim.modules.erase(u"c:\\windows\\system32\\msimsg.dll");
-    sim.messageBoxes.clear();
     sim.installResults = {2};
     EXPECT_EQ(Run(), 2);
     EXPECT_EQ(

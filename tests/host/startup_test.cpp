@@ -7,15 +7,10 @@ protected:
         sim.LoadEnglishStrings();
         sim.AddTrustLibraries();
     }
-    int Run(const std::u16string& arguments) {
-        sim.commandLine = u"\"" + sim.modulePath + u"\" " + arguments;
-        return theApp.WinMain();
-    }
 };
 
 TEST_F(StartupTest, UsageArgumentsShowTheUsageBoxAndExitZero) {
     for (const char16_t* args : {u"/?", u"/x", u"-h", u"/ab", u"/", u"\"/a\""}) {
-        Clear();
         EXPECT_EQ(Run(args), 0) << Utf8(args);
         ASSERT_EQ(sim.messageBoxes.size(), 1u) << Utf8(args);
         const auto& box = sim.messageBoxes[0];
@@ -30,7 +25,6 @@ TEST_F(StartupTest, UsageArgumentsShowTheUsageBoxAndExitZero) {
 
 TEST_F(StartupTest, BadVerifyArgumentsShowUsageAndExit160) {
     for (const char16_t* args : {u"/v", u"/v a b", u"-V \"a b\" c"}) {
-        sim.messageBoxes.clear();
         EXPECT_EQ(Run(args), 160) << Utf8(args);
         ASSERT_EQ(sim.messageBoxes.size(), 1u);
         EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_ICONINFORMATION));
@@ -50,9 +44,9 @@ TEST_F(StartupTest, VerifyModeChecksTheFileAgainstItselfAndShowsNothing) {
     EXPECT_EQ(Utf8(sim.trustCalls[0].path), "C:\\Program Files\\Setup\\setup.exe");
     EXPECT_EQ(Utf8(sim.trustCalls.back().path), "D:\\My Files\\package.msi");
     EXPECT_EQ(sim.trustCalls.back().window, nullptr);  // no window: full UI has no owner
-    sim.trustCalls.clear();
     EXPECT_EQ(static_cast<DWORD>(Run(u"-V  D:\\unsigned.exe  ")), 0x800B0004u);
     EXPECT_EQ(Utf8(sim.trustCalls.back().path), "D:\\unsigned.exe");
+    EXPECT_TRUE(sim.messageBoxes.empty());
     sim.modules.clear();  // no trust provider at all
     EXPECT_EQ(static_cast<DWORD>(Run(u"/V x")), 0x800B0001u);
     EXPECT_TRUE(sim.messageBoxes.empty());
@@ -70,7 +64,7 @@ TEST_F(StartupTest, VerifyModeTakesAFileWhoseNameEndsInACombiningMark) {
 
 TEST_F(StartupTest, SecondInstanceEndsSilentlyWith1618) {
     sim.existingMutexes.insert(kGlobalMutexName);
-    EXPECT_EQ(Run(u""), 1618);
+    EXPECT_EQ(Run(), 1618);
     EXPECT_TRUE(sim.messageBoxes.empty());
     EXPECT_EQ(
         sim.CallsNamed("CreateMutexW"),
@@ -100,9 +94,7 @@ TEST_F(StartupTest, MutexNameFollowsPlatformAndTerminalServer) {
         if (c.terminalServer)
             sim.SetMultiString(u"System\\CurrentControlSet\\Control\\ProductOptions",
                                u"ProductSuite", {u"Terminal Server"});
-        sim.existingMutexes.clear();
-        sim.calls.clear();
-        Run(u"");
+        Run();
         auto created = sim.CallsNamed("CreateMutexW");
         ASSERT_EQ(created.size(), 1u);
         EXPECT_NE(created[0].find(", " + Utf8(c.name) + ")"), std::string::npos) << created[0];
@@ -114,7 +106,7 @@ TEST_F(StartupTest, StartupRecordsPathsLanguageAndPlatform) {
     sim.userLangId = 0x0424;
     sim.SetVersion(VER_PLATFORM_WIN32_NT, 6);
     sim.adminMember = TRUE;
-    Run(u"");
+    Run();
     EXPECT_EQ(theApp.currentLangId, 0x0424);
     EXPECT_EQ(theApp.osMajor, 6);
     EXPECT_FALSE(theApp.notNt);
@@ -124,10 +116,9 @@ TEST_F(StartupTest, StartupRecordsPathsLanguageAndPlatform) {
     // ExitInstance released the paths; they were right while the run lasted.
     EXPECT_TRUE(theApp.exePath.IsNull());
     EXPECT_TRUE(theApp.exeDir.IsNull());
-    // Start-up alone, as a fresh process (the run above took the mutex): the install run
-    // starts, and the paths are kept until shutdown.
+    // Start-up alone (the run above left no mutex behind): the install run starts, and the
+    // paths are kept until shutdown.
     theApp.m_lpCmdLine = nullptr;
-    sim.existingMutexes.clear();
     ASSERT_TRUE(theApp.InitInstance());
     EXPECT_EQ(Utf8(theApp.exeDir.c_str()), "C:\\a/b\\Setup Dir\\");
     EXPECT_EQ(Utf8(theApp.exePath.c_str()), "C:\\a/b\\Setup Dir\\setup.exe");
@@ -143,7 +134,7 @@ TEST_F(StartupTest, StartupRecordsPathsLanguageAndPlatform) {
 
 TEST_F(StartupTest, UnreadableModulePathEndsStartupWithAnError) {
     sim.modulePath = std::u16string(600, u'x');
-    EXPECT_EQ(Run(u""), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(Run(), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(sim.CountCalls("CreateMutexW"), 0u);
 }
 }  // namespace

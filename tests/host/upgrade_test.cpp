@@ -26,12 +26,6 @@ protected:
         sim.downloads[kUrl].cachePath = kCache;
         Children(0, 0);  // what the children exit with when nothing is scripted
     }
-    // Another run with the given answers, seen afresh.
-    void Again(std::deque<int> answers = {IDYES}) {
-        Clear();
-        sim.processes.clear();
-        sim.messageBoxAnswers = answers;
-    }
     void Redistributable(const char16_t* path, DWORD versionMS) {
         sim.files[path] = SimFile{true, true, versionMS, false};
     }
@@ -115,7 +109,7 @@ TEST_F(UpgradeTest, VerifyChildVerdicts) {
         {0x800B0001, 120, "This version of Windows does not support digital signatures."},
     };
     for (const auto& c : cases) {
-        Again();
+        sim.messageBoxAnswers = {IDYES};
         Children(c.verdict, 0);
         EXPECT_EQ(Run(), c.result);
         ASSERT_EQ(Boxes().size(), 2u);
@@ -167,7 +161,7 @@ TEST_F(UpgradeTest, VersionRangeOfTheRedistributable) {
                  {0x000B0063 /* 11.99 = 1199 */, false}, {0x000A00C7 /* 10.199 = 1199 */, false},
                  {0x000C0000 /* 12.0 = 1200 */, true},   {0x000A00C8 /* 10.200 = 1200 */, true}};
     for (const auto& c : cases) {
-        Again();
+        sim.messageBoxAnswers = {IDYES};
         Redistributable(kLocal, c.versionMS);
         EXPECT_EQ(Run(), c.accepted ? 0 : 87) << std::hex << c.versionMS;
         EXPECT_EQ(sim.processes.size(), c.accepted ? 1u : 0u);
@@ -197,7 +191,7 @@ TEST_F(UpgradeTest, ExitCodesOfTheRedistributable) {
         {1234, 1234, "Setup was unable to upgrade the Windows Installer.", false},
     };
     for (const auto& c : cases) {
-        Again({IDYES, IDNO});
+        sim.messageBoxAnswers = {IDYES, IDNO};
         Children(0, c.exit);
         EXPECT_EQ(Run(), c.result) << c.exit;
         EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), c.packages ? 1u : 0u) << c.exit;
@@ -231,7 +225,7 @@ TEST_F(UpgradeTest, ARestartAfterTheUpgradeShowsInTheExitStatus) {
         {IDNO, false, 1603, 1603, 0},  // a failed package keeps its own status
     };
     for (const auto& c : cases) {
-        Again({IDYES, c.answer});
+        sim.messageBoxAnswers = {IDYES, c.answer};
         sim.exitWindowsFails = c.restartFails;
         sim.installResults = {c.packageResult};
         EXPECT_EQ(Run(), c.status) << c.answer << " " << c.packageResult;
@@ -277,7 +271,7 @@ TEST_F(UpgradeTest, CancelAtEachCheckOfTheRedistributableDownload) {
     // Before the transfer, during it, and after it before the verification.
     for (const char* moment :
          {"Downloading Windows Installer", "0x402, 0xa", "Verifying digital"}) {
-        Again();
+        sim.messageBoxAnswers = {IDYES};
         theApp.progress.cancelRequested = 0;
         CancelAt(moment);
         EXPECT_EQ(Run(), 1602) << moment;
