@@ -5,6 +5,9 @@ Wine tests compare with.
     python3 tests/expected_texts.py --cpp en OUT   the English table as C++ initialisers (the
                                                    simulated resource lookup includes them)
 """
+import json
+import os
+import re
 import sys
 
 STRING_IDS = [12, 13] + list(range(15, 35)) + [36, 37, 57344]
@@ -131,8 +134,7 @@ def text(lang, sid):
 
 def as_format(lang, sid):
     """The string with its inserts as Python format fields: %1 and %2 become %s, %1!d! %d."""
-    return text(lang, sid).replace("%1!d!", "%d").replace("%2!d!", "%d") \
-        .replace("%1", "%s").replace("%2", "%s")
+    return re.sub(r"%[12](!d!)?", lambda m: "%d" if m.group(1) else "%s", text(lang, sid))
 
 
 def title(lang):
@@ -140,26 +142,13 @@ def title(lang):
 
 
 def cpp_initialisers(table):
-    def literal(t):
-        out = []
-        for ch in t:
-            if ch == "\n":
-                out.append("\\n")
-            elif ch in '"\\':
-                out.append("\\" + ch)
-            elif ord(ch) < 0x80:
-                out.append(ch)
-            else:
-                out.append("\\u%04x" % ord(ch))
-        return 'u"%s"' % "".join(out)
-    return "".join("{%d, %s},\n" % (sid, literal(t)) for sid, t in sorted(table.items()))
+    # JSON's escapes of these texts (\n, \", \\ and \uXXXX below U+10000) are C++'s too.
+    return "".join("{%d, u%s},\n" % (sid, json.dumps(t)) for sid, t in sorted(table.items()))
 
 
 if __name__ == "__main__":
-    if len(sys.argv) == 4 and sys.argv[1] == "--cpp" and sys.argv[2] in FULL_TEXTS:
-        with open(sys.argv[3] + ".tmp", "w", encoding="ascii") as out:
-            out.write(cpp_initialisers(FULL_TEXTS[sys.argv[2]]))
-        import os
-        os.replace(sys.argv[3] + ".tmp", sys.argv[3])
-    else:
+    if len(sys.argv) != 4 or sys.argv[1] != "--cpp" or sys.argv[2] not in FULL_TEXTS:
         sys.exit("usage: expected_texts.py --cpp en|it|sq OUT")
+    with open(sys.argv[3] + ".tmp", "w", encoding="ascii") as out:
+        out.write(cpp_initialisers(FULL_TEXTS[sys.argv[2]]))
+    os.replace(sys.argv[3] + ".tmp", sys.argv[3])
