@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Include rule of the product folders: no two folders include each other, directly or
 through other folders, and the seam includes nothing outside itself. Prints one PASS or FAIL
-line per rule, with the cycles or the offending includes, then "layers: N passed, M failed";
-exits 0 only when both rules hold.
+line per rule, with the cycles or the offending includes, then "layers: N passed, M failed,
+0 skipped"; exits 0 only when both rules hold.
 
     python3 tests/layers/check_layers.py [REPO]
 """
 import os
 import re
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from harness import Report  # noqa: E402
 
 NOT_PRODUCT = {"tests", "build", "out", "docs", "cmake", "scripts", ".git", ".ci"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"', re.M)
@@ -51,20 +54,13 @@ def main():
     repo = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
                            os.path.join(os.path.dirname(__file__), "..", ".."))
     graph = folder_graph(repo)
-    loops, seam = cycles(graph), graph.get("seam", {})
-    rules = [  # (holds, PASS text, FAIL text)
-        (not loops, "no folders include each other (%d folders)" % len(graph),
-         "folders include each other: " + "; ".join(
-             ", ".join("%s -> %s (%s)" % (a, b, graph[a][b][0]) for a, b in zip(loop, loop[1:] + loop[:1]))
-             for loop in loops)),
-        (not seam, "the seam includes nothing outside itself",
-         "the seam includes " + ", ".join("%s (%s)" % (f, files[0]) for f, files in sorted(seam.items()))),
-    ]
-    for holds, good, bad in rules:
-        print("PASS " + good if holds else "FAIL " + bad)
-    failed = sum(not holds for holds, _, _ in rules)
-    print("layers: %d passed, %d failed" % (len(rules) - failed, failed))
-    return 1 if failed else 0
+    loops, seam, report = cycles(graph), graph.get("seam", {}), Report("layers")
+    report.check("no folders include each other (%d folders)" % len(graph), not loops, "; ".join(
+        ", ".join("%s -> %s (%s)" % (a, b, graph[a][b][0]) for a, b in zip(loop, loop[1:] + loop[:1]))
+        for loop in loops))
+    report.check("the seam includes nothing outside itself", not seam, "it includes " + ", ".join(
+        "%s (%s)" % (f, files[0]) for f, files in sorted(seam.items())))
+    return report.closing()
 
 
 if __name__ == "__main__":
