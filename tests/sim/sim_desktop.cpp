@@ -227,22 +227,21 @@ LRESULT SimWindows::ControlMessage(SimWindow& w, UINT message, WPARAM wParam, LP
 LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     Record("SendMessageW", {window, Hex(message), Hex(wParam), Hex(lParam)});
     CrossThreadCall("SendMessageW", window);
-    auto it = windows.find(window);
-    if (it == windows.end() || !it->second.alive) return 0;
-    SimWindow& w = it->second;
+    SimWindow* w = Find(window, true);
+    if (!w) return 0;
     if (message == BM_CLICK) {
-        SimWindow& parent = windows[w.parent];
+        SimWindow& parent = windows[w->parent];
         if (parent.proc)
-            parent.proc(w.parent, WM_COMMAND, MAKEWPARAM(w.id, BN_CLICKED),
+            parent.proc(w->parent, WM_COMMAND, MAKEWPARAM(w->id, BN_CLICKED),
                         reinterpret_cast<LPARAM>(window));
         return 0;
     }
-    if (message == WM_SETICON && w.proc) {
-        HICON& icon = wParam == ICON_SMALL ? w.smallIcon : w.bigIcon;
+    if (message == WM_SETICON && w->proc) {
+        HICON& icon = wParam == ICON_SMALL ? w->smallIcon : w->bigIcon;
         return reinterpret_cast<LRESULT>(std::exchange(icon, reinterpret_cast<HICON>(lParam)));
     }
-    if (w.proc) return w.proc(window, message, wParam, lParam);
-    return ControlMessage(w, message, wParam, lParam);
+    if (w->proc) return w->proc(window, message, wParam, lParam);
+    return ControlMessage(*w, message, wParam, lParam);
 }
 
 BOOL SimWindows::ShowWindow(HWND window, int command) {
@@ -320,8 +319,7 @@ HANDLE SimWindows::CreateThread(void*, SIZE_T stackSize, LPTHREAD_START_ROUTINE 
     Record("CreateThread", {stackSize, parameter, Hex(flags)});
     if (createThreadFails) return Fail(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     HANDLE h = NewHandle("thread");
-    threads_[h] = Thread{start, parameter};
-    threads_[h].resumed = !(flags & CREATE_SUSPENDED);
+    threads_[h] = Thread{start, parameter, !(flags & CREATE_SUSPENDED)};
     if (threadId) *threadId = 2;
     return h;
 }

@@ -33,6 +33,9 @@ struct SimVersionBlock {
     VS_FIXEDFILEINFO fixed;
 };
 const DWORD kVersionTag = 0x56455253;
+
+// ASCII text in UTF-16: the module names the setup asks for by ANSI name, and digits.
+std::u16string Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 }  // namespace
 
 std::u16string Lower(std::u16string s) {
@@ -67,27 +70,6 @@ std::string Utf8(const std::u16string& text) {
 }
 
 std::string Utf8(const char16_t* text) { return Utf8(std::u16string(text ? text : u"")); }
-
-std::u16string Utf16(const std::string& text) {
-    static const unsigned char kPayload[] = {0x7F, 0x1F, 0x0F, 0x07};
-    std::u16string out;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : 3;
-        uint32_t c = b & kPayload[extra];
-        ++i;
-        for (int k = 0; k < extra && i < text.size(); ++k, ++i)
-            c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
 
 // ---- construction ----------------------------------------------------------------------
 
@@ -133,10 +115,8 @@ void SimWindows::SetMultiString(const std::u16string& key, const std::u16string&
     std::u16string joined;
     for (const auto& s : list) joined += s + u'\0';
     joined += u'\0';
-    SimRegistryValue value{REG_MULTI_SZ, {}};
-    value.data.resize(joined.size() * sizeof(char16_t));
-    memcpy(value.data.data(), joined.data(), value.data.size());
-    registry[Lower(key)][name] = value;
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(joined.data());
+    registry[Lower(key)][name] = {REG_MULTI_SZ, {bytes, bytes + joined.size() * sizeof(char16_t)}};
 }
 
 // ---- records and counters --------------------------------------------------------------
@@ -234,7 +214,7 @@ HMODULE SimWindows::GetModuleHandleW(const char16_t* name) {
 HMODULE SimWindows::GetModuleHandleA(const char* name) {
     Record("GetModuleHandleA", {name});
     if (!name || kernel32Missing) return nullptr;
-    std::u16string path = Lower(systemDirectory + u"\\" + Utf16(name));
+    std::u16string path = Lower(systemDirectory + u"\\" + Widen(name));
     if (!modules.count(path)) return nullptr;
     // Already loaded modules are not counted: the handle is not a reference of the caller.
     return reinterpret_cast<HMODULE>(0x7000000 + (std::hash<std::u16string>()(path) & 0xFFFF) * 16);
@@ -410,9 +390,9 @@ DWORD SimWindows::FormatMessageW(DWORD flags, const void* source, DWORD messageI
         if (conversion == "s")
             out += reinterpret_cast<const char16_t*>(value);
         else if (conversion == "d" || conversion == "i")
-            out += Utf16(std::to_string(static_cast<int32_t>(value)));
+            out += Widen(std::to_string(static_cast<int32_t>(value)));
         else if (conversion == "u")
-            out += Utf16(std::to_string(static_cast<uint32_t>(value)));
+            out += Widen(std::to_string(static_cast<uint32_t>(value)));
         else
             return Fail(ERROR_INVALID_PARAMETER, 0);
     }
@@ -653,13 +633,8 @@ int SimWindows::CertIdOf(PCCERT_CONTEXT cert) const {
 
 LONG SimWindows::WinVerifyTrust(HWND window, GUID* action, LPVOID data) {
     WintrustDataV1* wd = static_cast<WintrustDataV1*>(data);
-    SimTrustCall call{u"",
-                      window,
-                      wd->dwUIChoice,
-                      wd->dwStateAction,
-                      wd->cbStruct,
-                      0,
-                      memcmp(action, &kGenericVerifyV2, sizeof(GUID)) == 0};
+    bool generic = memcmp(action, &kGenericVerifyV2, sizeof(GUID)) == 0;
+    SimTrustCall call{u"", window, wd->dwUIChoice, wd->dwStateAction, wd->cbStruct, 0, generic};
     if (wd->pFile) {
         call.fileCbStruct = wd->pFile->cbStruct;
         call.path = reinterpret_cast<const char16_t*>(wd->pFile->pcwszFilePath);

@@ -19,7 +19,6 @@
 
 std::string Utf8(const std::u16string& text);
 std::string Utf8(const char16_t* text);
-std::u16string Utf16(const std::string& text);
 std::u16string Lower(std::u16string text);  // ASCII letters only, like the simulated registry
 std::string Hex(uintptr_t value);           // "0x..." as the records show numbers in hex
 std::string Ptr(const void* pointer);       // a pointer in hex, or "null"
