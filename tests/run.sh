@@ -15,22 +15,18 @@ skipped=0
 logdir=build/test-logs
 mkdir -p "$logdir"
 
-# Adds the counts of a runner's closing "N passed, M failed" line to the totals.
+# Adds the counts of a runner's closing "N passed, M failed[, K skipped]" line to the totals.
 count_closing_line() {
-    local line
-    line=$(grep -E '^([A-Za-z0-9. -]+: )?[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
-    if [ -z "$line" ]; then
+    local re='^([A-Za-z0-9. -]+: )?([0-9]+) passed, ([0-9]+) failed(, ([0-9]+) skipped)?' line
+    line=$(grep -E "$re" "$1" | tail -n 1)
+    if [[ ! $line =~ $re ]]; then
         echo "no result line from $1"
         failed=$((failed + 1))
         return
     fi
-    local p f k
-    p=$(echo "$line" | sed -E 's/^([A-Za-z0-9. -]+: )?([0-9]+) passed.*/\2/')
-    f=$(echo "$line" | sed -E 's/.* ([0-9]+) failed.*/\1/')
-    k=$(echo "$line" | sed -nE 's/.* ([0-9]+) skipped.*/\1/p')
-    passed=$((passed + p))
-    failed=$((failed + f))
-    skipped=$((skipped + ${k:-0}))
+    passed=$((passed + BASH_REMATCH[2]))
+    failed=$((failed + BASH_REMATCH[3]))
+    skipped=$((skipped + ${BASH_REMATCH[5]:-0}))
 }
 
 step() { echo; echo "=== $* ==="; }
@@ -90,7 +86,7 @@ step "host build"
 if built host host-build; then
     step "host unit tests"
     ./build/host/tests/host_tests --gtest_brief=1 > "$logdir/host.log" 2>&1
-    cat "$logdir/host.log" | tail -n 30
+    tail -n 30 "$logdir/host.log"
     p=$(grep -Eo '\[  PASSED  \] [0-9]+' "$logdir/host.log" | grep -Eo '[0-9]+$' || echo 0)
     f=$(grep -Eo '\[  FAILED  \] [0-9]+ test' "$logdir/host.log" | grep -Eo '[0-9]+' || echo 0)
     if ! grep -q 'PASSED' "$logdir/host.log" && [ "${f:-0}" = 0 ]; then f=1; fi
