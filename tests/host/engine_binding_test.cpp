@@ -1,7 +1,5 @@
 // Finding and binding the engine: the registered directory first, then the system directory,
 // and the tolerance of badly stored "InstallerLocation" values.
-#include <string.h>
-
 #include "state/installer_binding.h"
 #include "tests/host/install_fixture.h"
 
@@ -9,11 +7,8 @@ namespace {
 const char16_t kKey[] = u"software\\microsoft\\windows\\currentversion\\installer";
 
 SimRegistryValue Value(DWORD type, const std::u16string& text, int dropBytes = 0) {
-    SimRegistryValue v{type, {}};
-    v.data.resize(text.size() * 2);
-    if (!v.data.empty()) memcpy(v.data.data(), text.data(), v.data.size());
-    v.data.resize(v.data.size() - dropBytes);
-    return v;
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
+    return {type, std::vector<BYTE>(bytes, bytes + text.size() * 2 - dropBytes)};
 }
 // A text value with its terminating NUL.
 SimRegistryValue Sz(DWORD type, const std::u16string& text) { return Value(type, text + u'\0'); }

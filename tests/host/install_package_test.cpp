@@ -316,7 +316,6 @@ TEST_F(InstallPackageTest, LanguageDialogCancelOrNoMatch) {
 }
 
 TEST_F(InstallPackageTest, EngineResultsAreReportedInTheEnginesWords) {
-    sim.AddSystemModule(u"msimsg.dll", {});
     sim.modules[u"c:\\windows\\system32\\msimsg.dll"].strings = {{1619, u"Cannot open %1."},
                                                                  {1605, u"Unknown product."}};
     const struct {

@@ -134,24 +134,23 @@ TEST_F(SignatureTest, WithoutCertificateDuplicationSignersNeverMatch) {
 }
 
 TEST_F(SignatureTest, ClosingCallsFollowTheStateRules) {
-    LONG isSigned = -1;
     // Without a certificate request only the two special statuses are closed.
-    Sign(kFile, 7, TRUST_E_SUBJECT_NOT_TRUSTED);
-    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr), kNotTrusted);
-    EXPECT_EQ(isSigned, 1);
-    EXPECT_EQ(sim.trustCalls.size(), 1u);
-    sim.trustCalls.clear();
-    sim.trustFiles.erase(kFile);
-    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr), kNotTrusted);
-    EXPECT_EQ(isSigned, 0);
-    ASSERT_EQ(sim.trustCalls.size(), 2u);
-    EXPECT_EQ(sim.trustCalls[1].stateAction, static_cast<DWORD>(WTD_STATEACTION_CLOSE));
-    sim.trustCalls.clear();
-    Sign(kFile, 7, TRUST_E_PROVIDER_UNKNOWN);
-    EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr),
-              kTrustNotAvailable);
-    EXPECT_EQ(isSigned, 0);
-    EXPECT_EQ(sim.trustCalls.size(), 2u);
+    const struct {
+        int signer;
+        LONG status, verdict, isSigned;
+        size_t calls;  // the verification, then the closing call if any
+    } cases[] = {{7, TRUST_E_SUBJECT_NOT_TRUSTED, kNotTrusted, 1, 1},
+                 {0, TRUST_E_NOSIGNATURE, kNotTrusted, 0, 2},
+                 {7, TRUST_E_PROVIDER_UNKNOWN, kTrustNotAvailable, 0, 2}};
+    for (const auto& c : cases) {
+        Clear();
+        Sign(kFile, c.signer, c.status);
+        LONG isSigned = -1;
+        EXPECT_EQ(VerifyFileSignature(kFile, kWindow, WTD_UI_ALL, &isSigned, nullptr), c.verdict);
+        EXPECT_EQ(isSigned, c.isSigned) << c.status;
+        ASSERT_EQ(sim.trustCalls.size(), c.calls) << c.status;
+        EXPECT_EQ(sim.trustCalls.back().stateAction == WTD_STATEACTION_CLOSE, c.calls == 2);
+    }
 }
 
 TEST_F(SignatureTest, SignerIsFetchedEvenWhenNotTrusted) {

@@ -297,13 +297,11 @@ LANGID SimWindows::GetUserDefaultLangID() {
 int SimWindows::CompareStringW(LCID locale, DWORD flags, const char16_t* a, int aLength,
                                const char16_t* b, int bLength) {
     Record("CompareStringW", {locale, Hex(flags), a, aLength, b, bLength});
-    std::u16string x = aLength < 0 ? std::u16string(a) : std::u16string(a, aLength);
-    std::u16string y = bLength < 0 ? std::u16string(b) : std::u16string(b, bLength);
-    if (flags & NORM_IGNORECASE) {
-        x = Lower(x);
-        y = Lower(y);
-    }
-    int c = x.compare(y);
+    auto text = [flags](const char16_t* s, int length) {
+        std::u16string t = length < 0 ? std::u16string(s) : std::u16string(s, length);
+        return flags & NORM_IGNORECASE ? Lower(t) : t;
+    };
+    int c = text(a, aLength).compare(text(b, bLength));
     return c < 0 ? CSTR_LESS_THAN : c == 0 ? CSTR_EQUAL : CSTR_GREATER_THAN;
 }
 
