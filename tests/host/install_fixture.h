@@ -75,7 +75,7 @@ protected:
         theApp.progress.cancelRequested = 0;
     }
 
-    Strings EngineCalls(const std::string& name) const { return sim.CallsNamed(name); }
+    Strings Installs() const { return sim.CallsNamed("MsiInstallProductW"); }  // in call order
     // Presses Cancel on the progress window when a call containing `text` is made.
     void CancelAt(const std::string& text) {
         sim.onCall = [text](SimWindows& s, const std::string& call) {

@@ -50,9 +50,9 @@ TEST_F(InstallPackageTest, KeywordsAreCheckedForTheKindOfFile) {
         row_.operation = c.operation;
         EXPECT_EQ(Run(), c.result) << Utf8(c.operation);
         if (!c.install.empty()) {
-            EXPECT_EQ(EngineCalls("MsiInstallProductW"), Strings{c.install}) << Utf8(c.operation);
+            EXPECT_EQ(Installs(), Strings{c.install}) << Utf8(c.operation);
         } else {
-            EXPECT_TRUE(EngineCalls("MsiInstallProductW").empty());
+            EXPECT_TRUE(Installs().empty());
             EXPECT_EQ(Boxes(),
                       Strings{"The setup was authored with an incorrect operation resource '" +
                               Utf8(c.operation) + "' and cannot continue."});
@@ -64,13 +64,13 @@ TEST_F(InstallPackageTest, AdvertisedProductsAreReinstalledToo) {
     row_.operation = u"INSTALLUPD";
     sim.productStates[u"{CODE}"] = 1;
     Run();
-    EXPECT_EQ(EngineCalls("MsiQueryProductStateW"), Strings{"MsiQueryProductStateW(\"{CODE}\")"});
-    EXPECT_NE(EngineCalls("MsiInstallProductW")[0].find("vomus"), std::string::npos);
+    EXPECT_EQ(sim.CallsNamed("MsiQueryProductStateW"),
+              Strings{"MsiQueryProductStateW(\"{CODE}\")"});
+    EXPECT_NE(Installs()[0].find("vomus"), std::string::npos);
     // The row's own properties replace the reinstall properties, whatever the state.
     row_.properties = u"FOO=1";
     Run();
-    EXPECT_EQ(EngineCalls("MsiInstallProductW"),
-              Strings{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"FOO=1\")"});
+    EXPECT_EQ(Installs(), Strings{"MsiInstallProductW(\"C:\\Downloads\\App.msi\", \"FOO=1\")"});
 }
 
 TEST_F(InstallPackageTest, PatchesOfTheSameColumnOnly) {
@@ -85,7 +85,7 @@ TEST_F(InstallPackageTest, PatchesOfTheSameColumnOnly) {
     for (const auto& c : cases) {
         row_.operation = c.operation;
         EXPECT_EQ(Run(), 0);
-        EXPECT_EQ(EngineCalls("MsiApplyPatchW"), Strings{c.call});
+        EXPECT_EQ(sim.CallsNamed("MsiApplyPatchW"), Strings{c.call});
         EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);  // never the x86 package
     }
     row_.operation = u"INSTALL";
@@ -122,17 +122,16 @@ TEST_F(InstallPackageTest, EachMachineTypeTakesItsOwnColumn) {
         ForgetNativeMachine();
         sim.nativeMachine = c.machine;
         EXPECT_EQ(Run(), 0) << c.file;
-        EXPECT_EQ(
-            EngineCalls("MsiInstallProductW"),
-            Strings{"MsiInstallProductW(\"C:\\Downloads\\" + std::string(c.file) + "\", \"\")"});
+        EXPECT_EQ(Installs(), Strings{"MsiInstallProductW(\"C:\\Downloads\\" + std::string(c.file) +
+                                      "\", \"\")"});
     }
     // ARM64 without a package of its own takes its patch, never another column's package.
     languages_[0].packageFiles[kColumnArm64] = nullptr;
     row_.operation = nullptr;
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(sim.CountCalls("MsiInstallProductW"), 0u);
-    ASSERT_EQ(EngineCalls("MsiApplyPatchW").size(), 1u);
-    EXPECT_TRUE(StartsWith(EngineCalls("MsiApplyPatchW")[0],
+    ASSERT_EQ(sim.CallsNamed("MsiApplyPatchW").size(), 1u);
+    EXPECT_TRUE(StartsWith(sim.CallsNamed("MsiApplyPatchW")[0],
                            "MsiApplyPatchW(\"C:\\Downloads\\AppArm.msp\""));
 }
 
@@ -140,7 +139,7 @@ TEST_F(InstallPackageTest, ExpectedVersionsCompareIgnoringCaseUnderEnglishUs) {
     row_.expectedVersion = u"5.1b-RC";
     sim.AddPackage(u"C:\\Downloads\\App.msi", u"5.1B-rc", u"{CODE}");
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(EngineCalls("MsiInstallProductW"), Strings{kInstallApp});
+    EXPECT_EQ(Installs(), Strings{kInstallApp});
     EXPECT_EQ(sim.CallsNamed("CompareStringW").back(),
               "CompareStringW(1033, 0x1, 5.1b-RC, -1, 5.1B-rc, 7)");
     // Letters that differ are a different version: the copy is not used (and there is no
@@ -166,7 +165,7 @@ TEST_F(InstallPackageTest, AdministrativeInstallsWithAndWithoutTarget) {
     const std::string patch = "MsiApplyPatchW(\"C:\\Downloads\\App.msp\", ";
     auto calls = [&](const char16_t* arguments, const char* name) {
         EXPECT_EQ(Run(arguments), 0) << Utf8(arguments);
-        return EngineCalls(name);
+        return sim.CallsNamed(name);
     };
     EXPECT_EQ(calls(u"/a", "MsiInstallProductW"), Strings{admin + "\")"});
     EXPECT_EQ(calls(u"-A \"C:\\Some Dir\" ignored", "MsiInstallProductW"),
@@ -278,7 +277,7 @@ TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
     ASSERT_NE(seen, nullptr);
     EXPECT_EQ(shown, (Strings{"English", "Slovenščina"}));
     EXPECT_EQ(selectedAtOpening, 0);
-    EXPECT_TRUE(StartsWith(EngineCalls("MsiInstallProductW")[0], kAppCall));
+    EXPECT_TRUE(StartsWith(Installs()[0], kAppCall));
     EXPECT_EQ(theApp.currentLangId, 1033);
     // The dialog is owned by the progress window.
     EXPECT_TRUE(StartsWith(sim.CallsNamed("DialogBoxParamW")[0], "DialogBoxParamW(129, 0x"));
@@ -289,7 +288,7 @@ TEST_F(InstallPackageTest, LanguageDialogPreselectsAndReturnsTheChosenRow) {
     };
     sim.AddPackage(u"C:\\Downloads\\App.sl.msi", u"1.0");
     EXPECT_EQ(Run(), 0);
-    EXPECT_TRUE(StartsWith(EngineCalls("MsiInstallProductW")[0], kSlovenianCall));
+    EXPECT_TRUE(StartsWith(Installs()[0], kSlovenianCall));
     EXPECT_EQ(theApp.currentLangId, 1060);
 }
 
@@ -312,7 +311,7 @@ TEST_F(InstallPackageTest, LanguageDialogCancelOrNoMatch) {
     };
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(selection, -1);
-    EXPECT_TRUE(StartsWith(EngineCalls("MsiInstallProductW").back(), kSlovenianCall));
+    EXPECT_TRUE(StartsWith(Installs().back(), kSlovenianCall));
 }
 
 TEST_F(InstallPackageTest, EngineResultsAreReportedInTheEnginesWords) {
