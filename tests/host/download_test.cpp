@@ -89,7 +89,6 @@ TEST_F(DownloadTest, FailedDownloadsNameTheAddress) {
 TEST_F(DownloadTest, CancelAtEachCheckIsACancellationNeverNotFound) {
     // Before the transfer, during it (the bar has reached 4096 bytes), and before the verification.
     for (const char* moment : {"Downloading package", "0x402, 0x1000", "Verifying digital"}) {
-        theApp.progress.cancelRequested = 0;
         CancelAt(moment);
         EXPECT_EQ(Run(), 1602) << moment;
         EXPECT_EQ(Boxes(), Strings{"Setup was cancelled."}) << moment;

@@ -26,10 +26,12 @@ inline ::testing::AssertionResult StartsWith(const std::string& text, const std:
 class SimTest : public ::testing::Test {
 protected:
     void TearDown() override { EXPECT_EQ(sim.Leaks(), ""); }
-    // One run of the setup as a fresh process: its records start empty, and the mutex it takes
-    // goes with it (one held by another instance stays).
+    // One run of the setup as a fresh process: its records start empty, nothing is pending in
+    // the application object, and the mutex it takes goes with it (another instance's stays).
     int Run(const std::u16string& arguments = u"") {
         Clear();
+        theApp.restartPending = FALSE;
+        theApp.progress.cancelRequested = 0;
         const std::set<std::u16string> heldByOthers = sim.existingMutexes;
         sim.commandLine = u"\"" + sim.modulePath + u"\" " + arguments;
         int result = theApp.WinMain();

@@ -223,10 +223,7 @@ TEST_F(InstallPackageTest, ADirectoryBesideTheSetupCountsAsPresent) {
 }
 
 TEST_F(InstallPackageTest, CancelBeforeTheFileIsChosen) {
-    sim.onCall = [](SimWindows& s, const std::string& call) {
-        if (call.find("Please wait while") != std::string::npos)
-            s.Click(s.DialogOf(IDD_PROGRESS), IDCANCEL);
-    };
+    CancelAt("Please wait while");
     EXPECT_EQ(Run(), 1602);
     EXPECT_EQ(Boxes(), Strings{"Setup was cancelled."});
     EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_ICONWARNING));

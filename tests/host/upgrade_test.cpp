@@ -202,7 +202,6 @@ TEST_F(UpgradeTest, ExitCodesOfTheRedistributable) {
             // The restart question comes at the very end; No leaves the machine running.
             EXPECT_EQ(Boxes().back(), kRestart);
             EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), 0u);
-            theApp.restartPending = FALSE;
         }
     }
 }
@@ -231,7 +230,6 @@ TEST_F(UpgradeTest, ARestartAfterTheUpgradeShowsInTheExitStatus) {
         EXPECT_EQ(Run(), c.status) << c.answer << " " << c.packageResult;
         EXPECT_EQ(sim.CountCalls("ExitWindowsEx"), c.restarts);
         EXPECT_EQ(Boxes().back(), kRestart);
-        theApp.restartPending = FALSE;
     }
 }
 
@@ -272,7 +270,6 @@ TEST_F(UpgradeTest, CancelAtEachCheckOfTheRedistributableDownload) {
     for (const char* moment :
          {"Downloading Windows Installer", "0x402, 0xa", "Verifying digital"}) {
         sim.messageBoxAnswers = {IDYES};
-        theApp.progress.cancelRequested = 0;
         CancelAt(moment);
         EXPECT_EQ(Run(), 1602) << moment;
         EXPECT_EQ(Boxes().back(), "Setup was cancelled.") << moment;
