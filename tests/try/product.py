@@ -47,15 +47,9 @@ def build_packages(directory, version_of=lambda lang, cpu: VERSION, pad_bytes=1 
 
 
 def tables_source():
-    def row(lang, name):
-        return '    {%d, u"%s", {nullptr, u"%s", u"%s", nullptr}, {nullptr, nullptr, nullptr, nullptr}},\n' % (
-            LANG_IDS[lang], name, file_name(lang, "x86"), file_name(lang, "x64"))
-    return ('#include "vocabulary/setup_config.h"\n\nnamespace {\nconst LanguageEntry kLanguages[] = {\n'
-            + row("de", "Deutsch") + row("fr", "Fran\\u00e7ais")
-            + "    {0, nullptr, {nullptr, nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr}},\n};\n"
-            "const PackageEntry kPackages[] = {\n"
-            '    {u"https://dl.quorvex.example/tessa/2.4/", u"INSTALL", u"Quorvex Tessa", nullptr, u"%s", 0, 5,\n'
-            "     kLanguages},\n"
-            "    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr},\n};\n}  // namespace\n"
-            'const SetupConfig setupConfig = {u"https://dl.quorvex.example/msi/2.0/", u"InstMSIA.exe",\n'
-            '                                 u"InstMSIW.exe", 200, kPackages};\n' % VERSION)
+    """Both languages in one INSTALL row, written by the release tools' own writer."""
+    return harness.HEADER + harness.tables_source(
+        [("https://dl.quorvex.example/tessa/2.4/", "INSTALL", "Quorvex Tessa", None, VERSION, 0, 5,
+          [(LANG_IDS[lang], name, [None, file_name(lang, "x86"), file_name(lang, "x64"), None], None)
+           for lang, name in (("de", "Deutsch"), ("fr", "Fran\u00e7ais"))])],
+        "https://dl.quorvex.example/msi/2.0/")

@@ -26,7 +26,6 @@ trypy = __import__("try")  # scripts/try.py: its HTTPS server
 
 WORK = os.path.join(REPO, "build", "try-tests")
 REPORT = harness.Report("try")
-check = REPORT.report
 
 
 def tried(*parts):  # where make try leaves the variant, its PKI, the served copies and the runs
@@ -44,17 +43,17 @@ def make_try(packages, tables, prepare_only=False, **env):
     return proc.returncode, proc.stdout.decode(errors="replace")
 
 
-def refused(name, packages, tables, wants, **env):
+def refused(packages, tables, wants, **env):
+    """make try stops before Wine: a non-zero exit, and its output names each of wants."""
     code, out = make_try(packages, tables, **env)
-    problems = [] if code != 0 else ["exit 0"]
-    problems += ["no %r in: %s" % (w, out[-800:]) for w in wants + ["nothing was run"] if w not in out]
-    check(name, problems + (["it went on to Wine"] if "Wine prefix" in out else []))
+    return [why for bad, why in [(code == 0, "exit 0"), ("Wine prefix" in out, "it went on to Wine")] + [
+        (w not in out, "no %r in: %s" % (w, out[-800:])) for w in wants + ["nothing was run"]] if bad]
 
 
-def prepare_only(name, packages, tables, **settings):
-    """try.py --prepare-only; a failure fails case `name` with its output. True when it succeeded."""
+def prepare_only(packages, tables, **settings):
+    """try.py --prepare-only: None when it succeeded, else its output as the case's problem."""
     code, out = make_try(packages, tables, True, **settings)
-    return code == 0 or check(name, [out[-1500:]])
+    return [out[-1500:]] if code else None
 
 
 def verify(path, ca):
@@ -66,20 +65,19 @@ def verify(path, ca):
 def prepared(packages, tables, arch):
     """try.py --prepare-only: the signed variant and the helpers are built for arch, the variant asks the
     local server for the vendor's paths, and the server answers exactly those with the signed copies."""
-    if not prepare_only("try prepares a signed variant and its server", packages, tables, TRY_PORT="47902"):
-        return
+    failed = prepare_only(packages, tables, TRY_PORT="47902")
+    if failed:
+        return failed
     exe, ca = tried("setup.exe"), tried("pki", "ca.pem")
     bins = [tried("bin", f) for f in sorted(os.listdir(tried("bin")))]
-    problems = ["%s is not %s" % (f, arch) for f in [exe] + bins if harness.pe_arch(f) != arch]
     prefix = "https://localhost:%d/tessa/2.4/" % json.load(open(tried("state.json")))["port"]
     image = open(exe, "rb").read()
-    if prefix.encode("utf-16-le") not in image:
-        problems.append("setup.exe does not hold %s" % prefix)
-    if b"dl.quorvex.example" in image.replace(b"\0", b""):
-        problems.append("setup.exe still holds the vendor's host")
     names = sorted(product.file_name(l, c) for (l, c) in product.PRODUCT_CODES)
-    if sorted(os.listdir(tried("serve"))) != names:
-        problems.append("serve/ holds %s" % os.listdir(tried("serve")))
+    problems = ["%s is not %s" % (f, arch) for f in [exe] + bins if harness.pe_arch(f) != arch]
+    problems += [why for bad, why in [
+        (prefix.encode("utf-16-le") not in image, "setup.exe does not hold %s" % prefix),
+        (b"dl.quorvex.example" in image.replace(b"\0", b""), "setup.exe still holds the vendor's host"),
+        (sorted(os.listdir(tried("serve"))) != names, "serve/ holds %s" % os.listdir(tried("serve")))] if bad]
     problems += ["%s does not verify" % os.path.basename(f)
                  for f in [exe] + [tried("serve", n) for n in names] if verify(f, ca).returncode != 0]
     log = os.path.join(WORK, "requests.log")
@@ -103,7 +101,7 @@ def prepared(packages, tables, arch):
     finally:
         server.terminate()
         server.wait(timeout=30)
-    check("try prepares a signed variant and its server", problems)
+    return problems
 
 
 def vendor_signed(packages, tables):
@@ -112,9 +110,10 @@ def vendor_signed(packages, tables):
     pki = os.path.join(WORK, "vendor-pki")
     subprocess.run(["bash", os.path.join(REPO, "tests", "wine", "pki.sh"), pki], check=True,
                    stdout=subprocess.DEVNULL, timeout=120)
-    if not prepare_only("try signs with the vendor's certificate", packages, tables,
-                        CERT=os.path.join(pki, "leaf2-chain.pem"), KEY=os.path.join(pki, "leaf2.key")):
-        return
+    failed = prepare_only(packages, tables, CERT=os.path.join(pki, "leaf2-chain.pem"),
+                          KEY=os.path.join(pki, "leaf2.key"))
+    if failed:
+        return failed
     problems = ["%s is not signed by the vendor's certificate" % os.path.basename(f)
                 for f in (tried("setup.exe"), tried("serve", product.file_name("de", "x86")))
                 if not all(w in verify(f, os.path.join(pki, "ca2.pem")).stdout.decode(errors="replace")
@@ -124,9 +123,8 @@ def vendor_signed(packages, tables):
         return subprocess.run(["openssl", "x509", "-in", path, "-noout", "-fingerprint", "-sha1"],
                               stdout=subprocess.PIPE, timeout=60).stdout.decode().split("=")[1].strip()
     told = [thumb(path) for path in json.load(open(tried("pki", "cas.json")))]  # what make_prefix gets
-    problems += ["the prefix is not told to trust %s" % os.path.basename(path)
-                 for path in (tried("pki", "ca.pem"), os.path.join(pki, "ca2.pem")) if thumb(path) not in told]
-    check("try signs with the vendor's certificate", problems)
+    return problems + ["the prefix is not told to trust %s" % os.path.basename(path) for path in
+                       (tried("pki", "ca.pem"), os.path.join(pki, "ca2.pem")) if thumb(path) not in told]
 
 
 def installs(cpu, packages, tables, **env):
@@ -145,19 +143,15 @@ def installs(cpu, packages, tables, **env):
             problems.append("%s: no result" % run)
             continue
         r = json.load(open(tried(run, "result.json")))
-        if r["exit"] != 0:
-            problems.append("%s: exit %s" % (run, r["exit"]))
-        if r["requests"] != requests:
-            problems.append("%s: requests %s, expected %s" % (run, r["requests"], requests))
+        problems += ["%s: %s" % (run, why) for bad, why in [
+            (r["exit"] != 0, "exit %s" % r["exit"]),
+            (r["requests"] != requests, "requests %s, expected %s" % (r["requests"], requests)),
+            (text not in r["files"], "no %s among %s" % (text, r["files"])),
+            (run == "download" and not os.path.exists(tried(run, "progress.png")), "no contact sheet")] if bad]
         problems += ["%s: %s-%s has state %s" % (run, lang, c, r["states"].get(pc))
                      for (lang, c), pc in product.PRODUCT_CODES.items()
                      if (pc == want_code) != (r["states"].get(pc) == 5)]
-        if text not in r["files"]:
-            problems.append("%s: no %s among %s" % (run, text, r["files"]))
-        if run == "download" and not os.path.exists(tried(run, "progress.png")):
-            problems.append("download: no contact sheet")
-    settings = " ".join("%s=%s" % e for e in sorted(env.items()))
-    check("make try %s installs the %s package" % (settings, cpu), problems)
+    return problems
 
 
 def main():
@@ -167,32 +161,34 @@ def main():
     tables = product.write(WORK, "tessa_tables.cpp", product.tables_source())
 
     fr64, fr86, de86 = (product.file_name(*k) for k in (("fr", "x64"), ("fr", "x86"), ("de", "x86")))
-    junk = "%s (Quorvex Tessa, Fran\u00e7ais, x86) is not a Windows Installer package" % fr86
     for name, directory, change, want in [  # a copy of the packages, then changed
             ("a file name missing from PACKAGES", "partial", lambda d: os.remove(os.path.join(d, fr64)),
              "problem: %s (Quorvex Tessa, Fran\u00e7ais, x64) is not in" % fr64),
             ("a package with another ProductVersion", "other-version",
              lambda d: product.build_packages(d, lambda *key: "2.4.0" if key == ("de", "x86") else "2.4"),
              "%s (Quorvex Tessa, Deutsch, x86) has ProductVersion '2.4.0', the tables expect '2.4'" % de86),
-            ("a file that is not a package", "junk",
-             lambda d: product.write(d, fr86, "not a package\n"), junk)]:
+            ("a file that is not a package", "junk", lambda d: product.write(d, fr86, "not a package\n"),
+             "%s (Quorvex Tessa, Fran\u00e7ais, x86) is not a Windows Installer package" % fr86)]:
         shutil.copytree(packages, os.path.join(WORK, directory))
         change(os.path.join(WORK, directory))
-        refused(name, os.path.join(WORK, directory), tables, [want])
+        REPORT.case(name, refused, os.path.join(WORK, directory), tables, [want])
 
     refusal = harness.ia32_refused()  # None where the kernel runs 32-bit x86 code
-    prepared(packages, tables, "x64" if refusal else "x86")
-    vendor_signed(packages, tables)
+    REPORT.case("try prepares a signed variant and its server", prepared, packages, tables,
+                "x64" if refusal else "x86")
+    REPORT.case("try signs with the vendor's certificate", vendor_signed, packages, tables)
     if refusal:
-        refused("make try ARCH=x86 stops with the ia32 probe's reason", packages, tables,
-                ["Wine cannot start the x86 setup.exe on this machine: " + refusal], ARCH="x86")
-    if "--no-wine" not in sys.argv:  # on 64-bit Windows the x86 setup, as the x64 one, takes the x64 column
-        installs("x64", packages, tables, ARCH="x64")
-        for cpu, winearch in (("x64", "win64"), ("x86", "win32")):
-            if refusal:
-                REPORT.skip("make try ARCH=x86 WINEARCH=%s installs the %s package" % (winearch, cpu), refusal)
-            else:
-                installs(cpu, packages, tables, ARCH="x86", WINEARCH=winearch)
+        REPORT.case("make try ARCH=x86 stops with the ia32 probe's reason", refused, packages, tables,
+                    ["Wine cannot start the x86 setup.exe on this machine: " + refusal], ARCH="x86")
+    # On 64-bit Windows the x86 setup, as the x64 one, takes the x64 column.
+    wine_runs = [("x64", {"ARCH": "x64"}), ("x64", {"ARCH": "x86", "WINEARCH": "win64"}),
+                 ("x86", {"ARCH": "x86", "WINEARCH": "win32"})]
+    for cpu, env in wine_runs if "--no-wine" not in sys.argv else []:
+        name = "make try %s installs the %s package" % (" ".join(map("=".join, sorted(env.items()))), cpu)
+        if refusal and env["ARCH"] == "x86":
+            REPORT.skip(name, refusal)
+        else:
+            REPORT.case(name, installs, cpu, packages, tables, **env)
     return REPORT.closing()
 
 
