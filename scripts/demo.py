@@ -35,14 +35,14 @@ def log(text):
 
 def progress(s, lang):
     """The progress window's state as dialogs.exe sees it, or None."""
-    _, state, _ = s.dialogs(["progress", texts.title(lang).encode().hex()], lang)
+    _, state, _ = s.dialogs("progress", texts.title(lang), lang=lang)
     return state if state and state.get("found") else None
 
 
 def one_run(s, exe, lang, template):
     """One install run in its own copy of the prefix; returns (ok, lines to print)."""
     s.prefix = s.copy_prefix(os.path.join(WORK, "prefix-" + lang), template)
-    proc, stopfile, _ = s.start_setup(exe, "", lang, timeout_ms=180000)
+    proc = s.start_setup(exe, "", lang, timeout_ms=180000)
     shots = []
     deadline = time.time() + 120
     while proc.poll() is None and len(shots) < SHOTS_PER_RUN and time.time() < deadline:
@@ -55,7 +55,7 @@ def one_run(s, exe, lang, template):
             time.sleep(1)
         else:
             time.sleep(0.2)
-    res = s.end_setup(proc, stopfile)
+    res = s.end_setup(proc)
     state = s.products("state", harness.LUMORA_PRODUCT_CODE)
     lines = ["exit status 0x%08X (%d)" % (res["code"], res["code"]),
              "product state and install source (5 = installed): " + state] + shots

@@ -298,19 +298,18 @@ def start_server(port, logfile):
 def answer_dialogs(s, events):
     """Answers what the setup waits for: the language dialog (OK), a message box (Yes when
     it asks, else OK). Returns True when it pressed something."""
-    if s.dialogs(["press", LANGUAGE_TITLE.encode().hex(), str(IDOK), "100"], timeout=30)[0] == 0:
+    if s.dialogs("press", LANGUAGE_TITLE, IDOK, 100, timeout=30)[0] == 0:
         events.append("language dialog: OK (the preselected language)")
         return True
-    title = TITLE.encode().hex()
-    if s.dialogs(["find", title, "0"], timeout=30)[0] != 0:
+    if s.dialogs("find", TITLE, 0, timeout=30)[0] != 0:
         return False
-    box = s.dialogs(["inspect", title, "2000", "--box"], timeout=30)[1]
+    box = s.dialogs("inspect", TITLE, 2000, "--box", timeout=30)[1]
     if not isinstance(box, dict):
         return False
     ids = [b.get("id") for b in box.get("buttons", []) if isinstance(b, dict)]
     press = IDYES if IDYES in ids else IDOK
     events.append("message box: %r, pressed %s" % (box.get("text"), "Yes" if press == IDYES else "OK"))
-    s.dialogs(["press", title, str(press), "2000"], timeout=30)
+    s.dialogs("press", TITLE, press, 2000, timeout=30)
     return True
 
 
@@ -323,7 +322,7 @@ def watch(s, proc, rundir, events):
         try:
             if answer_dialogs(s, events):
                 continue
-            p = s.dialogs(["progress", TITLE.encode().hex()], timeout=30)[1] or {}
+            p = s.dialogs("progress", TITLE, timeout=30)[1] or {}
         except harness.SetupError:  # dialogs.exe overran twice: look again
             continue
         if p.get("found") and p.get("visible") and len(shots) < 12:
@@ -360,11 +359,11 @@ def one_run(s, name, template, state, beside):
         before = program_files(prefix)
         server = start_server(state["port"], requests)
         try:
-            proc, stopfile, _ = s.start_setup(os.path.join(rundir, "setup.exe"), "", "en",
-                                              timeout_ms=RUN_TIMEOUT_S * 1000)
+            proc = s.start_setup(os.path.join(rundir, "setup.exe"), "", "en",
+                                 timeout_ms=RUN_TIMEOUT_S * 1000)
             shots = watch(s, proc, rundir, events)
             try:  # a run still going at the deadline is stopped: it has no exit status
-                res = s.end_setup(proc, stopfile, stop_now=proc.poll() is None)
+                res = s.end_setup(proc, stop_now=proc.poll() is None)
                 code = res["code"] if res["ended"] == "self" else None
             except harness.SetupError:
                 code = None

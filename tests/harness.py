@@ -158,6 +158,37 @@ def first_difference(got, want):
             % (n, short(got[n:n + 30]), short(want[n:n + 30]), short(got, 600)))
 
 
+# Wine's virtual desktop process, started for the first window of a fresh prefix.
+WINE_DESKTOP = re.compile(r'"?C:\\windows\\system32\\explorer\.exe"? /desktop.*', re.I)
+WINE_DESKTOP_IMAGE = re.compile(r'C:\\windows\\(system32|syswow64)\\explorer\.exe', re.I)
+
+
+def launched_children(lines, trace):
+    """The "child ..." lines of launch.exe children as [{"exit", "cmdline"}], Wine's desktop
+    left out. A command line launch.exe could not read comes from Wine's +process trace,
+    where each thread's "CreateProcessInternalW app ... cmdline L"..."" line is followed by its
+    "started process pid XXXX" line, or else the image path stands in."""
+    pending, traced, found = {}, {}, []
+    for line in trace.splitlines():
+        m = re.match(r'([0-9a-f]+):trace:process:CreateProcessInternalW (?:app .*? cmdline L"(.*)"$|'
+                     r'started process pid ([0-9a-f]+))', line)
+        if m and m.group(2) is not None:
+            pending[m.group(1)] = re.sub(r'\\(.)', r'\1', m.group(2))
+        elif m and m.group(1) in pending:
+            traced[int(m.group(3), 16)] = pending.pop(m.group(1))
+    for line in (line for line in lines if line.startswith("child ")):
+        m = re.match(r'child pid=(\d+) exit=(\S+) image=(?:"(.*?)"|\?) cmdline=(?:"(.*)"|\?)$', line)
+        if not m:
+            raise SetupError("launch.exe children said %r" % line)
+        cmdline = m.group(4) or traced.get(int(m.group(1))) or m.group(3)
+        if WINE_DESKTOP.fullmatch(cmdline or "") or (
+                not m.group(4) and WINE_DESKTOP_IMAGE.fullmatch(m.group(3) or "")):
+            continue
+        code = int(m.group(2), 16) if m.group(2).startswith("0x") else m.group(2)
+        found.append({"exit": code, "cmdline": cmdline})
+    return found
+
+
 class Once:
     """A group's preparation, run by its first case; when it fails, that case and every later
     one fails with its reason (a setup variant that does not build, say)."""
@@ -607,59 +638,93 @@ class Suite(Report):
 
     # --- helpers inside the prefix --------------------------------------------------------
 
-    def start_setup(self, exe, args, lang, kill_on_window=False, timeout_ms=T_CHILD_MS, overrides="",
-                    cwd=None):
-        """Starts `launch.exe run` on `"EXE" ARGS` (in cwd, with further WINEDLLOVERRIDES);
-        returns (process, stop file, seen file)."""
+    def start_setup(self, exe, args="", lang="en", kill_on_window=False, timeout_ms=T_CHILD_MS,
+                    overrides="", cwd=None, children=False):
+        """Starts `launch.exe run` on `"EXE" ARGS` (in cwd, with further WINEDLLOVERRIDES), or
+        with children `launch.exe children`; the process carries its stop and seen files."""
         stem = self.new_tmp("run")
-        cmdfile, stopfile, seenfile = stem + ".cmd", stem + ".stop", stem + ".seen"
-        with open(cmdfile, "w", encoding="utf-8") as fh:
+        with open(stem + ".cmd", "w", encoding="utf-8") as fh:
             fh.write('"%s"' % win_path(exe) + (" " + args if args else ""))
-        argv = [self.tool("launch.exe"), "run", "--stop", win_path(stopfile), "--seen", win_path(seenfile)]
-        argv += (["--kill-on-window"] if kill_on_window else []) + [win_path(cmdfile), str(timeout_ms)]
+        argv = [self.tool("launch.exe"), "children" if children else "run",
+                "--stop", win_path(stem + ".stop")]
+        if not children:
+            argv += ["--seen", win_path(stem + ".seen")] + (["--kill-on-window"] if kill_on_window else [])
         env = self.env(lang)
         env["WINEDLLOVERRIDES"] += overrides and ";" + overrides
-        return self.start(["wine"] + argv, env, cwd), stopfile, seenfile
+        if children:
+            # Wine's process trace names every command line as the process is created: it stands
+            # in when a child ends before launch.exe could read the command line from it.
+            env["WINEDEBUG"] = "-all,+process"
+        proc = self.start(["wine"] + argv + [win_path(stem + ".cmd"), str(timeout_ms)], env, cwd)
+        proc.stopfile, proc.seenfile, proc.timeout_ms = stem + ".stop", stem + ".seen", timeout_ms
+        return proc
 
-    def end_setup(self, proc, stopfile, stop_now=False):
-        """Waits for launch.exe run; returns a dict of its report or raises SetupError."""
+    def end_setup(self, proc, stop_now=False):
+        """Waits for launch.exe; returns its report as a dict (with children: "processes", each
+        {"exit", "cmdline"} in start order, Wine's own desktop process left out), or raises
+        SetupError."""
         if stop_now:
-            open(stopfile, "w").close()
-        rc, out, err = self.finish(proc, T_CHILD_MS / 1000 + 30)
+            open(proc.stopfile, "w").close()
+        rc, out, err = self.finish(proc, proc.timeout_ms / 1000 + 30)
         if rc is None:
-            raise SetupError("launch.exe run did not end")
-        line = out.decode("utf-8", errors="replace").strip()
-        res = {}
-        for part in line.split(" "):
+            raise SetupError("launch.exe did not end")
+        lines = out.decode("utf-8", errors="replace").strip().splitlines()
+        res = {"processes": launched_children(lines[:-1], err.decode("utf-8", errors="replace"))}
+        for part in (lines or [""])[-1].split(" "):
             if "=" in part:
                 k, v = part.split("=", 1)
                 res.setdefault(k, v)
         if "exit" not in res:
-            raise SetupError("launch.exe run said %s %s" % (short(line),
-                                                     short(err.decode(errors="replace")[-300:])))
-        res["first_window"] = line.split('first_window=', 1)[-1].strip('"')
+            raise SetupError("launch.exe said %s %s"
+                             % (short(lines[-3:]), short(err.decode(errors="replace")[-300:])))
+        if "first_window=" in lines[-1]:
+            res["first_window"] = lines[-1].split("first_window=", 1)[1].strip('"')
         res["code"] = int(res["exit"], 16)
         return res
+
+    def run_setup(self, exe, args="", lang="en", interact=None, want_exit=None, **start):
+        """Starts the setup (start_setup's options); interact(proc, problems) acts on its
+        windows and returns whether the setup should now end by itself, else it is stopped.
+        want_exit: the exit status it must then have. Returns (problems, launch.exe's report)."""
+        problems, ends = [], False
+        proc = self.start_setup(exe, args, lang, **start)
+        try:
+            ends = interact is None or interact(proc, problems)
+        finally:
+            res = self.end_setup(proc, stop_now=not ends)
+        if want_exit is not None:
+            expect_exit(problems, res, want_exit)
+        return problems, res
 
     def tool(self, name):
         """The Windows path of a helper in bin/."""
         return win_path(os.path.join(self.bin, name))
 
-    def dialogs(self, args, lang="en", timeout=T_WINE_CMD):
-        """dialogs.exe ARGS: (exit status, its JSON or None, its raw output). The observer
-        itself is asked once more when its start in the prefix overran the limit (seen once in
-        a cold prefix copy); a second overrun fails the case."""
+    def dialogs(self, verb, caption, *args, lang="en", timeout=T_WINE_CMD):
+        """dialogs.exe VERB CAPTION ARGS: (exit status, its JSON or None, its raw output). The
+        observer itself is asked once more when its start in the prefix overran the limit (seen
+        once in a cold prefix copy); a second overrun fails the case."""
+        argv = [self.tool("dialogs.exe"), verb, caption.encode().hex()] + [str(a) for a in args]
         try:
-            p = self.wine([self.tool("dialogs.exe")] + args, timeout=timeout, lang=lang, check=False)
+            p = self.wine(argv, timeout=timeout, lang=lang, check=False)
         except SetupError as e:
-            self.log("dialogs.exe %s overran (%s); asking once more" % (args[0], e))
-            p = self.wine([self.tool("dialogs.exe")] + args, timeout=timeout, lang=lang, check=False)
+            self.log("dialogs.exe %s overran (%s); asking once more" % (verb, e))
+            p = self.wine(argv, timeout=timeout, lang=lang, check=False)
         text = p.stdout.decode("utf-8", errors="strict").strip()
         try:
             data = json.loads(text.splitlines()[-1]) if text else None
         except ValueError:
             data = None
         return p.returncode, data, text
+
+    def press(self, problems, caption, button, what, lang="en", timeout_ms=20000):
+        """Presses button on the dialog captioned caption; a failure is a problem. Returns
+        whether it was pressed."""
+        rc, _, raw = self.dialogs("press", caption, button, timeout_ms, lang=lang,
+                                  timeout=timeout_ms / 1000 + 30)
+        if rc != 0:
+            problems.append("pressing %s failed (dialogs.exe status %d): %s" % (what, rc, short(raw[-300:])))
+        return rc == 0
 
     def expect_box(self, problems, caption, text, icon, buttons, press, lang="en",
                    timeout_ms=20000, while_up=None, box_only=True):
@@ -668,10 +733,9 @@ class Suite(Report):
         the buttons (sorted ids); then button press is pressed, after while_up() (which returns
         more problems) when given. Adds what differs to problems; returns the text shown, or
         None when no box came or pressing failed."""
-        hexed = caption.encode().hex()
-        args = ["inspect", hexed, str(timeout_ms)] + (["--box"] if box_only else [])
-        rc, box, raw = self.dialogs(args + ([] if while_up else ["--press", str(press)]), lang,
-                                    timeout_ms / 1000 + 40)
+        extra = (["--box"] if box_only else []) + ([] if while_up else ["--press", press])
+        rc, box, raw = self.dialogs("inspect", caption, timeout_ms, *extra, lang=lang,
+                                    timeout=timeout_ms / 1000 + 40)
         if not box or not box.get("found"):
             shown = [(w["class"], w["caption"]) for w in (box or {}).get("windows", [])
                      if w["class"] == "#32770" or w["caption"]]
@@ -692,8 +756,8 @@ class Suite(Report):
             problems.append("box buttons %s, expected %s" % (ids, buttons))
         if while_up:
             problems.extend(while_up())
-            rc, _, _ = self.dialogs(["press", hexed, str(press), str(timeout_ms)], lang,
-                                    timeout_ms / 1000 + 40)
+            pressed = self.press(problems, caption, press, "%d on the box" % press, lang, timeout_ms)
+            return got if pressed else None
         if rc != 0:
             problems.append("pressing %d on the box failed (dialogs.exe status %d)" % (press, rc))
             return None
@@ -713,13 +777,10 @@ class Suite(Report):
 
     def verify(self, exe, args, want_exit, timeout_ms=T_CHILD_MS):
         """Runs the setup, which must end by itself with want_exit and show no window."""
-        problems = []
-        proc, stopfile, _ = self.start_setup(exe, args, "en", kill_on_window=True, timeout_ms=timeout_ms)
-        res = self.end_setup(proc, stopfile)
+        problems, res = self.run_setup(exe, args, kill_on_window=True, timeout_ms=timeout_ms)
         if res["window"] != "no":
-            problems.append("a window appeared: %s" % short(res["first_window"]))
-        else:
-            expect_exit(problems, res, want_exit)
+            return ["a window appeared: %s" % short(res["first_window"])]
+        expect_exit(problems, res, want_exit)
         return problems
 
     @contextlib.contextmanager

@@ -22,20 +22,17 @@ import os
 import re
 import shutil
 import socket
-import sys
 import time
 import zlib
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-import harness  # noqa: E402
-from harness import SetupError, texts, win_path  # noqa: E402
+import harness
+from harness import texts, win_path
 
 # Compiled into the variants, so that a checkout keeps its variants from run to run; two
 # checkouts on one machine get two ports. Another free port when it is taken.
 PREFERRED_PORT = 47000 + zlib.crc32(harness.REPO.encode()) % 1000
 
 TITLE = texts.title("en")
-TITLE_HEX = TITLE.encode().hex()
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 
 PRODUCT_NAME = "Quorvex Lumora"
@@ -68,10 +65,6 @@ CACHE_PATH = re.compile(r"C:\\users\\[^\\]+\\AppData\\Local\\Microsoft\\Windows\
 
 NOT_TRUSTED_STATUS = 0x800B0004
 
-# The virtual desktop process that Wine starts for the first program showing a window.
-WINE_DESKTOP = re.compile(r'"?C:\\windows\\system32\\explorer\.exe"? /desktop.*', re.I)
-WINE_DESKTOP_IMAGE = re.compile(r'C:\\windows\\(system32|syswow64)\\explorer\.exe', re.I)
-
 # The slow transfer of the Cancel case: a package padded to 8 MiB, sent 64 KiB at a time
 # with this pause after each piece, so the whole transfer needs more than 12 s.
 PAD_MIB = 8
@@ -81,22 +74,6 @@ T_BOX = 30          # s: a message box must appear within this
 T_END = 30          # s: the setup must end within this after the last box
 T_RUN_MS = 90000    # the launcher terminates the setup after this
 T_SERVER = 180      # s: lifetime of a test server
-
-
-def traced_command_lines(trace):
-    """{pid: command line} from Wine's +process trace: each thread's "CreateProcessInternalW
-    app ... cmdline L"..."" line is followed by its "started process pid XXXX" line."""
-    pending, found = {}, {}
-    for line in trace.splitlines():
-        m = re.match(r'([0-9a-f]+):trace:process:CreateProcessInternalW app .*? cmdline L"(.*)"$', line)
-        if m:
-            pending[m.group(1)] = re.sub(r'\\(.)', r'\1', m.group(2))
-            continue
-        m = re.match(r'([0-9a-f]+):trace:process:CreateProcessInternalW started process pid ([0-9a-f]+)',
-                     line)
-        if m and m.group(1) in pending:
-            found[int(m.group(2), 16)] = pending.pop(m.group(1))
-    return found
 
 
 def port_is_free(port):
@@ -236,119 +213,49 @@ class Downloads:
 
     # --- running the setup ------------------------------------------------------------------
 
-    def launch(self, exe, watch_children):
-        """Starts setup.exe under `launch.exe run` (full exit status) or `launch.exe children`
-        (that and the processes it starts)."""
-        s = self.suite
-        if not watch_children:
-            proc, stopfile, _ = s.start_setup(exe, "", "en", timeout_ms=T_RUN_MS)
-            return {"proc": proc, "stop": stopfile, "kind": "run"}
-        stem = s.new_tmp("watch")
-        cmdfile, stopfile = stem + ".cmd", stem + ".stop"
-        with open(cmdfile, "w", encoding="utf-8") as f:
-            f.write('"%s"' % win_path(exe))
-        # Wine's process trace names every command line as the process is created: it stands
-        # in when a child ends before launch.exe could read the command line from it.
-        env = s.env("en")
-        env["WINEDEBUG"] = "-all,+process"
-        proc = s.start(["wine", s.tool("launch.exe"), "children", "--stop",
-                        win_path(stopfile), win_path(cmdfile), str(T_RUN_MS)], env)
-        return {"proc": proc, "stop": stopfile, "kind": "children"}
-
-    def end(self, run, stop_now=False):
-        s = self.suite
-        if run["kind"] == "run":
-            return s.end_setup(run["proc"], run["stop"], stop_now)
-        if stop_now:
-            open(run["stop"], "w").close()
-        rc, out, err = s.finish(run["proc"], T_RUN_MS / 1000 + 30)
-        if rc is None:
-            raise SetupError("launch.exe children did not end")
-        res = {"processes": []}
-        traced = traced_command_lines(err.decode("utf-8", errors="replace"))
-        for line in out.decode("utf-8", errors="replace").splitlines():
-            if line.startswith("child "):
-                m = re.match(r'child pid=(\d+) exit=(\S+) image=(?:"(.*?)"|\?) '
-                             r'cmdline=(?:"(.*)"|\?)$', line)
-                if not m:
-                    raise SetupError("launch.exe children said %r" % line)
-                if (m.group(4) and WINE_DESKTOP.fullmatch(m.group(4))) or (
-                        not m.group(4) and WINE_DESKTOP_IMAGE.fullmatch(m.group(3) or "")):
-                    continue  # Wine's own, started for the first window of a fresh prefix
-                code = int(m.group(2), 16) if m.group(2).startswith("0x") else m.group(2)
-                cmdline = m.group(4) or traced.get(int(m.group(1))) or m.group(3)
-                if cmdline and WINE_DESKTOP.fullmatch(cmdline):
-                    continue
-                res["processes"].append({"exit": code, "cmdline": cmdline})
-            elif line.startswith("exit="):
-                for part in line.split():
-                    k, v = part.split("=", 1)
-                    res[k] = v
-        if "exit" not in res:
-            raise SetupError("launch.exe children said %r %r" % (out[-300:], err[-300:]))
-        res["code"] = int(res["exit"], 16)
-        return res
-
-    def dialogs(self, *args):
-        """dialogs.exe ARGS in the case's prefix: (exit status, its JSON or None, its output)."""
-        return self.suite.dialogs(list(args), timeout=60)
-
-    def wait_box_or_end(self, run, limit):
+    def wait_box_or_end(self, proc, limit):
         """'box' once a message box is up, 'ended' once the setup has ended, else 'timeout'."""
         deadline = time.time() + limit
         while time.time() < deadline:
-            if run["proc"].poll() is not None:
+            if proc.poll() is not None:
                 return "ended"
-            rc, _, _ = self.dialogs("find", TITLE_HEX, "400")
-            if rc == 0:
+            if self.suite.dialogs("find", TITLE, 400, timeout=60)[0] == 0:
                 return "box"
         return "timeout"
 
-    def drive(self, run, boxes, problems):
-        """Answers the expected boxes in order, then waits for the end; returns the end's
-        report. A box that does not come, or one that was not expected, is a problem; the
-        setup is then stopped."""
+    def answer(self, boxes, proc, problems):
+        """Answers the expected boxes in order; returns whether the setup may now end by
+        itself. A box that does not come, or one that was not expected, is a problem."""
         for box in boxes:
-            state = self.wait_box_or_end(run, T_BOX)
+            state = self.wait_box_or_end(proc, T_BOX)
             if state != "box":
                 problems.append("expected a box %s, but the setup %s" % (
                     json.dumps(getattr(box.text, "pattern", box.text)), "ended" if state == "ended"
                     else "showed none within %d s" % T_BOX))
-                return self.end(run, stop_now=state != "ended")
+                return state == "ended"
             # inspect takes the first dialog with the caption, which is the box now that one
             # is up.
             box.got = self.suite.expect_box(problems, TITLE, box.text, box.icon, box.buttons,
                                             box.press, "en", 10000, box.while_up)
             if box.got is None:
-                return self.end(run, stop_now=True)
-        state = self.wait_box_or_end(run, T_END)
+                return False
+        state = self.wait_box_or_end(proc, T_END)
         if state == "box":
-            rc, data, raw = self.dialogs("inspect", TITLE_HEX, "5000")
+            _, data, raw = self.suite.dialogs("inspect", TITLE, 5000, timeout=60)
             problems.append("an unexpected box came: %s" % json.dumps(
                 data.get("text") if data else raw[-300:]))
-            return self.end(run, stop_now=True)
-        if state == "timeout":
+        elif state == "timeout":
             problems.append("the setup did not end within %d s" % T_END)
-            return self.end(run, stop_now=True)
-        return self.end(run)
+        return state == "ended"
 
     def run_case(self, exe, boxes, want_exit, watch_children=False, first=None):
-        """Runs setup.exe through its boxes; returns (problems, end report). first(run,
-        problems) acts before the boxes come; when it returns False the setup is stopped."""
-        problems = []
-        run = self.launch(exe, watch_children)
-        try:
-            if first and not first(run, problems):
-                res = self.end(run, stop_now=True)
-            else:
-                res = self.drive(run, boxes, problems)
-        except BaseException:
-            if run["proc"].poll() is None:
-                open(run["stop"], "w").close()
-                self.suite.finish(run["proc"], 30)
-            raise
-        harness.expect_exit(problems, res, want_exit)
-        return problems, res
+        """Runs setup.exe through its boxes (with watch_children, under launch.exe children);
+        returns (problems, launch.exe's report). first(proc, problems) acts before the boxes
+        come; when it returns False the setup is stopped."""
+        def interact(proc, problems):
+            return (first is None or first(proc, problems)) and self.answer(boxes, proc, problems)
+        return self.suite.run_setup(exe, "", "en", interact, want_exit, timeout_ms=T_RUN_MS,
+                                    children=watch_children)
 
     # --- what the case looks at afterwards ---------------------------------------------------
 
@@ -459,7 +366,7 @@ class Downloads:
     def stray_quit(self):
         """While a question is up: another program posts WM_QUIT to the setup's main thread
         (the thread of its progress window), which ends its main loop early."""
-        rc, _, out = self.dialogs("quit", TITLE_HEX)
+        rc, _, out = self.suite.dialogs("quit", TITLE, timeout=60)
         time.sleep(0.5)  # the main thread takes it before the question is answered
         return [] if rc == 0 else ["posting WM_QUIT to the setup's main thread failed "
                                    "(dialogs.exe %d %s)" % (rc, out)]
@@ -483,10 +390,7 @@ class Downloads:
         return shim
 
     def press_cancel(self, problems):
-        rc, _, _ = self.dialogs("press", TITLE_HEX, str(IDCANCEL), "10000")
-        if rc != 0:
-            problems.append("pressing Cancel failed (dialogs.exe status %d)" % rc)
-        return rc == 0
+        return self.suite.press(problems, TITLE, IDCANCEL, "Cancel", "en", 10000)
 
     def cancel_before_transfer(self):
         """Cancel pressed while the copy beside the setup (version 5.1.0) is being read: the
@@ -497,10 +401,10 @@ class Downloads:
             held = os.path.join(shim, "held")
             exe = self.setup_dir("download", {self.pkg: self.msi["510"]})
 
-            def cancel(run, problems):
+            def cancel(proc, problems):
                 try:
                     if harness.wait_until(lambda: os.path.exists(held), T_BOX,
-                                          give_up=lambda: run["proc"].poll() is not None):
+                                          give_up=lambda: proc.poll() is not None):
                         return self.press_cancel(problems)
                     problems.append("the setup never opened the package beside it")
                     return False
@@ -520,14 +424,14 @@ class Downloads:
         min_transfer_ms = ((size + 65535) // 65536 - 1) * SLOW_DELAY_MS
         with self.own_prefix(), self.server({self.pkg: self.msi["51-padded-signed"]},
                                             delay_ms=SLOW_DELAY_MS) as requests:
-            def cancel(run, problems):
+            def cancel(proc, problems):
                 bar = {}
 
                 def moving():
                     if requests():
-                        bar.update(self.dialogs("progress", TITLE_HEX)[1] or {})
+                        bar.update(self.suite.dialogs("progress", TITLE, timeout=60)[1] or {})
                     return bar.get("found") and bar["pos"] > 0
-                if not harness.wait_until(moving, 30, 0.1, lambda: run["proc"].poll() is not None):
+                if not harness.wait_until(moving, 30, 0.1, lambda: proc.poll() is not None):
                     problems.append("no transfer in progress to cancel (server saw %s, window %s)"
                                     % (requests(), bar))
                     return False
@@ -600,7 +504,7 @@ class Downloads:
         problems = []
         if self.product_state()[PRODUCT][0] != 5:
             problems.append("the restart question came before the package was installed")
-        _, bar, out = self.dialogs("progress", TITLE_HEX)
+        _, bar, out = self.suite.dialogs("progress", TITLE, timeout=60)
         if not bar or bar.get("found"):
             problems.append("the progress window still exists under the restart question (%s)" % out)
         return problems

@@ -31,17 +31,20 @@ TABLES = {
 }
 
 
-def error_box(s, lang, want_text, problems, timeout_ms=20000):
-    """Inspects the error box captioned with the application title, presses OK and sees that
-    no second box follows. Returns whether OK was pressed."""
+def error_box(s, lang, want_text, timeout_ms=20000):
+    """What the user does for Suite.run_setup: inspects the error box captioned with the
+    application title, presses OK and sees that no second box follows."""
     caption = texts.title(lang)
-    # --box: the progress window has the same class and caption.
-    if s.expect_box(problems, caption, want_text, "error", [IDOK], IDOK, lang, timeout_ms) is None:
-        return False
-    _, again, _ = s.dialogs(["inspect", caption.encode().hex(), "1500", "--box"], lang, 30)
-    if again and again.get("found"):
-        problems.append("a second box followed: %s" % harness.short(again.get("text")))
-    return True
+
+    def interact(proc, problems):
+        # --box: the progress window has the same class and caption.
+        if s.expect_box(problems, caption, want_text, "error", [IDOK], IDOK, lang, timeout_ms) is None:
+            return False
+        _, again, _ = s.dialogs("inspect", caption, 1500, "--box", lang=lang, timeout=30)
+        if again and again.get("found"):
+            problems.append("a second box followed: %s" % harness.short(again.get("text")))
+        return True
+    return interact
 
 
 def add_cases(suite):
@@ -74,13 +77,4 @@ class Faults:
         os.makedirs(os.path.join(folder, s.package_file) if with_directory else folder)
         exe = os.path.join(folder, "setup.exe")
         shutil.copyfile(self.exes[variant], exe)
-        problems = []
-        proc, stopfile, _ = s.start_setup(exe, "", lang)
-        pressed = False
-        try:
-            pressed = error_box(s, lang, want_text(folder), problems)
-        finally:
-            res = s.end_setup(proc, stopfile, stop_now=not pressed)
-        if pressed:
-            harness.expect_exit(problems, res, want_exit)
-        return problems
+        return s.run_setup(exe, "", lang, error_box(s, lang, want_text(folder)), want_exit)[0]

@@ -241,12 +241,10 @@ class InstallRun:
         """Bounded poll; gives up early when proc (launch.exe run) has ended."""
         return harness.wait_until(predicate, timeout, give_up=lambda: proc.poll() is not None)
 
-    def setup_run(self, exe, args, lang, config, interact=None, engine="engine"):
-        """Runs setup.exe of directory exe with the shim configured by config (a dict).
-
-        interact(proc, problems) talks to the windows while it runs and returns True when
-        the process should now end by itself; otherwise it is stopped. Returns (launch.exe's
-        report, the engine calls without the load line, load lines, problems)."""
+    def setup_run(self, exe, args, lang, config, interact=None, engine="engine", want_exit=None):
+        """Runs setup.exe of directory exe with the shim configured by config (a dict), through
+        Suite.run_setup (interact, want_exit); the held engine call is released once interact
+        is done. Returns (problems, the engine calls without the load line, load lines)."""
         self.use_engine(engine)
         shim = self.engines.get(engine)
         if shim:
@@ -255,32 +253,22 @@ class InstallRun:
                     os.remove(os.path.join(shim, name))
             with open(os.path.join(shim, "shim.cfg"), "w") as f:
                 f.writelines("%s=%s\n" % kv for kv in config.items())
-        problems = []
-        proc, stopfile, _ = self.s.start_setup(os.path.join(self.dirs[exe], "setup.exe"), args,
-                                               lang, timeout_ms=T_RUN_MS)
-        ends = interact is None
-        try:
-            if interact:
-                ends = interact(proc, problems)
-        finally:
-            if shim:
-                open(os.path.join(shim, "release"), "w").close()
-            res = self.s.end_setup(proc, stopfile, stop_now=not ends)
-        if ends and res["ended"] != "self":
-            problems.append("setup.exe did not end by itself within %d s (%s): a window left "
-                            "open?" % (T_RUN_MS // 1000, res["ended"]))
+
+        def act(proc, problems):
+            try:
+                return interact is None or interact(proc, problems)
+            finally:
+                if shim:
+                    open(os.path.join(shim, "release"), "w").close()
+        problems, _ = self.s.run_setup(os.path.join(self.dirs[exe], "setup.exe"), args, lang, act,
+                                       want_exit, timeout_ms=T_RUN_MS)
         calls, loads = [], []
         if shim and os.path.exists(os.path.join(shim, "shim.log")):
             with open(os.path.join(shim, "shim.log"), encoding="utf-8") as f:
                 for line in f:
                     call = json.loads(line)
                     (loads if call["fn"] == "load" else calls).append(call)
-        return res, calls, loads, problems
-
-    @staticmethod
-    def check_exit(res, want, problems):
-        if res["ended"] == "self":  # otherwise setup_run has said so
-            harness.expect_exit(problems, res, want)
+        return problems, calls, loads
 
     @staticmethod
     def of(calls, fn):
@@ -322,19 +310,13 @@ class InstallRun:
             problems.append("no MsiRecordGetStringW with room for %d characters: %s"
                             % (capacity, sizes))
 
-    @staticmethod
-    def hexed(text):
-        return text.encode().hex()
-
     # --- cases --------------------------------------------------------------------------
 
     def system_engine(self):
         """No shim: the engine registered in the template prefix installs the package."""
         problems = []
         remove_product(self.s, problems)
-        res, _, _, p = self.setup_run("builtin", "", "en", {}, engine="system")
-        problems += p
-        self.check_exit(res, 0, problems)
+        problems += self.setup_run("builtin", "", "en", {}, engine="system", want_exit=0)[0]
         check_installed(self.s, problems)
         remove_product(self.s, problems)
         return problems
@@ -351,7 +333,7 @@ class InstallRun:
             if not self.wait_for(lambda: os.path.exists(held), T_WINDOW, proc):
                 problems.append("the engine was never asked to open the package")
                 return proc.poll() is not None
-            _, window, _ = self.s.dialogs(["texts", self.hexed(title), "5000"], lang)
+            _, window, _ = self.s.dialogs("texts", title, 5000, lang=lang)
             if not (window or {}).get("found"):
                 problems.append("no progress window captioned %r" % title)
             else:
@@ -363,33 +345,31 @@ class InstallRun:
             return True
 
         package = self.win(self.dirs["builtin"], self.s.package_file)
-        res, calls, _, p = self.setup_run("builtin", "", lang, {"hold_open_ms": T_WINDOW * 1000},
-                                          look)
+        p, calls, _ = self.setup_run("builtin", "", lang, {"hold_open_ms": T_WINDOW * 1000}, look,
+                                     want_exit=0)
         problems += p
-        self.check_exit(res, 0, problems)
         self.check_property_read(calls, package, VERSION_QUERY, 16, problems)
         self.check_handles(calls, problems)
         self.check_installs(calls, [(package, "")], problems, level=5)
         if [c["ret"] for c in self.of(calls, "MsiInstallProductW")] != [0]:
             problems.append("the engine did not install: %s" % self.of(calls, "MsiInstallProductW"))
         check_installed(self.s, problems)
-        _, window, _ = self.s.dialogs(["texts", self.hexed(title), "0"], lang)
+        _, window, _ = self.s.dialogs("texts", title, 0, lang=lang)
         if (window or {}).get("found"):
             problems.append("the progress window is still there after the run")
         remove_product(self.s, problems)
         return problems
 
     def missing_export(self):
-        res, calls, loads, problems = self.setup_run(
-            "builtin", "", "en", {},
-            lambda proc, problems: cases_faults.error_box(self.s, "en", UPGRADE_FAILED, problems),
-            engine="engine-noreinstall")
-        self.check_exit(res, 1603, problems)
+        problems, calls, loads = self.setup_run("builtin", "", "en", {},
+                                                cases_faults.error_box(self.s, "en", UPGRADE_FAILED),
+                                                "engine-noreinstall", 1603)
         if not loads:
             problems.append("the registered engine was never loaded")
         if calls:
             problems.append("engine functions were called: %s" % [c["fn"] for c in calls])
         return problems
+
     def languages(self, lang, dialogs, want_files):
         """dialogs: per language dialog, (the preselected name or None, the name to pick or
         None to keep the selection), then OK."""
@@ -409,10 +389,9 @@ class InstallRun:
                 if i and not self.wait_for(lambda: installs_logged() >= i, T_WINDOW, proc):
                     problems.append("product %d never reached the engine" % i)
                     return False
-                args = ["combo", self.hexed(caption), str(IDC_LANGUAGE_LIST), str(T_WINDOW * 1000)]
-                if pick:
-                    args.append(self.hexed(pick))
-                rc, combo, _ = self.s.dialogs(args, lang, T_WINDOW + 30)
+                rc, combo, _ = self.s.dialogs("combo", caption, IDC_LANGUAGE_LIST, T_WINDOW * 1000,
+                                              *([pick.encode().hex()] if pick else []), lang=lang,
+                                              timeout=T_WINDOW + 30)
                 if not (combo or {}).get("found"):
                     problems.append("dialog %d: no language dialog captioned %r" % (i + 1, caption))
                     return False
@@ -426,16 +405,13 @@ class InstallRun:
                     problems.append("dialog %d: choosing %r failed (dialogs.exe status %d)"
                                     % (i + 1, pick, rc))
                     return False
-                prc, _, _ = self.s.dialogs(["press", self.hexed(caption), str(IDOK),
-                                            str(T_WINDOW * 1000)], lang, T_WINDOW + 30)
-                if prc != 0:
-                    problems.append("dialog %d: pressing OK failed (dialogs.exe status %d)" % (i + 1, prc))
+                if not self.s.press(problems, caption, IDOK, "OK in dialog %d" % (i + 1), lang,
+                                    T_WINDOW * 1000):
                     return False
             return True
 
-        res, calls, _, problems = self.setup_run("install_languages", "", lang,
-                                                 {"install_results": "0"}, choose)
-        self.check_exit(res, 0, problems)
+        problems, calls, _ = self.setup_run("install_languages", "", lang, {"install_results": "0"},
+                                            choose, want_exit=0)
         d = self.dirs["install_languages"]
         self.check_installs(calls, [(self.win(d, f), "") for f in want_files], problems, level=5)
         return problems
@@ -444,15 +420,10 @@ class InstallRun:
         caption = LANGUAGE_CAPTION["en"]
 
         def cancel(proc, problems):
-            rc, _, raw = self.s.dialogs(["press", self.hexed(caption), str(IDCANCEL),
-                                         str(T_WINDOW * 1000)], "en", T_WINDOW + 30)
-            if rc != 0:
-                problems.append("pressing Cancel failed (dialogs.exe status %d): %s" % (rc, raw[-300:]))
-            return rc == 0
+            return self.s.press(problems, caption, IDCANCEL, "Cancel", "en", T_WINDOW * 1000)
 
-        res, calls, _, problems = self.setup_run("install_languages", "", "en",
-                                                 {"install_results": "0"}, cancel)
-        self.check_exit(res, 1602, problems)
+        problems, calls, _ = self.setup_run("install_languages", "", "en", {"install_results": "0"},
+                                            cancel, want_exit=1602)
         if self.of(calls, "MsiInstallProductW") or self.of(calls, "MsiSetInternalUI"):
             problems.append("the engine was called: %s" % [c["fn"] for c in calls])
         return problems
@@ -466,9 +437,8 @@ class InstallRun:
                 return ["could not install the product first (%s)" % out]
         else:
             remove_product(self.s, problems)
-        res, calls, _, p = self.setup_run("install_update", "", "en", {"install_results": "0"})
+        p, calls, _ = self.setup_run("install_update", "", "en", {"install_results": "0"}, want_exit=0)
         problems += p
-        self.check_exit(res, 0, problems)
         second = REINSTALL_PACKAGE if present else ""
         self.check_installs(calls, [(package, PROPERTIES), (package, second)], problems)
         levels = [c["level"] for c in self.of(calls, "MsiSetInternalUI")]
@@ -486,9 +456,8 @@ class InstallRun:
         return problems
 
     def patches(self, args, product, install_type):
-        res, calls, _, problems = self.setup_run("install_patches", args, "en",
-                                                 {"patch_results": "0"})
-        self.check_exit(res, 0, problems)
+        problems, calls, _ = self.setup_run("install_patches", args, "en", {"patch_results": "0"},
+                                            want_exit=0)
         d = self.dirs["install_patches"]
         want = []
         for _, patch, level, cmdline in PATCH_ROWS:
@@ -511,12 +480,9 @@ class InstallRun:
         """The engine returns result for every install: the run ends with it (or want_exit)
         after the installs ((file, command line) in order), showing box_text in an error box
         or nothing at all."""
-        def box(proc, problems):
-            return cases_faults.error_box(self.s, lang, box_text, problems)
-
-        res, calls, _, problems = self.setup_run(exe, args, lang, {"install_results": str(result)},
-                                                 box if box_text else None)
-        self.check_exit(res, result if want_exit is None else want_exit, problems)
+        box = cases_faults.error_box(self.s, lang, box_text) if box_text else None
+        problems, calls, _ = self.setup_run(exe, args, lang, {"install_results": str(result)}, box,
+                                            want_exit=result if want_exit is None else want_exit)
         want = [(self.win(self.dirs[exe], f), cmdline) for f, cmdline in installs]
         self.check_installs(calls, want, problems, level=5)
         return problems

@@ -20,7 +20,6 @@ from harness import texts, win_path
 PLANTED = ("msi", "wintrust", "crypt32", "msimsg", "version", "urlmon", "comctl32")
 OVERRIDES = ",".join(PLANTED) + "=n,b"  # Wine prefers the planted DLLs
 CORE_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
-CAPTION_HEX = texts.title("en").encode().hex()
 INSTALLER_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer"
 # Per build: the name's words, the optional header's magic, objdump's format, and the
 # DllCharacteristics it must carry.
@@ -102,13 +101,14 @@ class Planting:
         for f in self.markers():
             os.remove(os.path.join(self.dir, f))
 
-    def run_setup(self, exe, args, box_expected, cwd=None):
-        """Runs one setup path; presses OK on its box. Returns (launch.exe's report, pressed)."""
+    def run_setup(self, exe, args, box_expected, cwd=None, want_exit=None):
+        """Runs one setup path with the planted DLLs preferred; presses OK on its box.
+        Returns (problems, launch.exe's report)."""
         s = self.suite
-        proc, stop, _ = s.start_setup(os.path.join(self.dir, exe), args, "en", timeout_ms=30000,
-                                      overrides=OVERRIDES, cwd=cwd and os.path.join(self.dir, cwd))
-        pressed = not box_expected or s.dialogs(["press", CAPTION_HEX, "1", "20000"], "en", 60)[0] == 0
-        return s.end_setup(proc, stop, stop_now=not pressed), pressed
+        press = (lambda proc, problems: s.press(problems, texts.title("en"), 1, "OK on its box")) \
+            if box_expected else None
+        return s.run_setup(os.path.join(self.dir, exe), args, "en", press, want_exit, timeout_ms=30000,
+                           overrides=OVERRIDES, cwd=cwd and os.path.join(self.dir, cwd))
 
     def pe_header(self):
         problems = []
@@ -151,9 +151,9 @@ class Planting:
             ("setup-localonly.exe", "", True, None),
         ]
         for exe, args, box, want in runs:
-            res, pressed = self.run_setup(exe, args, box)
-            if not pressed:
-                problems.append("%s %s: no message box to close" % (exe, args))
+            seen, res = self.run_setup(exe, args, box)
+            if seen:
+                problems.append("%s %s: %s" % (exe, args, "; ".join(seen)))
             elif want is not None and res["code"] != want:
                 problems.append("%s %s: exit 0x%08X, expected 0x%08X" % (exe, args, res["code"], want))
             elif want is None and res["code"] in (0, 0x103):
@@ -171,10 +171,9 @@ class Planting:
         cases_install.remove_product(s, problems)
         s.reg_add(INSTALLER_KEY, "InstallerLocation", value)
         try:
-            res, _ = self.run_setup(os.path.join("setup", "setup.exe"), "", False, "cwd")
+            problems += self.run_setup(os.path.join("setup", "setup.exe"), "", False, "cwd", 0)[0]
         finally:
             s.reg_add(INSTALLER_KEY, "InstallerLocation", "C:\\windows\\system32")
-        harness.expect_exit(problems, res, 0)
         cases_install.check_installed(s, problems)
         found = self.markers()
         if found:

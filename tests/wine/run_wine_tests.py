@@ -23,8 +23,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import harness  # noqa: E402
-from harness import (IDOK, LOCALES, REPO, TRUST_E_SUBJECT_NOT_TRUSTED, SetupError,  # noqa: E402,F401
-                     first_difference, short, texts, win_path)
+from harness import IDOK, LOCALES, REPO, TRUST_E_SUBJECT_NOT_TRUSTED, SetupError, texts, win_path  # noqa: E402
 
 # What the user must see: the setup's own texts (tests/expected_texts.py); German users get
 # English.
@@ -51,25 +50,17 @@ T_BOX_MS = 20000        # a usage box must appear within this
 
 class Suite(harness.Suite):
     def usage_box(self, lang, args, want_exit, screenshot=None):
-        problems = []
-        proc, stopfile, seenfile = self.start_setup(self.setup_plain, args, lang)
-
-        def while_up():
-            # The box stays up until launch.exe has seen it: this proves that its window
-            # watch, which the verify cases rely on, works.
-            seen = harness.wait_until(lambda: os.path.exists(seenfile), 10)
-            if screenshot:
-                self.screenshot(screenshot)
-            return [] if seen else ["launch.exe did not notice the box (its window watch is broken)"]
-        pressed = False
-        try:
-            pressed = self.expect_box(problems, TITLES[lang], USAGE[lang], "information", [IDOK],
-                                      IDOK, lang, T_BOX_MS, while_up, box_only=False) is not None
-        finally:
-            res = self.end_setup(proc, stopfile, stop_now=not pressed)
-        if pressed:
-            harness.expect_exit(problems, res, want_exit)
-        return problems
+        def box(proc, problems):
+            def while_up():
+                # The box stays up until launch.exe has seen it: this proves that its window
+                # watch, which the verify cases rely on, works.
+                seen = harness.wait_until(lambda: os.path.exists(proc.seenfile), 10)
+                if screenshot:
+                    self.screenshot(screenshot)
+                return [] if seen else ["launch.exe did not notice the box (its window watch is broken)"]
+            return self.expect_box(problems, TITLES[lang], USAGE[lang], "information", [IDOK], IDOK,
+                                   lang, T_BOX_MS, while_up, box_only=False) is not None
+        return self.run_setup(self.setup_plain, args, lang, box, want_exit)[0]
 
     def second_instance(self):
         problems = []
@@ -98,30 +89,27 @@ class Suite(harness.Suite):
                              for lang, args, want in USAGE_CASES], self.usage_box,
                    ("en /v", lambda a: [a[0], a[1], 0, None]))
 
-        f, s, NT = self.f, self.setup_signed, TRUST_E_SUBJECT_NOT_TRUSTED
-        verify_cases = [
-            ("/v file of the same publisher gives 0", s, "/v " + win_path(f["same"]), 0),
-            ("/v unsigned file gives 0x800B0004", s, "/v " + win_path(f["unsigned"]), NT),
-            ("/v file of a SHA-1-issued leaf under an untrusted root gives 0x800B0004", s,
-             "/v " + win_path(f["other"]), NT),
-            ("/v file of a SHA-1-issued leaf under the trusted root gives 0", s,
-             "/v " + win_path(f["sha1"]), 0),
-            ("/v file of another publisher under the trusted root gives 0", s,
-             "/v " + win_path(f["third"]), 0),
-            ("/v quoted path with blanks", s, '/v "%s"' % win_path(f["blanks"]), 0),
-            ("/v file followed by blanks only", s, "/v %s  \t " % win_path(f["same"]), 0),
-            ("-v works like /v", s, "-v " + win_path(f["same"]), 0),
-            ("/V works like /v", s, "/V " + win_path(f["same"]), 0),
-            ("-V works like /v", s, "-V " + win_path(f["same"]), 0),
-            ("/V unsigned file gives 0x800B0004", s, "/V " + win_path(f["unsigned"]), NT),
+        # (name, setup, its arguments around the file's path, the file, exit status)
+        s, NT = self.setup_signed, TRUST_E_SUBJECT_NOT_TRUSTED
+        self.table("verify", [
+            ("/v file of the same publisher gives 0", s, "/v %s", "same", 0),
+            ("/v unsigned file gives 0x800B0004", s, "/v %s", "unsigned", NT),
+            ("/v file of a SHA-1-issued leaf under an untrusted root gives 0x800B0004", s, "/v %s",
+             "other", NT),
+            ("/v file of a SHA-1-issued leaf under the trusted root gives 0", s, "/v %s", "sha1", 0),
+            ("/v file of another publisher under the trusted root gives 0", s, "/v %s", "third", 0),
+            ("/v quoted path with blanks", s, '/v "%s"', "blanks", 0),
+            ("/v file followed by blanks only", s, "/v %s  \t ", "same", 0),
+            ("-v works like /v", s, "-v %s", "same", 0),
+            ("/V works like /v", s, "/V %s", "same", 0),
+            ("-V works like /v", s, "-V %s", "same", 0),
+            ("/V unsigned file gives 0x800B0004", s, "/V %s", "unsigned", NT),
             # An unsigned setup.exe has no signer to compare with: the file's own trust decides.
-            ("from an unsigned setup.exe: trusted file gives 0", self.setup_plain,
-             "/v " + win_path(f["same"]), 0),
-            ("from an unsigned setup.exe: unsigned file gives 0x800B0004", self.setup_plain,
-             "/v " + win_path(f["unsigned"]), NT),
-        ]
-        self.table("verify", verify_cases, self.verify,
-                   ("/v unsigned file gives 0x800B0004", lambda a: a[:2] + [0]))
+            ("from an unsigned setup.exe: trusted file gives 0", self.setup_plain, "/v %s", "same", 0),
+            ("from an unsigned setup.exe: unsigned file gives 0x800B0004", self.setup_plain, "/v %s",
+             "unsigned", NT),
+        ], lambda exe, args, key, want: self.verify(exe, args % win_path(self.f[key]), want),
+            ("/v unsigned file gives 0x800B0004", lambda a: a[:3] + [0]))
 
         self.case("second instance exits 1618 without a window", self.second_instance)
 
