@@ -10,6 +10,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+from pathlib import Path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -140,16 +141,12 @@ def main():
                  "#ifdef _WIN64\n#error not for x64\n#endif\n" + demo),
                 ("broken", os.path.join(work, "broken_tables.cpp"),
                  '#include "vocabulary/setup_config.h"\nconst SetupConfig setupConfig = {u"x", 3};\nint\n')):
-            with open(path, "w") as out:
-                out.write(text)
             f[name] = path
-        try:
-            stamps = tsa_server.serve(os.path.join(work, "tsa"))
-        except (OSError, subprocess.SubprocessError) as e:   # only this case needs it
-            REPORT.report("time-stamp server starts", ["it did not: %s" % e])
-        else:
-            REPORT.case("demo tables, test certificate, time stamp", good, f["tables"], f["chain"], f["key"],
-                        f["ca"], f["out"], "chain verified up to its root", {"TIMESTAMP_URL": stamps}, True)
+            Path(path).write_text(text)
+        # The time-stamp server starts inside its case: when it cannot, that case fails.
+        REPORT.case("demo tables, test certificate, time stamp", lambda: good(
+            f["tables"], f["chain"], f["key"], f["ca"], f["out"], "chain verified up to its root",
+            {"TIMESTAMP_URL": tsa_server.serve(os.path.join(work, "tsa"))}, True))
         REPORT.case("a chain without its root: digest and signer", good, f["tables"], f["leaf"], f["key"],
                     f["ca"], f["out"], "digest and signer checked", {})
         REPORT.case("an encrypted key with KEY_PASS, ARCH=x64 alone", good, f["tables"], f["chain"],
