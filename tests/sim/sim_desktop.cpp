@@ -248,8 +248,7 @@ BOOL SimWindows::ShowWindow(HWND window, int command) {
     Record("ShowWindow", {window, command});
     CrossThreadCall("ShowWindow", window);
     SimWindow* w = Find(window, false);
-    if (!w) return FALSE;
-    return std::exchange(w->visible, command != SW_HIDE);
+    return w ? std::exchange(w->visible, command != SW_HIDE) : FALSE;
 }
 
 HWND SimWindows::SetFocus(HWND window) {

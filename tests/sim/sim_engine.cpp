@@ -70,8 +70,7 @@ BOOL SimWindows::InitCommonControlsEx(const void* init) {
 
 BOOL SimWindows::LookupPrivilegeValueW(const char16_t* system, const char16_t* name, LUID* luid) {
     Record("LookupPrivilegeValueW", {Q(system), Q(name)});
-    luid->LowPart = 19;
-    luid->HighPart = 0;
+    *luid = LUID{19, 0};
     return TRUE;
 }
 
