@@ -15,18 +15,20 @@ skipped=0
 logdir=build/test-logs
 mkdir -p "$logdir"
 
+# fail LOG N WHAT: counts a failure, shown as the last N lines of LOG and "FAIL WHAT".
+fail() { tail -n "$2" "$1"; echo "FAIL $3"; failed=$((failed + 1)); }
+
 # Adds the counts of a runner's closing "N passed, M failed[, K skipped]" line to the totals.
 count_closing_line() {
     local re='^([A-Za-z0-9. -]+: )?([0-9]+) passed, ([0-9]+) failed(, ([0-9]+) skipped)?' line
     line=$(grep -E "$re" "$1" | tail -n 1)
-    if [[ ! $line =~ $re ]]; then
-        echo "no result line from $1"
-        failed=$((failed + 1))
-        return
+    if [[ $line =~ $re ]]; then
+        passed=$((passed + BASH_REMATCH[2]))
+        failed=$((failed + BASH_REMATCH[3]))
+        skipped=$((skipped + ${BASH_REMATCH[5]:-0}))
+    else
+        fail "$1" 0 "no result line from $1"
     fi
-    passed=$((passed + BASH_REMATCH[2]))
-    failed=$((failed + BASH_REMATCH[3]))
-    skipped=$((skipped + ${BASH_REMATCH[5]:-0}))
 }
 
 step() { echo; echo "=== $* ==="; }
@@ -41,9 +43,7 @@ wine_level() {
     for rel in ${WINES:-bookworm trixie}; do
         case $rel in bookworm) label="wine8 (Debian 12)";; trixie) label="wine10 (Debian 13)";; *) label=$rel;; esac
         if ! tests/wine/roots.sh ensure "$rel" > "$logdir/root-$rel.log" 2>&1; then
-            tail -n 20 "$logdir/root-$rel.log"
-            echo "FAIL [$label] the Debian root could not be made"
-            failed=$((failed + 1))
+            fail "$logdir/root-$rel.log" 20 "[$label] the Debian root could not be made"
             continue
         fi
         for arch in ${ARCHS:-x64 x86}; do
@@ -65,9 +65,7 @@ wine_level() {
 # Runs "make TARGET" into the log NAME; a failure is counted and shown.
 built() {
     make --no-print-directory "$1" > "$logdir/$2.log" 2>&1 && return 0
-    tail -n 40 "$logdir/$2.log"
-    echo "FAIL $2: make $1 failed"
-    failed=$((failed + 1))
+    fail "$logdir/$2.log" 40 "$2: make $1 failed"
     return 1
 }
 
@@ -103,9 +101,7 @@ if built fuzz-build fuzz-build; then
             echo "PASS fuzz_$f ($(grep -Eo 'DONE.*cov: [0-9]+' "$logdir/fuzz-$f.log" | tail -n 1))"
             passed=$((passed + 1))
         else
-            echo "FAIL fuzz_$f"
-            tail -n 20 "$logdir/fuzz-$f.log"
-            failed=$((failed + 1))
+            fail "$logdir/fuzz-$f.log" 20 "fuzz_$f"
         fi
         rm -rf "$work"
     done
