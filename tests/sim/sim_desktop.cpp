@@ -78,7 +78,6 @@ HWND SimWindows::DialogOf(UINT templateId) const {
     return found;
 }
 
-// The control of a dialog (which must exist) with an id, or null: a template's ids differ.
 HWND SimWindows::ChildOf(HWND dialog, int id) {
     for (HWND child : windows.at(dialog).children)
         if (windows[child].id == id) return child;
@@ -291,7 +290,8 @@ BOOL SimWindows::GetMessageW(MSG* msg, HWND, UINT, UINT) {
         Record("GetMessageW(error)");
         return Fail(ERROR_INVALID_HANDLE, -1);
     }
-    if (!runningThread_ && quitMessages == 0) RunResumedThreads(MainThread::kServingMessages);
+    if (!runningThread_ && quitMessages == 0)
+        for (auto& t : threads_) RunThread(t.first, MainThread::kServingMessages);
     Record("GetMessageW", {quitMessages > 0 ? "quit" : "empty"});
     if (quitMessages > 0 && !runningThread_) {
         --quitMessages;
@@ -333,10 +333,6 @@ void SimWindows::RunThread(HANDLE handle, MainThread waiting) {
     t.finished = true;
     mainThread_ = MainThread::kRunning;
     runningThread_ = nullptr;
-}
-
-void SimWindows::RunResumedThreads(MainThread waiting) {
-    for (auto& t : threads_) RunThread(t.first, waiting);
 }
 
 DWORD SimWindows::ResumeThread(HANDLE thread) {

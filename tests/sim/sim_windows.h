@@ -310,12 +310,11 @@ private:
     HWND NewWindow(SimWindow window);
     HWND CreateFromTemplate(UINT templateId, HWND parent, DLGPROC proc, LPARAM param, bool modal);
     SimWindow* Find(HWND window, bool alive);
-    HWND ChildOf(HWND dialog, int id);  // null when there is none (or it was destroyed)
+    HWND ChildOf(HWND dialog, int id);  // of a dialog that must exist; null when it has none
     void Destroy(HWND window);
     LRESULT ControlMessage(SimWindow& window, UINT message, WPARAM wParam, LPARAM lParam);
     // Runs a resumed thread to its end while the main thread waits in the given way.
     void RunThread(HANDLE handle, MainThread waiting);
-    void RunResumedThreads(MainThread waiting);
     // A call of the running worker on `window`: a deadlock when the window belongs to the main
     // thread and that thread waits without serving messages.
     void CrossThreadCall(const std::string& name, HWND window);
