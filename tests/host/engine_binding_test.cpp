@@ -5,6 +5,8 @@
 
 namespace {
 const char16_t kKey[] = u"software\\microsoft\\windows\\currentversion\\installer";
+// The engine in the system directory, as the simulation keys its modules.
+const char16_t kSystemEngine[] = u"c:\\windows\\system32\\msi.dll";
 
 SimRegistryValue Value(DWORD type, const std::u16string& text, int dropBytes = 0) {
     const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
@@ -68,8 +70,7 @@ TEST_F(EngineBindingTest, LocationReadToleratesBadlyStoredValues) {
 
 TEST_F(EngineBindingTest, TheRegisteredDirectoryIsTriedFirstWithAnAddedSeparator) {
     Register(Sz(REG_SZ, u"C:\\Windows\\system32\\"));
-    sim.modules[u"c:\\windows\\system32\\\\msi.dll"] =
-        sim.modules[u"c:\\windows\\system32\\msi.dll"];
+    sim.modules[u"c:\\windows\\system32\\\\msi.dll"] = sim.modules[kSystemEngine];
     EXPECT_EQ(BindInstaller(theApp), 0u);
     EXPECT_EQ(sim.CallsNamed("LoadLibraryExW"),
               Strings{"LoadLibraryExW(C:\\Windows\\system32\\\\msi.dll, null, 0x8)"});
@@ -101,8 +102,7 @@ TEST_F(EngineBindingTest, ARegisteredDirectoryThatIsNotAbsoluteIsNeverLoaded) {
     const std::vector<const char16_t*> absolute = {u"d:\\Engine", u"Z:\\", u"\\\\server\\share"};
     for (bool isAbsolute : {false, true})
         for (const char16_t* location : isAbsolute ? absolute : relative) {
-            sim.modules[Lower(location) + u"\\msi.dll"] =
-                sim.modules[u"c:\\windows\\system32\\msi.dll"];
+            sim.modules[Lower(location) + u"\\msi.dll"] = sim.modules[kSystemEngine];
             sim.calls.clear();
             Register(Sz(isAbsolute ? REG_SZ : REG_EXPAND_SZ, location));
             EXPECT_EQ(BindInstaller(theApp), 0u) << Utf8(location);
@@ -117,8 +117,7 @@ TEST_F(EngineBindingTest, ARegisteredDirectoryThatIsNotAbsoluteIsNeverLoaded) {
 }
 
 TEST_F(EngineBindingTest, ARelativeRegistrationIsNotAskedForTheEngineVersion) {
-    sim.modules[u"%systemroot%\\system32\\msi.dll"] =
-        sim.modules[u"c:\\windows\\system32\\msi.dll"];
+    sim.modules[u"%systemroot%\\system32\\msi.dll"] = sim.modules[kSystemEngine];
     Register(Sz(REG_EXPAND_SZ, u"%SystemRoot%\\System32"));
     sim.files[sim.systemDirectory + u"\\msi.dll"].fileVersionMS = 0x00020000;
     EXPECT_FALSE(InstallerNeedsUpgrade(theApp));
@@ -138,7 +137,7 @@ TEST_F(EngineBindingTest, TheEngineMinimumComesFromTheRunsConfiguration) {
 }
 
 TEST_F(EngineBindingTest, NoEngineAtAllShowsOneBox) {
-    sim.modules.erase(u"c:\\windows\\system32\\msi.dll");
+    sim.modules.erase(kSystemEngine);
     EXPECT_EQ(BindInstaller(theApp), 1603u);
     EXPECT_EQ(Boxes(), Strings{"Setup was unable to upgrade the Windows Installer."});
     EXPECT_EQ(theApp.engine.module, nullptr);

@@ -36,9 +36,7 @@ TEST_F(InstallRunTest, LocalPackageWithTheExpectedVersionIsInstalledAsItLies) {
 
 TEST_F(InstallRunTest, TheWorkerRunsSuspendedUntilOwnedAndThenResumed) {
     Run();
-    auto created = sim.CallsNamed("CreateThread");
-    ASSERT_EQ(created.size(), 1u);
-    EXPECT_EQ(created[0], "CreateThread(0, null, 0x4)");
+    EXPECT_EQ(sim.CallsNamed("CreateThread"), Strings{"CreateThread(0, null, 0x4)"});
     EXPECT_LT(sim.IndexOf("CreateDialogParamW"), sim.IndexOf("CreateThread"));
     EXPECT_EQ(sim.CallsNamed("CreateDialogParamW")[0], "CreateDialogParamW(1101, 0x10010)");
 }

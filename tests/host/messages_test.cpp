@@ -15,8 +15,7 @@ protected:
 
 TEST_F(MessagesTest, ReportErrorWithAnAbsentIdNamesTheId) {
     ReportError(99, u"ignored");
-    ASSERT_EQ(sim.messageBoxes.size(), 1u);
-    EXPECT_EQ(Utf8(sim.messageBoxes[0].text), "The required data with code 99 is missing.");
+    ASSERT_EQ(Boxes(), Strings{"The required data with code 99 is missing."});
     EXPECT_EQ(Utf8(sim.messageBoxes[0].caption), "Windows Installer Installation Wrapper");
     EXPECT_EQ(sim.messageBoxes[0].style, static_cast<UINT>(MB_ICONERROR));
     EXPECT_EQ(sim.messageBoxes[0].owner, nullptr);
@@ -24,9 +23,8 @@ TEST_F(MessagesTest, ReportErrorWithAnAbsentIdNamesTheId) {
 
 TEST_F(MessagesTest, InsertedTextIsNeverInterpretedAgain) {
     ReportError(IDS_PACKAGE_NOT_FOUND, u"C:\\100%1 sure!d!\\%2!d!.msi");
-    ASSERT_EQ(sim.messageBoxes.size(), 1u);
-    EXPECT_EQ(Utf8(sim.messageBoxes[0].text),
-              "Setup was unable to find the MSI package or patch 'C:\\100%1 sure!d!\\%2!d!.msi'.");
+    EXPECT_EQ(Boxes(), Strings{"Setup was unable to find the MSI package or patch "
+                               "'C:\\100%1 sure!d!\\%2!d!.msi'."});
 }
 
 TEST_F(MessagesTest, FormatFillsRepeatedAndNumericInserts) {
