@@ -226,10 +226,8 @@ HMODULE SimWindows::LoadLibraryExW(const char16_t* path, HANDLE reserved, DWORD 
     if (!modules.count(key)) return Fail(ERROR_MOD_NOT_FOUND, nullptr);
     HMODULE handle =
         reinterpret_cast<HMODULE>(0x10000000 + (std::hash<std::u16string>()(key) & 0xFFFF) * 16);
-    auto& entry = loaded_[handle];
-    entry.path = key;
-    entry.originalPath = path;
-    entry.references++;
+    LoadedModule& entry = loaded_[handle];
+    entry = LoadedModule{key, path, entry.references + 1};
     return handle;
 }
 
