@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """Tests of `make release`: the demo's tables built for x86 and x64, signed with a test certificate and a
 time stamp from a local time-stamp server (tsa_server.py), a chain without its root, an encrypted key (x64
-alone), and each refusal (missing, unreadable or mismatched certificate or key, a wrong pass phrase, tables
-that do not compile or not for x64, an unknown ARCH, an unreachable time-stamp server), after which the
-output directory must hold exactly what it held before. Ends with "release: N passed, M failed, 0 skipped"."""
+alone), and each refusal of REFUSALS, after which the output directory must hold exactly what it held
+before. Ends with "release: N passed, M failed, 0 skipped"."""
 import hashlib
 import os
 import shutil
@@ -17,7 +16,7 @@ REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [os.path.join(REPO, "tests"), os.path.join(REPO, "scripts")]
 import tables  # noqa: E402  (the release tools' reader of tables sources)
 import tsa_server  # noqa: E402
-from harness import Report, lumora_download_tables, pe_arch  # noqa: E402  (the demo's tables)
+from harness import HEADER, Report, lumora_download_tables, pe_arch  # noqa: E402  (the demo's tables)
 
 OUT_FILES = {"x86": "setup.exe", "x64": os.path.join("x64", "setup.exe")}
 REPORT = Report("release")
@@ -25,21 +24,21 @@ DEAD = "http://127.0.0.1:9/"        # no time-stamp server there
 # Refusals: (case, tables, certificate, key, what the one message names, environment), by the names of
 # the files main() makes; a name that is none of them stands for itself.
 REFUSALS = [
-    ("certificate missing", "tables", "missing", "key", "missing", {}),
-    ("certificate unreadable (a directory)", "tables", "pki", "key", "pki", {}),
-    ("certificate file without a certificate", "tables", "key", "key", "key", {}),
-    ("key missing", "tables", "chain", "missing", "missing", {}),
-    ("key of another certificate", "tables", "chain", "key2", "key2", {}),
-    ("key file without a key", "tables", "chain", "leaf", "leaf", {}),
-    ("encrypted key without KEY_PASS", "tables", "chain", "secret", "secret", {}),
-    ("encrypted key with a wrong KEY_PASS", "tables", "chain", "secret", "secret", {"KEY_PASS": "wrong"}),
+    ("certificate missing", "demo", "missing", "key", "missing", {}),
+    ("certificate unreadable (a directory)", "demo", "pki", "key", "pki", {}),
+    ("certificate file without a certificate", "demo", "key", "key", "key", {}),
+    ("key missing", "demo", "chain", "missing", "missing", {}),
+    ("key of another certificate", "demo", "chain", "key2", "key2", {}),
+    ("key file without a key", "demo", "chain", "leaf", "leaf", {}),
+    ("encrypted key without KEY_PASS", "demo", "chain", "secret", "secret", {}),
+    ("encrypted key with a wrong KEY_PASS", "demo", "chain", "secret", "secret", {"KEY_PASS": "wrong"}),
     ("tables that do not compile", "broken", "chain", "key", "broken", {}),
     ("tables missing", "missing", "chain", "key", "missing", {}),
     ("tables that build for x86 but not for x64: neither is released", "x86_only", "chain", "key", "x86_only",
      {}),
-    ("an architecture that is neither x86 nor x64", "tables", "chain", "key", "ARCH=arm64",
+    ("an architecture that is neither x86 nor x64", "demo", "chain", "key", "ARCH=arm64",
      {"ARCH": "x86 arm64"}),
-    ("time-stamp server unreachable", "tables", "chain", "key", DEAD, {"TIMESTAMP_URL": DEAD}),
+    ("time-stamp server unreachable", "demo", "chain", "key", DEAD, {"TIMESTAMP_URL": DEAD}),
 ]
 
 
@@ -134,29 +133,26 @@ def main():
         # In one place across runs: the release build directory is named after the path.
         stable = os.path.join(REPO, "build", "release-tests")
         os.makedirs(stable, exist_ok=True)
-        demo = '#include "vocabulary/setup_config.h"\n' + lumora_download_tables(47901, 200)
-        for name, path, text in (
-                ("tables", os.path.join(stable, "demo_tables.cpp"), demo),
-                ("x86_only", os.path.join(stable, "x86_only_tables.cpp"),
-                 "#ifdef _WIN64\n#error not for x64\n#endif\n" + demo),
-                ("broken", os.path.join(work, "broken_tables.cpp"),
-                 '#include "vocabulary/setup_config.h"\nconst SetupConfig setupConfig = {u"x", 3};\nint\n')):
-            f[name] = path
-            Path(path).write_text(text)
+        demo = HEADER + lumora_download_tables(47901, 200)
+        broken = HEADER + 'const SetupConfig setupConfig = {u"x", 3};\nint\n'
+        for name, where, text in (("demo", stable, demo), ("broken", work, broken),
+                                  ("x86_only", stable, "#ifdef _WIN64\n#error not for x64\n#endif\n" + demo)):
+            f[name] = os.path.join(where, name + "_tables.cpp")
+            Path(f[name]).write_text(text)
         # The time-stamp server starts inside its case: when it cannot, that case fails.
         REPORT.case("demo tables, test certificate, time stamp", lambda: good(
-            f["tables"], f["chain"], f["key"], f["ca"], f["out"], "chain verified up to its root",
+            f["demo"], f["chain"], f["key"], f["ca"], f["out"], "chain verified up to its root",
             {"TIMESTAMP_URL": tsa_server.serve(os.path.join(work, "tsa"))}, True))
-        REPORT.case("a chain without its root: digest and signer", good, f["tables"], f["leaf"], f["key"],
+        REPORT.case("a chain without its root: digest and signer", good, f["demo"], f["leaf"], f["key"],
                     f["ca"], f["out"], "digest and signer checked", {})
-        REPORT.case("an encrypted key with KEY_PASS, ARCH=x64 alone", good, f["tables"], f["chain"],
+        REPORT.case("an encrypted key with KEY_PASS, ARCH=x64 alone", good, f["demo"], f["chain"],
                     f["secret"], f["ca"], os.path.join(work, "out-x64"), "chain verified up to its root",
                     {"KEY_PASS": "s3cret word", "ARCH": "x64"}, False, ("x64",))
         for name, *row in REFUSALS:
             REPORT.case(name, refused, *(f.get(n, n) for n in row[:4]), row[4], f["out"])
         # A first release into an empty place, failing once it has begun to write there: nothing at
         # all may be left behind, not even the directory.
-        REPORT.case("refusal into a new output directory", refused, f["tables"], f["chain"], f["key"], DEAD,
+        REPORT.case("refusal into a new output directory", refused, f["demo"], f["chain"], f["key"], DEAD,
                     {"TIMESTAMP_URL": DEAD}, os.path.join(work, "fresh"))
     finally:
         shutil.rmtree(work, ignore_errors=True)
