@@ -9,6 +9,7 @@ line per rule, with the cycles or the offending includes, then "layers: N passed
 import os
 import re
 import sys
+from pathlib import Path
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from harness import Report  # noqa: E402
@@ -26,9 +27,7 @@ def folder_graph(repo):
         edges = graph.setdefault(top, {})
         for base, _, files in os.walk(os.path.join(repo, top)):
             for src in [os.path.join(base, n) for n in files if n.endswith((".h", ".cpp", ".rc"))]:
-                with open(src, encoding="utf-8", errors="replace") as f:
-                    targets = INCLUDE.findall(f.read())
-                for target in targets:
+                for target in INCLUDE.findall(Path(src).read_text("utf-8", "replace")):
                     if target != top and os.path.isdir(os.path.join(repo, target)):
                         edges.setdefault(target, []).append(os.path.relpath(src, repo))
     return graph
