@@ -212,8 +212,7 @@ class PE:
         while desc and self.unpack("<5I", desc)[3]:                   # up to a descriptor without a name
             lookup, _, _, name, iat = self.unpack("<5I", desc)
             thunk = lookup or iat
-            while self.unpack(fmt, thunk)[0]:
-                value, = self.unpack(fmt, thunk)
+            while (value := self.unpack(fmt, thunk)[0]):
                 out.append("%s!%s" % (text(name), "#%d" % (value & 0xFFFF) if value & by_ordinal
                                       else text((value & 0x7FFFFFFF) + 2)))
                 thunk += struct.calcsize(fmt)
