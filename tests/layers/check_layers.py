@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
 """Include rule of the product folders: no two folders include each other, directly or
-through other folders, and the seam includes nothing outside itself. Prints one PASS or FAIL
-line per rule, with the cycles or the offending includes, then "layers: N passed, M failed,
-0 skipped"; exits 0 only when both rules hold.
+through other folders, and the seam includes nothing outside itself; a failure names the cycles
+or the offending includes. Ends with "layers: N passed, M failed, 0 skipped".
 
     python3 tests/layers/check_layers.py [REPO]
 """
