@@ -151,7 +151,7 @@ INT_PTR SimWindows::DialogBoxParamW(HINSTANCE, const char16_t* templateName, HWN
 
 BOOL SimWindows::EndDialog(HWND dialog, INT_PTR result) {
     Record("EndDialog", {dialog, result});
-    SimWindow* w = Find(dialog, false);
+    SimWindow* w = Find(dialog, true);
     if (!w || !w->modal) return FALSE;
     w->ended = true;
     w->endResult = result;
@@ -172,7 +172,9 @@ BOOL SimWindows::IsWindow(HWND window) {
 
 HWND SimWindows::GetDlgItem(HWND dialog, int id) {
     Record("GetDlgItem", {dialog, id});
-    return Find(dialog, false) ? ChildOf(dialog, id) : nullptr;
+    // Like Windows: a destroyed dialog, or a destroyed control, is no longer found.
+    HWND child = Find(dialog, true) ? ChildOf(dialog, id) : nullptr;
+    return child && windows[child].alive ? child : nullptr;
 }
 
 BOOL SimWindows::SetWindowTextW(HWND window, const char16_t* text) {
@@ -246,7 +248,7 @@ LRESULT SimWindows::SendMessageW(HWND window, UINT message, WPARAM wParam, LPARA
 BOOL SimWindows::ShowWindow(HWND window, int command) {
     Record("ShowWindow", {window, command});
     CrossThreadCall("ShowWindow", window);
-    SimWindow* w = Find(window, false);
+    SimWindow* w = Find(window, true);
     return w ? std::exchange(w->visible, command != SW_HIDE) : FALSE;
 }
 
@@ -256,13 +258,13 @@ HWND SimWindows::SetFocus(HWND window) {
 }
 
 LONG_PTR SimWindows::GetWindowLongPtrW(HWND window, int index) {
-    SimWindow* w = Find(window, false);
+    SimWindow* w = Find(window, true);
     if (!w) return 0;
     return index == DWLP_USER ? w->user : index == DWLP_MSGRESULT ? w->msgResult : 0;
 }
 
 LONG_PTR SimWindows::SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
-    SimWindow* w = Find(window, false);
+    SimWindow* w = Find(window, true);
     if (!w) return 0;
     return std::exchange(index == DWLP_USER ? w->user : w->msgResult, value);
 }
