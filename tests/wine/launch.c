@@ -26,9 +26,10 @@
  *       64-bit process (cmdline=?), but gets its image path. One line per child, then one:
  *         child pid=N exit=0x%08X|running|? image="..."|? cmdline="..."|?
  *         exit=0x%08X ended=self|timeout|stopped children=N ms=N
- *   For both: CMDFILE holds the exact command line (UTF-8, no trailing newline), so that
- *   quotes and blanks reach the child exactly as written. When TIMEOUT_MS passes or STOPFILE
- *   appears, the child (children: the whole job) is terminated with exit status 0xDEAD.
+ *   For both: the desktop window is made before the child starts. CMDFILE holds the exact
+ *   command line (UTF-8, no trailing newline), so that quotes and blanks reach the child
+ *   exactly as written. When TIMEOUT_MS passes or STOPFILE appears, the child (children:
+ *   the whole job) is terminated with exit status 0xDEAD.
  *   Exit status: 0 the child ended by itself, 1 it was terminated, 2 bad arguments or it
  *   could not be started (a line "launch: ..." says why).
  *
@@ -251,6 +252,10 @@ static int launch(const WCHAR *cmdfile, DWORD timeout, int job)
     char *bytes = read_file(cmdfile, MAXDWORD, &size);
     WCHAR *cmd = bytes ? from_utf8(bytes, (int)size) : NULL;
     if (!cmd) { out_fmt("launch: cannot read the command file\n"); return out_done(2); }
+    /* In a prefix whose wineserver has just started, the first window of any process starts
+       Wine's virtual desktop; a dialog the child creates while another process is starting it
+       can fail with error 1400. The desktop is made here, before the child runs. */
+    if (!IsWindow(GetDesktopWindow())) return fail("GetDesktopWindow");
     if (!CreateProcessW(NULL, cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &si, &watch.pi))
         return fail("CreateProcess");
     if (job && !AssignProcessToJobObject(watch.job, watch.pi.hProcess)) {
