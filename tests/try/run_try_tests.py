@@ -43,11 +43,16 @@ def make_try(packages, tables, prepare_only=False, **env):
     return proc.returncode, proc.stdout.decode(errors="replace")
 
 
+def failing(*checks):
+    """The reasons of those (failed, reason) checks that failed."""
+    return [why for failed, why in checks if failed]
+
+
 def refused(packages, tables, wants, **env):
     """make try stops before Wine: a non-zero exit, and its output names each of wants."""
     code, out = make_try(packages, tables, **env)
-    return [why for bad, why in [(code == 0, "exit 0"), ("Wine prefix" in out, "it went on to Wine")] + [
-        (w not in out, "no %r in: %s" % (w, out[-800:])) for w in wants + ["nothing was run"]] if bad]
+    return failing((code == 0, "exit 0"), ("Wine prefix" in out, "it went on to Wine"),
+                   *((w not in out, "no %r in: %s" % (w, out[-800:])) for w in wants + ["nothing was run"]))
 
 
 def prepare_only(packages, tables, **settings):
@@ -74,10 +79,10 @@ def prepared(packages, tables, arch):
     image = open(exe, "rb").read()
     names = sorted(product.file_name(l, c) for (l, c) in product.PRODUCT_CODES)
     problems = ["%s is not %s" % (f, arch) for f in [exe] + bins if harness.pe_arch(f) != arch]
-    problems += [why for bad, why in [
+    problems += failing(
         (prefix.encode("utf-16-le") not in image, "setup.exe does not hold %s" % prefix),
         (b"dl.quorvex.example" in image.replace(b"\0", b""), "setup.exe still holds the vendor's host"),
-        (sorted(os.listdir(tried("serve"))) != names, "serve/ holds %s" % os.listdir(tried("serve")))] if bad]
+        (sorted(os.listdir(tried("serve"))) != names, "serve/ holds %s" % os.listdir(tried("serve"))))
     problems += ["%s does not verify" % os.path.basename(f)
                  for f in [exe] + [tried("serve", n) for n in names] if verify(f, ca).returncode != 0]
     log = os.path.join(WORK, "requests.log")
@@ -143,11 +148,11 @@ def installs(cpu, packages, tables, **env):
             problems.append("%s: no result" % run)
             continue
         r = json.load(open(tried(run, "result.json")))
-        problems += ["%s: %s" % (run, why) for bad, why in [
+        problems += ["%s: %s" % (run, why) for why in failing(
             (r["exit"] != 0, "exit %s" % r["exit"]),
             (r["requests"] != requests, "requests %s, expected %s" % (r["requests"], requests)),
             (text not in r["files"], "no %s among %s" % (text, r["files"])),
-            (run == "download" and not os.path.exists(tried(run, "progress.png")), "no contact sheet")] if bad]
+            (run == "download" and not os.path.exists(tried(run, "progress.png")), "no contact sheet"))]
         problems += ["%s: %s-%s has state %s" % (run, lang, c, r["states"].get(pc))
                      for (lang, c), pc in product.PRODUCT_CODES.items()
                      if (pc == want_code) != (r["states"].get(pc) == 5)]

@@ -15,7 +15,7 @@ import subprocess
 import cases_faults
 import cases_install
 import harness
-from harness import texts, win_path
+from harness import IDOK, texts, win_path
 
 PLANTED = ("msi", "wintrust", "crypt32", "msimsg", "version", "urlmon", "comctl32")
 OVERRIDES = ",".join(PLANTED) + "=n,b"  # Wine prefers the planted DLLs
@@ -105,10 +105,11 @@ class Planting:
         """Runs one setup path with the planted DLLs preferred; presses OK on its box.
         Returns (problems, launch.exe's report)."""
         s = self.suite
-        press = (lambda proc, problems: s.press(problems, texts.title("en"), 1, "OK on its box")) \
-            if box_expected else None
-        return s.run_setup(os.path.join(self.dir, exe), args, "en", press, want_exit, timeout_ms=30000,
-                           overrides=OVERRIDES, cwd=cwd and os.path.join(self.dir, cwd))
+        def press_ok(proc, problems):
+            return s.press(problems, texts.title("en"), IDOK, "OK on its box")
+        return s.run_setup(os.path.join(self.dir, exe), args, "en", press_ok if box_expected else None,
+                           want_exit, timeout_ms=30000, overrides=OVERRIDES,
+                           cwd=cwd and os.path.join(self.dir, cwd))
 
     def pe_header(self):
         problems = []
